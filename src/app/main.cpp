@@ -1,0 +1,15 @@
+#include "platform/logger.h"
+
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("orevant %s\n", OREVANT_VERSION);
+            return 0;
+        }
+    }
+    std::printf("orevant %s\n", OREVANT_VERSION);
+    return 0;
+}
