@@ -37,4 +37,8 @@ public:
     virtual double now() const = 0;
 };
 
+// Every serial queue of the system (main queue, writer queues) shares this interface; only the
+// main queue carries model state.
+using TaskQueue = MainQueue;
+
 } // namespace orevant

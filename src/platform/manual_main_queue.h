@@ -65,4 +65,6 @@ private:
     Clock clock_{nowNanos_};
 };
 
+using ManualTaskQueue = ManualMainQueue;
+
 } // namespace orevant

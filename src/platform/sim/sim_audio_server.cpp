@@ -243,6 +243,18 @@ void SimAudioServer::setIDs(AudioObjectID object, uint32_t selector, uint32_t sc
     store(object, selector, scope, std::move(bytes), doNotify);
 }
 
+void SimAudioServer::appendID(AudioObjectID object, uint32_t selector, uint32_t scope, AudioObjectID id) {
+    auto list = ids(object, selector, scope);
+    list.push_back(id);
+    setIDs(object, selector, scope, list);
+}
+
+void SimAudioServer::removeID(AudioObjectID object, uint32_t selector, uint32_t scope, AudioObjectID id) {
+    auto list = ids(object, selector, scope);
+    list.erase(std::remove(list.begin(), list.end(), id), list.end());
+    setIDs(object, selector, scope, list);
+}
+
 void SimAudioServer::setSettable(AudioObjectID object, uint32_t selector, uint32_t scope, bool settable) {
     std::lock_guard lock(mutex_);
     auto obj = objects_.find(object);

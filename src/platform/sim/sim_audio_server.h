@@ -80,6 +80,9 @@ public:
     }
     void setIDs(AudioObjectID object, uint32_t selector, uint32_t scope, const std::vector<AudioObjectID>& ids,
                 bool notify = true);
+    // Adds / removes one ID of an ID-list property (for example "dev#" or "prs#"), notifying.
+    void appendID(AudioObjectID object, uint32_t selector, uint32_t scope, AudioObjectID id);
+    void removeID(AudioObjectID object, uint32_t selector, uint32_t scope, AudioObjectID id);
     void setSettable(AudioObjectID object, uint32_t selector, uint32_t scope, bool settable);
     void removeProperty(AudioObjectID object, uint32_t selector, uint32_t scope, bool notify = true);
     bool hasProperty(AudioObjectID object, uint32_t selector, uint32_t scope) const;
