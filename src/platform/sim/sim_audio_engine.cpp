@@ -9,7 +9,12 @@ OSStatus SimAudioEngine::destroyProcessTap(AudioObjectID) { return status::illeg
 OSStatus SimAudioEngine::createAggregateDevice(const AggregateDescription&, AudioObjectID&) {
     return status::illegalOperation;
 }
-OSStatus SimAudioEngine::destroyAggregateDevice(AudioObjectID) { return status::illegalOperation; }
+OSStatus SimAudioEngine::destroyAggregateDevice(AudioObjectID device) {
+    if (server_.objectClass(device) != simclass::aggregate) return status::badObject;
+    server_.removeID(kAudioObjectSystemObject, sel::deviceList, scope::global, device);
+    server_.destroyObject(device);
+    return status::noErr;
+}
 OSStatus SimAudioEngine::createIOProc(AudioObjectID, IOProcBlock, IOProcID&) { return status::illegalOperation; }
 OSStatus SimAudioEngine::destroyIOProc(AudioObjectID, IOProcID) { return status::illegalOperation; }
 OSStatus SimAudioEngine::startDevice(AudioObjectID, IOProcID) { return status::illegalOperation; }

@@ -1,0 +1,161 @@
+#pragma once
+// The capture and playback unit of one application: a process tap on the application's
+// processes, a private aggregate device around that tap and the chosen output devices, and an IO
+// procedure on the aggregate that applies gain, mute, cue and routing in real time.
+//
+// Threads:
+// - main queue: construction, start, stop, destruction, the setters, isAnyProcessPlaying,
+//   isAggregateAlive, takePeak.
+// - IO thread (owned by the audio server, one per aggregate): render only.
+// - Any thread: the getters (each a relaxed atomic load).
+// Control parameters cross from the main queue to the IO thread as relaxed atomics, each read
+// once per cycle, so fields changed together may be seen half-applied for one cycle.
+#include "capture/recording_lane_feed.h"
+#include "platform/audio_server.h"
+#include "platform/logger.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orevant {
+
+class ProcessTap {
+public:
+    struct Output {
+        std::string uid;
+        AudioObjectID id = 0;
+        bool operator==(const Output&) const = default;
+    };
+
+    struct ChannelPairing {
+        int mainOffset = 0;
+        int phonesOffset = 2;
+        int width = 2;
+        bool operator==(const ChannelPairing&) const = default;
+    };
+
+    // Touches no audio-server object. A new tap starts at its target gains (no fade-in).
+    ProcessTap(AudioServer& server, std::vector<AudioObjectID> processObjectIDs, float volume, bool isMuted,
+               float cueVolume, std::shared_ptr<RecordingLaneFeed> recordingLane = nullptr);
+    // Runs the teardown of stop(): the IO procedure is stopped before this object's storage goes.
+    ~ProcessTap();
+    ProcessTap(const ProcessTap&) = delete;
+    ProcessTap& operator=(const ProcessTap&) = delete;
+
+    // Main queue. Builds the tap and aggregate and starts IO. Throws HALError::operation with
+    // "create process tap", "create aggregate device", "create IO proc" or
+    // "start aggregate device"; whatever was created before the failure is released by stop()
+    // or destruction. Does nothing when already started or when `outputs` is empty.
+    void start(const std::vector<Output>& outputs, std::optional<ChannelPairing> pairing = std::nullopt);
+    // Main queue. Stops IO and destroys the aggregate, then the tap. A second call does nothing.
+    void stop();
+
+    // Main queue: control parameters.
+    void setVolume(float v);         // stores clamp(v)
+    void setCueVolume(float v);      // stores clamp(v)
+    void setPhonesBusGain(float v);  // stores clamp(v)
+    void setMuted(bool muted);
+    void setPhonesMode(int32_t mode); // 0 same gain as MAIN, 1 cue level, 2 silent; others act as 0
+    void setPanicked(bool panicked);
+    void setRecordsToMain(bool records);
+
+    // Any thread: returns the highest MAIN sample since the last call and clears it.
+    float takePeak();
+    // Main queue: true when any process object reads non-zero "piro"; failed reads are skipped.
+    bool isAnyProcessPlaying() const;
+    // Main queue: false when not started; else the aggregate's "livn" (a failed read is false).
+    bool isAggregateAlive() const;
+
+    // IO thread: the body of the IO procedure. Allocates nothing and takes no lock, except on
+    // the cycles that write the SHAPE and PEAKDIAG diagnostics.
+    void render(const AudioBufferList& input, AudioBufferList& output) noexcept;
+
+    // Any thread: observable state.
+    float volume() const { return volume_.load(std::memory_order_relaxed); }
+    bool isMuted() const { return isMuted_.load(std::memory_order_relaxed); }
+    float cueVolume() const { return cueVolume_.load(std::memory_order_relaxed); }
+    int32_t phonesMode() const { return phonesMode_.load(std::memory_order_relaxed); }
+    bool pairedBuses() const { return pairedBuses_.load(std::memory_order_relaxed); }
+    int mainOffset() const { return mainOffset_.load(std::memory_order_relaxed); }
+    int phonesOffset() const { return phonesOffset_.load(std::memory_order_relaxed); }
+    int pairWidth() const { return pairWidth_.load(std::memory_order_relaxed); }
+    float phonesBusGain() const { return phonesBusGain_.load(std::memory_order_relaxed); }
+    bool panicked() const { return panicked_.load(std::memory_order_relaxed); }
+    bool recordsToMain() const { return recordsToMain_.load(std::memory_order_relaxed); }
+    float peak() const { return peak_.load(std::memory_order_relaxed); }
+    float currentGain() const { return currentGain_.load(std::memory_order_relaxed); }
+    float currentCueGain() const { return currentCueGain_.load(std::memory_order_relaxed); }
+    float rampCoefficient() const { return rampCoefficient_.load(std::memory_order_relaxed); }
+    bool isFloat32() const { return isFloat32_.load(std::memory_order_relaxed); }
+    uint64_t renderCount() const { return renderCount_.load(std::memory_order_relaxed); }
+    bool shapeLogged() const { return shapeLogged_.load(std::memory_order_relaxed); }
+    bool diagLogged() const { return diagLogged_.load(std::memory_order_relaxed); }
+
+    // Main queue: audio-server handles and fixed parts.
+    AudioObjectID tapID() const { return tapID_; }
+    AudioObjectID aggregateID() const { return aggregateID_; }
+    std::optional<IOProcID> procID() const { return procID_; }
+    const std::vector<AudioObjectID>& processObjectIDs() const { return processObjectIDs_; }
+    const std::vector<Output>& activatedOutputs() const { return activatedOutputs_; }
+    const std::shared_ptr<RecordingLaneFeed>& recordingLane() const { return recordingLane_; }
+
+private:
+    void teardown();
+    void feedLane(const AudioBuffer& buffer, uint32_t channelOffset) noexcept;
+    void meter(const AudioBuffer& buffer, int start, int count) noexcept;
+    void logShape(const AudioBufferList& input, const AudioBufferList& output);
+    void logPeakDiag(const AudioBufferList& input, const AudioBufferList& output, float mainTarget, float vol);
+
+    AudioServer& server_;
+    Logger log_{"ProcessTap"};
+
+    // Control parameters: written on the main queue, read by the IO thread.
+    std::atomic<float> volume_;
+    std::atomic<bool> isMuted_;
+    std::atomic<float> cueVolume_;
+    std::atomic<int32_t> phonesMode_{0};
+    std::atomic<bool> pairedBuses_{false};
+    std::atomic<int> mainOffset_{0};
+    std::atomic<int> phonesOffset_{2};
+    std::atomic<int> pairWidth_{2};
+    std::atomic<bool> shapeLogged_{false};
+    std::atomic<float> phonesBusGain_{1.0f};
+    std::atomic<bool> panicked_{false};
+    std::atomic<bool> recordsToMain_{false};
+
+    // Recording feed: the lane is fixed for the tap's life; cursor and generation are the IO
+    // thread's own.
+    const std::shared_ptr<RecordingLaneFeed> recordingLane_;
+    int64_t recordCursor_ = 0;
+    int32_t recordGeneration_ = 0;
+
+    // Render state: written by the IO thread (rampCoefficient and isFloat32 by start, before IO).
+    std::atomic<float> peak_{0.0f};
+    std::atomic<float> currentGain_;
+    std::atomic<float> currentCueGain_;
+    std::atomic<float> rampCoefficient_{0.0f};
+    std::atomic<bool> isFloat32_{true};
+    std::atomic<uint64_t> renderCount_{0};
+    float diagInPeak_ = 0.0f;
+    float diagOutPeak_ = 0.0f;
+    std::atomic<bool> diagLogged_{false};
+
+    // Audio-server handles: main queue only.
+    AudioObjectID tapID_ = 0;
+    AudioObjectID aggregateID_ = 0;
+    std::optional<IOProcID> procID_;
+    const std::vector<AudioObjectID> processObjectIDs_;
+    std::vector<Output> activatedOutputs_;
+
+    static_assert(std::atomic<float>::is_always_lock_free);
+    static_assert(std::atomic<bool>::is_always_lock_free);
+    static_assert(std::atomic<int32_t>::is_always_lock_free);
+    static_assert(std::atomic<int>::is_always_lock_free);
+    static_assert(std::atomic<uint64_t>::is_always_lock_free);
+};
+
+} // namespace orevant
