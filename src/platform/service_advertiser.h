@@ -1,0 +1,36 @@
+#pragma once
+// DNS-SD service advertisement (Bonjour, Avahi). Main queue only.
+#include "platform/logger.h"
+
+#include <cstdint>
+#include <string>
+
+namespace orevant {
+
+class ServiceAdvertiser {
+public:
+    virtual ~ServiceAdvertiser() = default;
+    // Advertises `name` of `type` (e.g. "_orevant-osc._udp") on `port` in the default domain,
+    // without a TXT record, until withdraw() or destruction.
+    virtual void advertise(const std::string& name, const std::string& type, uint16_t port) = 0;
+    virtual void withdraw() = 0;
+};
+
+// Stands in where no DNS-SD daemon binding exists yet: nothing is advertised, and the first
+// request says so once in the log so that a phone that cannot find the agent is explained.
+class NullServiceAdvertiser final : public ServiceAdvertiser {
+public:
+    void advertise(const std::string& name, const std::string& type, uint16_t port) override {
+        if (logged_) return;
+        logged_ = true;
+        Logger("ServiceAdvertiser")
+            .notice(strprintf("Service advertisement unavailable; %s (%s) on port %u is not advertised", name.c_str(),
+                              type.c_str(), static_cast<unsigned>(port)));
+    }
+    void withdraw() override {}
+
+private:
+    bool logged_ = false;
+};
+
+} // namespace orevant

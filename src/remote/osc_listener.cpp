@@ -1,0 +1,135 @@
+#include "remote/osc_listener.h"
+
+#include "platform/linux/udp_socket.h"
+#include "platform/logger.h"
+#include "platform/main_queue.h"
+#include "platform/service_advertiser.h"
+#include "remote/osc_codec.h"
+#include "remote/pin_gate.h"
+
+#include <chrono>
+#include <pthread.h>
+#include <vector>
+
+namespace orevant {
+
+namespace {
+
+const Logger& log() {
+    static const Logger logger("OSCListener");
+    return logger;
+}
+
+// Bounds the path table when datagrams arrive from many (possibly forged) source addresses.
+constexpr size_t kMaxTrackedPaths = 256;
+constexpr size_t kMaxDatagram = 65536;
+
+} // namespace
+
+OSCListener::OSCListener(MainQueue& mainQueue, const HostClock& clock, ServiceAdvertiser& advertiser, uint16_t port)
+    : mainQueue_(mainQueue), advertiser_(advertiser), gate_(std::make_unique<PINGate>(clock)) {
+    start(port);
+}
+
+OSCListener::~OSCListener() { stop(); }
+
+void OSCListener::start(uint16_t port) {
+    stop();
+
+    // Dual-stack IPv6 reaches every interface for both families; IPv4 alone where IPv6 is off.
+    auto socket = std::make_unique<UdpSocket>();
+    int error = socket->open(UdpSocket::Family::ipv6);
+    if (error == 0 && socket->setDualStack(true) != 0) error = EAFNOSUPPORT;
+    if (error == 0) {
+        error = socket->bind("", port);
+    } else {
+        error = socket->open(UdpSocket::Family::ipv4);
+        if (error == 0) error = socket->bind("", port);
+    }
+    if (error == 0) socket->enablePacketInfo();
+    if (error != 0) {
+        log().error(strprintf("Failed to start OSC listener: %s", UdpSocket::errorText(error).c_str()));
+        return;
+    }
+
+    boundPort_ = socket->localPort();
+    advertiser_.advertise(kServiceName, kServiceType, boundPort_);
+    listener_ = std::move(socket);
+    log().info(strprintf("OSC Listener ready on port %hu (Bonjour: _orevant-osc._udp)", boundPort_));
+    receiveThread_ = std::thread([this] { receiveLoop(); });
+}
+
+void OSCListener::stop() {
+    if (!listener_) return;
+    listener_->interrupt();
+    if (receiveThread_.joinable()) receiveThread_.join();
+    advertiser_.withdraw();
+    listener_.reset();
+    boundPort_ = 0;
+}
+
+bool OSCListener::isListening() const { return listener_ != nullptr; }
+
+void OSCListener::setPIN(const std::string& pin) { gate_->setPIN(pin); }
+
+size_t OSCListener::datagramsHandled() const {
+    std::lock_guard lock(handledMutex_);
+    return handled_;
+}
+
+bool OSCListener::waitUntilHandled(size_t count, double timeoutSeconds) const {
+    std::unique_lock lock(handledMutex_);
+    return handledChanged_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
+                                    [&] { return handled_ >= count; });
+}
+
+void OSCListener::receiveLoop() {
+    pthread_setname_np(pthread_self(), "orevant.osc");
+    std::vector<uint8_t> buffer(kMaxDatagram);
+    for (;;) {
+        UdpSocket::Datagram datagram;
+        const int result = listener_->receive(buffer.data(), buffer.size(), datagram);
+        if (result == UdpSocket::kInterrupted) return;
+        if (result == EINTR || result == EAGAIN || result == UdpSocket::kTimedOut) continue;
+        if (result != 0) {
+            // A listener that fails is not restarted; remote control is off until next launch.
+            log().error(strprintf("OSC Listener failed: %s", UdpSocket::errorText(result).c_str()));
+            return;
+        }
+        const NetworkEndpoint from{datagram.from.host, datagram.from.port};
+        notePath(from, datagram.interfaceIndex);
+        if (datagram.size > 0 && !datagram.truncated) handle(buffer.data(), datagram.size, from);
+        {
+            std::lock_guard lock(handledMutex_);
+            ++handled_;
+        }
+        handledChanged_.notify_all();
+    }
+}
+
+void OSCListener::notePath(const NetworkEndpoint& from, unsigned interfaceIndex) {
+    const std::string key = from.description();
+    const auto found = paths_.find(key);
+    if (found != paths_.end() && found->second == interfaceIndex) return;
+    if (found == paths_.end() && paths_.size() >= kMaxTrackedPaths) paths_.clear();
+    paths_[key] = interfaceIndex;
+    log().info(strprintf("OSC connection via [%s]", UdpSocket::interfaceDescription(interfaceIndex).c_str()));
+}
+
+void OSCListener::handle(const uint8_t* data, size_t size, const NetworkEndpoint& from) {
+    auto message = OSCCodec::decode(data, size);
+    if (!message) return;
+    auto address = gate_->admit(message->address);
+    if (!address) return;
+    const float value = OSCCodec::clampValue(message->value);
+    std::weak_ptr<int> alive = alive_;
+    mainQueue_.post([this, alive, from, address = std::move(*address), value] {
+        if (alive.expired()) return;
+        if (onIPhoneConnected) onIPhoneConnected(from);
+        // The callback above may have destroyed the listener.
+        if (alive.expired()) return;
+        dispatch(address, value);
+    });
+}
+
+} // namespace orevant

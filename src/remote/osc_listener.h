@@ -1,0 +1,80 @@
+#pragma once
+// The companion's receiving side: a UDP listener (port 9000 on every interface by default)
+// whose own receive thread, the "com.brenlake.orevant.osc" queue, decodes each datagram, passes
+// it through the PIN gate and hands admitted messages to the main queue in arrival order. There
+// each message first calls onIPhoneConnected with the sender's endpoint, then the callback its
+// address selects (see OSCCallbacks).
+//
+// Threads: construction, stop(), destruction and the callbacks belong to the main queue;
+// setPIN() and the read-only accessors may be called from any thread.
+#include "remote/osc_callbacks.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+namespace orevant {
+
+class HostClock;
+class MainQueue;
+class PINGate;
+class ServiceAdvertiser;
+class UdpSocket;
+
+class OSCListener : public OSCCallbacks {
+public:
+    static constexpr uint16_t kDefaultPort = 9000;
+    static constexpr const char* kServiceName = "OREVANTMac";
+    static constexpr const char* kServiceType = "_orevant-osc._udp";
+
+    // Starts listening at once. Port 0 takes any free port (see port()). `clock` times the
+    // lockout after bad PINs.
+    OSCListener(MainQueue& mainQueue, const HostClock& clock, ServiceAdvertiser& advertiser,
+                uint16_t port = kDefaultPort);
+    ~OSCListener();
+    OSCListener(const OSCListener&) = delete;
+    OSCListener& operator=(const OSCListener&) = delete;
+
+    // Any thread. Replaces the PIN messages must carry; the failure count and lockout stay.
+    void setPIN(const std::string& pin);
+    // Main queue. Closes the socket and ends the receive thread; idempotent.
+    void stop();
+
+    bool isListening() const;
+    // The bound port; 0 when not listening.
+    uint16_t port() const { return boundPort_; }
+
+    // Diagnostics and tests: datagrams the receive thread has finished with (dropped or handed
+    // to the main queue), and a wait for that count with a deadline that is only reached when
+    // something is wrong.
+    size_t datagramsHandled() const;
+    bool waitUntilHandled(size_t count, double timeoutSeconds) const;
+
+private:
+    void start(uint16_t port);
+    void receiveLoop();
+    void handle(const uint8_t* data, size_t size, const NetworkEndpoint& from);
+    void notePath(const NetworkEndpoint& from, unsigned interfaceIndex);
+
+    MainQueue& mainQueue_;
+    ServiceAdvertiser& advertiser_;
+    std::unique_ptr<PINGate> gate_;
+    std::unique_ptr<UdpSocket> listener_;
+    std::thread receiveThread_;
+    uint16_t boundPort_ = 0;
+    // Main-queue tasks hold this weakly: a destroyed listener ends their work quietly.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+
+    // Receive thread only: the interface last seen per remote endpoint, for the path log line.
+    std::unordered_map<std::string, unsigned> paths_;
+
+    mutable std::mutex handledMutex_;
+    mutable std::condition_variable handledChanged_;
+    size_t handled_ = 0;
+};
+
+} // namespace orevant
