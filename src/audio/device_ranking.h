@@ -27,6 +27,10 @@ struct DeviceRanking {
                                           const std::vector<std::string>& visible);
 
     bool operator==(const DeviceRanking&) const = default;
+
+private:
+    static std::vector<std::string> mergeUnique(const std::vector<std::string>& order,
+                                                const std::vector<std::string>& visible);
 };
 
 } // namespace orevant

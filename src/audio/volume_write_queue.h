@@ -41,7 +41,8 @@ public:
     void enqueue(const Write& write, Completion completion);
 
     // Test aids. The hook runs on the worker just before each write is performed; it may block
-    // to hold the drain. waitUntilIdle blocks the caller until no drain is scheduled or running.
+    // to hold the drain. waitUntilIdle blocks the caller until no drain is scheduled or running and the last
+    // completion has been posted.
     void setWillPerformHook(std::function<void(const Write&)> hook);
     void waitUntilIdle();
 
@@ -56,6 +57,7 @@ private:
     std::optional<Write> pending_;
     bool isDraining_ = false;
     std::optional<Completion> drainCompletion_; // set when a drain is scheduled, taken by the worker
+    bool isPosting_ = false; // a finished drain is handing its completion to the main queue
     bool stopping_ = false;
     std::function<void(const Write&)> willPerform_;
     std::thread worker_;

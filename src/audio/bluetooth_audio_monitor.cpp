@@ -1,0 +1,89 @@
+#include "audio/bluetooth_audio_monitor.h"
+
+#include "audio/localized_compare.h"
+#include "platform/bluetooth.h"
+#include "platform/logger.h"
+#include "platform/main_queue.h"
+
+#include <algorithm>
+
+namespace orevant {
+
+namespace {
+const Logger& log() {
+    static const Logger logger("BluetoothAudioMonitor");
+    return logger;
+}
+
+// Runs on whatever thread the platform completes on.
+std::vector<BluetoothAudioDevice> audioDevices(const std::vector<BluetoothPairedDevice>& paired) {
+    std::vector<BluetoothAudioDevice> list;
+    for (const BluetoothPairedDevice& d : paired) {
+        if (d.address.empty() || d.majorClass != kBluetoothDeviceClassMajorAudio) continue;
+        const std::string name = d.name.value_or(d.address);
+        log().debug(strprintf("Paired %s: minor class %u", name.c_str(), d.minorClass));
+        list.push_back(BluetoothAudioDevice{d.address, name, d.isConnected, d.minorClass});
+    }
+    std::stable_sort(list.begin(), list.end(), [](const BluetoothAudioDevice& a, const BluetoothAudioDevice& b) {
+        return localizedCaseInsensitiveLess(a.name, b.name);
+    });
+    return list;
+}
+} // namespace
+
+BluetoothAudioMonitor::BluetoothAudioMonitor(Bluetooth& bluetooth, MainQueue& mainQueue)
+    : bluetooth_(bluetooth), mainQueue_(mainQueue) {}
+
+BluetoothAudioMonitor::~BluetoothAudioMonitor() = default;
+
+void BluetoothAudioMonitor::refresh() {
+    const int generation = ++refreshGeneration_;
+    std::weak_ptr<char> alive = alive_;
+    MainQueue* queue = &mainQueue_;
+    bluetooth_.pairedDevices([this, alive, queue, generation](std::vector<BluetoothPairedDevice> paired) {
+        auto list = audioDevices(paired);
+        queue->post([this, alive, generation, list = std::move(list)]() mutable {
+            if (!alive.lock() || generation != refreshGeneration_) return; // overtaken by a newer scan
+            if (list == paired_) return;
+            paired_ = std::move(list);
+            observers_.notify();
+        });
+    });
+}
+
+void BluetoothAudioMonitor::connect(const BluetoothAudioDevice& device,
+                                    std::function<void(const BluetoothAudioDevice&)> onConnected) {
+    operate(device, true, std::move(onConnected));
+}
+
+void BluetoothAudioMonitor::disconnect(const BluetoothAudioDevice& device) { operate(device, false, {}); }
+
+void BluetoothAudioMonitor::operate(const BluetoothAudioDevice& device, bool connecting,
+                                    std::function<void(const BluetoothAudioDevice&)> onConnected) {
+    if (busy_.count(device.id)) return;
+    busy_.insert(device.id);
+    observers_.notify();
+    std::weak_ptr<char> alive = alive_;
+    MainQueue* queue = &mainQueue_;
+    auto done = [this, alive, queue, device, connecting, onConnected = std::move(onConnected)](IOReturn status) {
+        queue->post([this, alive, device, connecting, onConnected, status] {
+            if (!alive.lock()) return;
+            busy_.erase(device.id);
+            observers_.notify();
+            refresh();
+            if (status == kIOReturnSuccess) {
+                if (connecting && onConnected) onConnected(device);
+            } else {
+                log().error(strprintf(connecting ? "Connect failed for %s: IOReturn %d" : "Disconnect failed for %s: IOReturn %d",
+                                      device.name.c_str(), status));
+            }
+        });
+    };
+    if (connecting) {
+        bluetooth_.openConnection(device.id, std::move(done));
+    } else {
+        bluetooth_.closeConnection(device.id, std::move(done));
+    }
+}
+
+} // namespace orevant
