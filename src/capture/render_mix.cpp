@@ -1,0 +1,138 @@
+#include "capture/render_mix.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace orevant {
+
+ChannelSlice slice(int offset, int width, int channels) noexcept {
+    const int c = std::max(channels, 1);
+    const int start = std::min(c - 1, std::max(offset, 0));
+    const int count = std::min(c - start, std::max(width, 1));
+    return {start, count};
+}
+
+float clampControl(float value) noexcept { return value > 0.0f ? (value < 1.0f ? value : 1.0f) : 0.0f; }
+
+float gainForControl(float value) noexcept {
+    const float v = clampControl(value);
+    return v * v * v;
+}
+
+float rampCoefficient(double sampleRate) noexcept {
+    const float rate = static_cast<float>(sampleRate);
+    return 1.0f - std::exp(-1.0f / (rate * 0.03f));
+}
+
+namespace {
+
+inline float snapped(float g, float target) noexcept { return std::fabs(g - target) < kGainSnap ? target : g; }
+
+struct Shape {
+    size_t ds, ss, frames;
+};
+
+inline Shape shapeOf(uint32_t sc, size_t sn, uint32_t dc, size_t dn) noexcept {
+    const size_t ds = std::max<uint32_t>(dc, 1), ss = std::max<uint32_t>(sc, 1);
+    return {ds, ss, std::min(dn / ds, sn / ss)};
+}
+
+// One frame of the copy at gain g. Inlined into the loops below.
+inline void writeFrame(const float* __restrict s, float* __restrict d, size_t ss, uint32_t sc, size_t width,
+                       float g) noexcept {
+    if (ss == width) {
+        for (size_t j = 0; j < width; ++j) d[j] = g * s[j];
+    } else if (width != 1) {
+        for (size_t j = 0; j < width; ++j) d[j] = j < ss ? g * s[j] : (sc > 1 ? 0.0f : g * s[0]);
+    } else {
+        float sum = 0.0f;
+        for (size_t j = 0; j < ss; ++j) sum += s[j];
+        d[0] = g * (sum / static_cast<float>(ss));
+    }
+}
+
+// Constant gain: the update g += k × (target − g) leaves g unchanged when g equals target.
+void mixSteady(const float* __restrict src, float* __restrict dst, const Shape& sh, uint32_t sc, size_t start,
+               size_t width, float g) noexcept {
+    const size_t ds = sh.ds, ss = sh.ss, frames = sh.frames;
+    if (start == 0 && ss == width && ds == width) { // whole frames on both sides: one flat loop
+        const size_t n = frames * width;
+        for (size_t i = 0; i < n; ++i) dst[i] = g * src[i];
+        return;
+    }
+    if (ss == width && ss == 2) {
+        for (size_t f = 0; f < frames; ++f) {
+            dst[f * ds + start] = g * src[2 * f];
+            dst[f * ds + start + 1] = g * src[2 * f + 1];
+        }
+        return;
+    }
+    for (size_t f = 0; f < frames; ++f) writeFrame(src + f * ss, dst + f * ds + start, ss, sc, width, g);
+}
+
+float mixRamp(const float* __restrict src, float* __restrict dst, const Shape& sh, uint32_t sc, size_t start,
+              size_t width, float g, float target, float k) noexcept {
+    const size_t ds = sh.ds, ss = sh.ss, frames = sh.frames;
+    if (ss == width && ss == 2) {
+        for (size_t f = 0; f < frames; ++f) {
+            g = g + k * (target - g);
+            dst[f * ds + start] = g * src[2 * f];
+            dst[f * ds + start + 1] = g * src[2 * f + 1];
+        }
+        return g;
+    }
+    for (size_t f = 0; f < frames; ++f) {
+        g = g + k * (target - g);
+        writeFrame(src + f * ss, dst + f * ds + start, ss, sc, width, g);
+    }
+    return g;
+}
+
+} // namespace
+
+float mix(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn, int start,
+          int width, float gain, float target, float k) noexcept {
+    const Shape sh = shapeOf(sc, sn, dc, dn);
+    if (sh.frames == 0) return snapped(gain, target);
+    const auto st = static_cast<size_t>(start), w = static_cast<size_t>(width);
+    if (gain == target) {
+        mixSteady(source, destination, sh, sc, st, w, gain);
+        return target;
+    }
+    return snapped(mixRamp(source, destination, sh, sc, st, w, gain, target, k), target);
+}
+
+float mixReference(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn,
+                   int start, int width, float g, float target, float k) noexcept {
+    const size_t ds = std::max<uint32_t>(dc, 1), ss = std::max<uint32_t>(sc, 1);
+    const size_t frames = std::min(dn / ds, sn / ss);
+    const auto w = static_cast<size_t>(width);
+    for (size_t f = 0; f < frames; ++f) {
+        g = g + k * (target - g);
+        const size_t d = f * ds + static_cast<size_t>(start), s = f * ss;
+        if (ss == w) {
+            for (size_t j = 0; j < w; ++j) destination[d + j] = g * source[s + j];
+        } else if (w != 1) {
+            for (size_t j = 0; j < w; ++j) {
+                if (j < ss) destination[d + j] = g * source[s + j];
+                else destination[d + j] = sc > 1 ? 0.0f : g * source[s];
+            }
+        } else {
+            float sum = 0.0f;
+            for (size_t j = 0; j < ss; ++j) sum += source[s + j];
+            destination[d] = g * (sum / static_cast<float>(ss));
+        }
+    }
+    return std::fabs(g - target) < kGainSnap ? target : g;
+}
+
+float bufferPeak(const AudioBuffer& buffer) noexcept {
+    if (!buffer.data) return -1.0f;
+    const auto* s = static_cast<const float*>(buffer.data);
+    const size_t n = buffer.dataByteSize / 4;
+    float peak = 0.0f;
+    for (size_t i = 0; i < n; ++i) peak = std::max(peak, std::fabs(s[i]));
+    return peak;
+}
+
+} // namespace orevant

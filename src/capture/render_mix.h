@@ -1,0 +1,51 @@
+#pragma once
+// The building blocks of the render path: channel slices, the ramped gain copy, buffer peaks and
+// the one-pole ramp coefficient. Pure functions; mix and bufferPeak run on the IO thread
+// (wait-free, no allocation), the others on any thread.
+//
+// mix() is the fast version: once the gain has snapped onto its target the per-frame update
+// leaves it unchanged exactly, so it takes a constant-gain path the compiler can vectorise.
+// mixReference() is the plain per-frame transcription the fast version is tested against.
+#include "platform/audio_types.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace orevant {
+
+// Gains within this distance of their target snap onto it.
+inline constexpr float kGainSnap = 1e-6f;
+
+struct ChannelSlice {
+    int start = 0;
+    int count = 1;
+    bool operator==(const ChannelSlice&) const = default;
+};
+
+// The channels [start, start + count) of an interleaved buffer of `channels` channels that a bus
+// at `offset` of `width` channels occupies. Never leaves the buffer and never has zero width.
+ChannelSlice slice(int offset, int width, int channels) noexcept;
+
+// x limited to 0…1 (NaN counts as 0), then cubed: the gain of a 0…1 control value.
+float gainForControl(float value) noexcept;
+float clampControl(float value) noexcept;
+
+// The one-pole smoothing factor per frame for a 30 ms time constant at `sampleRate`, computed in
+// single precision: 1 − e^(−1 ÷ (rate × 0.03)).
+float rampCoefficient(double sampleRate) noexcept;
+
+// Copies `source` (sc interleaved channels, sn samples) into the channels [start, start + width)
+// of `destination` (dc channels, dn samples), frame by frame, advancing the gain one step towards
+// `target` before each frame: g += k × (target − g). A source with as many channels as the slice
+// is copied channel for channel; a mono source fills every channel of the slice; a multichannel
+// source leaves slice channels beyond its own silent; a one-channel slice gets the average of the
+// source's channels. Returns the final gain, snapped onto `target` when within kGainSnap.
+float mix(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn, int start,
+          int width, float gain, float target, float k) noexcept;
+float mixReference(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn,
+                   int start, int width, float gain, float target, float k) noexcept;
+
+// −1 when the buffer has no data; else the largest absolute sample (0 when empty).
+float bufferPeak(const AudioBuffer& buffer) noexcept;
+
+} // namespace orevant
