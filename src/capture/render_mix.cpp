@@ -26,7 +26,18 @@ float rampCoefficient(double sampleRate) noexcept {
 
 namespace {
 
-inline float snapped(float g, float target) noexcept { return std::fabs(g - target) < kGainSnap ? target : g; }
+} // namespace
+
+float settledGain(float g, float target, float k) noexcept {
+    if (std::fabs(g - target) < kGainSnap) return target;
+    // In single precision the step k × (target − g) falls below half a unit in the last place of
+    // g some way short of the target (about 4e-5 below a target of 1 at 48 kHz), and the ramp
+    // would hang there forever. Once a step no longer moves the gain it lands on the target.
+    if (k > 0.0f && g + k * (target - g) == g) return target;
+    return g;
+}
+
+namespace {
 
 struct Shape {
     size_t ds, ss, frames;
@@ -93,13 +104,13 @@ float mixRamp(const float* __restrict src, float* __restrict dst, const Shape& s
 float mix(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn, int start,
           int width, float gain, float target, float k) noexcept {
     const Shape sh = shapeOf(sc, sn, dc, dn);
-    if (sh.frames == 0) return snapped(gain, target);
+    if (sh.frames == 0) return settledGain(gain, target, k);
     const auto st = static_cast<size_t>(start), w = static_cast<size_t>(width);
     if (gain == target) {
         mixSteady(source, destination, sh, sc, st, w, gain);
         return target;
     }
-    return snapped(mixRamp(source, destination, sh, sc, st, w, gain, target, k), target);
+    return settledGain(mixRamp(source, destination, sh, sc, st, w, gain, target, k), target, k);
 }
 
 float mixReference(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn,
@@ -123,7 +134,7 @@ float mixReference(const float* source, uint32_t sc, size_t sn, float* destinati
             destination[d] = g * (sum / static_cast<float>(ss));
         }
     }
-    return std::fabs(g - target) < kGainSnap ? target : g;
+    return settledGain(g, target, k);
 }
 
 float bufferPeak(const AudioBuffer& buffer) noexcept {

@@ -39,11 +39,15 @@ float rampCoefficient(double sampleRate) noexcept;
 // `target` before each frame: g += k × (target − g). A source with as many channels as the slice
 // is copied channel for channel; a mono source fills every channel of the slice; a multichannel
 // source leaves slice channels beyond its own silent; a one-channel slice gets the average of the
-// source's channels. Returns the final gain, snapped onto `target` when within kGainSnap.
+// source's channels. Returns settledGain of the final gain.
 float mix(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn, int start,
           int width, float gain, float target, float k) noexcept;
 float mixReference(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn,
                    int start, int width, float gain, float target, float k) noexcept;
+
+// The gain a ramp ends a block with: `target` when within kGainSnap of it or when one more step
+// would not change `g` (the ramp has stalled short of the target in single precision); else g.
+float settledGain(float g, float target, float k) noexcept;
 
 // −1 when the buffer has no data; else the largest absolute sample (0 when empty).
 float bufferPeak(const AudioBuffer& buffer) noexcept;
