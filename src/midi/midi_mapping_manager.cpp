@@ -32,6 +32,16 @@ MIDIMappingManager::MIDIMappingManager(DefaultsStore& defaults) : defaults_(defa
     load();
 }
 
+std::optional<std::string> MIDIMappingManager::learnOrLookup(int cc, const std::optional<MIDISource>& source) {
+    if (learningTarget_) {
+        std::string target = std::move(*learningTarget_);
+        learningTarget_.reset();
+        assign(cc, source, target);
+        return std::nullopt;
+    }
+    return target(cc, source);
+}
+
 void MIDIMappingManager::assign(int cc, const std::optional<MIDISource>& source, const std::string& target) {
     removeMapping(target);
     MIDIMapping mapping{target, std::nullopt};

@@ -30,6 +30,12 @@ public:
     const std::optional<std::string>& learningTarget() const { return learningTarget_; }
     void setLearningTarget(std::optional<std::string> target) { learningTarget_ = std::move(target); }
 
+    // The two steps of every incoming control (a MIDI control change, or the companion's
+    // numbered control with no source): in learn mode, binds `cc` from `source` to the target
+    // being learned, ends learn mode and gives nothing (that movement is not applied);
+    // otherwise gives target(cc, source).
+    std::optional<std::string> learnOrLookup(int cc, const std::optional<MIDISource>& source);
+
     // Stores a learned mapping: `cc` now drives only `target`, and `target` only `cc`; bound to
     // `source` when there is one.
     void assign(int cc, const std::optional<MIDISource>& source, const std::string& target);
