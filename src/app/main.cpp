@@ -1,7 +1,10 @@
+// The agent's entry point. For now it starts, logs its version and exits.
 #include "platform/logger.h"
+#include "platform/stderr_log_sink.h"
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -10,6 +13,7 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    std::printf("orevant %s\n", OREVANT_VERSION);
+    orevant::Logger::setSink(std::make_shared<orevant::StderrLogSink>());
+    orevant::Logger("OREVANTApp").notice(orevant::strprintf("OREVANT %s starting", OREVANT_VERSION));
     return 0;
 }

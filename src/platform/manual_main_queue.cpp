@@ -6,7 +6,11 @@
 namespace orevant {
 
 namespace {
-int64_t toNanos(double seconds) { return static_cast<int64_t>(std::llround(std::max(0.0, seconds) * 1e9)); }
+// NaN and negative delays mean "now"; a delay beyond a year is held at a year.
+int64_t toNanos(double seconds) {
+    if (!(seconds > 0)) return 0;
+    return static_cast<int64_t>(std::llround(std::min(seconds, 365.0 * 86400.0) * 1e9));
+}
 } // namespace
 
 ManualMainQueue::ManualMainQueue() : owner_(std::this_thread::get_id()) {}
@@ -24,7 +28,7 @@ TaskHandle ManualMainQueue::postAfter(double seconds, Task task) {
     return enqueue(nowNanos_.load(std::memory_order_relaxed) + toNanos(seconds), std::move(task));
 }
 
-bool ManualMainQueue::isCurrent() const { return std::this_thread::get_id() == owner_; }
+bool ManualMainQueue::isCurrent() const { return std::this_thread::get_id() == owner_.load(); }
 
 double ManualMainQueue::now() const { return static_cast<double>(nowNanos_.load(std::memory_order_relaxed)) * 1e-9; }
 

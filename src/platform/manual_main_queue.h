@@ -61,7 +61,7 @@ private:
     std::vector<Entry> entries_;
     uint64_t nextSequence_ = 0;
     std::atomic<int64_t> nowNanos_{0};
-    std::thread::id owner_;
+    std::atomic<std::thread::id> owner_;
     Clock clock_{nowNanos_};
 };
 

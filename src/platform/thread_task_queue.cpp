@@ -26,6 +26,8 @@ bool ThreadTaskQueue::isCurrent() const { return loop_->isCurrent(); }
 
 double ThreadTaskQueue::now() const { return loop_->now(); }
 
+bool ThreadTaskQueue::isStopped() const { return loop_->isStopped(); }
+
 void ThreadTaskQueue::stop() {
     loop_->stop();
     if (!thread_.joinable()) return;

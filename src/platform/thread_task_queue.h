@@ -33,6 +33,8 @@ public:
     // end after that task and lets the thread finish on its own.
     void stop();
 
+    // True once stop() was called.
+    bool isStopped() const;
     const std::string& label() const { return label_; }
 
 private:

@@ -1,0 +1,182 @@
+#include "platform/capture_log_sink.h"
+#include "platform/file_defaults_store.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <sys/stat.h>
+
+using namespace orevant;
+using orevant::test::TempDir;
+
+namespace {
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+DefaultsData everyByte() {
+    DefaultsData bytes;
+    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<uint8_t>(i));
+    return bytes;
+}
+} // namespace
+
+TEST(FileDefaultsStoreTest, EveryTypedValueSurvivesARestartExactly) {
+    TempDir dir;
+    const auto file = dir / "config/orevant/defaults.json";
+    DefaultsDictionary legacy{{"12", DefaultsValue(DefaultsDictionary{{"target", "system_output"}})},
+                              {"count", DefaultsValue(int64_t{3})}};
+    std::map<std::string, DefaultsValue> expected{
+        {"appVolumes", DefaultsValue(DefaultsData{'{', '}'})},
+        {"blob", DefaultsValue(everyByte())},
+        {"empty", DefaultsValue(DefaultsData{})},
+        {"one", DefaultsValue(DefaultsData{0xff})},
+        {"two", DefaultsValue(DefaultsData{0x00, 0xfe})},
+        {"companionPairingPIN", DefaultsValue("042917")},
+        {"unicode", DefaultsValue("Kopfhörer \"links\" \\ 🎧")},
+        {"autoRec", DefaultsValue(true)},
+        {"autoRecSilence", DefaultsValue(int64_t{10})},
+        {"huge", DefaultsValue(std::numeric_limits<int64_t>::max())},
+        {"tiny", DefaultsValue(std::numeric_limits<int64_t>::min())},
+        {"phonesBusVolume", DefaultsValue(0.1 + 0.2)},
+        {"whole", DefaultsValue(2.0)},
+        {"negativeZero", DefaultsValue(-0.0)},
+        {"infinite", DefaultsValue(-HUGE_VAL)},
+        {"consoleSlots", DefaultsValue(DefaultsStringArray{"a", "", "bus:main", "", "", "", "", "z"})},
+        {"midiMappings", DefaultsValue(legacy)},
+    };
+    {
+        FileDefaultsStore store(file);
+        for (const auto& [key, value] : expected) store.set(key, value);
+        store.set("notANumber", DefaultsValue(std::nan("")));
+        store.set("gone", DefaultsValue("x"));
+        store.remove("gone");
+        store.remove("neverThere");
+    }
+    FileDefaultsStore reopened(file);
+    EXPECT_FALSE(reopened.movedAsidePath());
+    for (const auto& [key, value] : expected) {
+        auto loaded = reopened.object(key);
+        ASSERT_TRUE(loaded) << key;
+        EXPECT_EQ(loaded->value.index(), value.value.index()) << key; // integer stays integer, float stays float
+        EXPECT_EQ(*loaded, value) << key;
+    }
+    EXPECT_TRUE(std::signbit(*reopened.real("negativeZero")));
+    EXPECT_TRUE(std::isnan(*reopened.real("notANumber")));
+    EXPECT_FALSE(reopened.object("gone"));
+    EXPECT_EQ(reopened.integer("autoRecSilence"), 10);
+    EXPECT_EQ(reopened.real("autoRecSilence"), 10.0);
+
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u); // it may hold the pairing PIN
+    auto temporary = file;
+    temporary += ".tmp";
+    EXPECT_FALSE(std::filesystem::exists(temporary));
+}
+
+TEST(FileDefaultsStoreTest, AnUnreadableFileIsMovedAsideLoggedAndTheStoreStartsEmpty) {
+    TempDir dir;
+    const auto file = dir / "defaults.json";
+    const std::string garbage = "{\"format\":1,\"values\":{\"autoRec\":{\"type\":\"bool\",\"val";
+    writeFile(file, garbage);
+    ScopedLogCapture capture;
+    {
+        FileDefaultsStore store(file);
+        EXPECT_FALSE(store.object("autoRec"));
+        ASSERT_TRUE(store.movedAsidePath());
+        EXPECT_EQ(store.movedAsidePath()->filename(), "defaults.json.unreadable");
+        EXPECT_EQ(readFile(*store.movedAsidePath()), garbage); // kept byte for byte
+        EXPECT_FALSE(std::filesystem::exists(file));
+        EXPECT_EQ(capture->count("moved it to", LogLevel::error), 1u);
+        store.set("autoRec", DefaultsValue(true));
+    }
+    EXPECT_EQ(FileDefaultsStore(file).boolean("autoRec"), true);
+
+    // Well-formed JSON of the wrong shape is unreadable too, and an earlier copy is not replaced.
+    for (const std::string text : {std::string("[1,2]"), std::string("{\"format\":1,\"values\":{\"k\":{\"type\":"
+                                                                     "\"integer\",\"value\":1.5}}}"),
+                                   std::string("{\"format\":1,\"values\":{\"k\":{\"type\":\"data\",\"value\":"
+                                               "\"A===\"}}}"),
+                                   std::string("")}) {
+        writeFile(file, text);
+        FileDefaultsStore store(file);
+        EXPECT_TRUE(store.movedAsidePath()) << text;
+        EXPECT_FALSE(store.object("k"));
+    }
+    EXPECT_EQ(readFile(dir / "defaults.json.unreadable"), garbage);
+    EXPECT_EQ(readFile(dir / "defaults.json.unreadable.2"), "[1,2]");
+    EXPECT_TRUE(std::filesystem::exists(dir / "defaults.json.unreadable.5"));
+}
+
+TEST(FileDefaultsStoreTest, TextThatIsNotUTF8IsRefusedAndThePreviousValueKept) {
+    TempDir dir;
+    const auto file = dir / "defaults.json";
+    ScopedLogCapture capture;
+    FileDefaultsStore store(file);
+    store.set("name", DefaultsValue("good"));
+    store.set("name", DefaultsValue(std::string("bad \xff\xfe")));
+    store.set("list", DefaultsValue(DefaultsStringArray{"\xc3"}));
+    EXPECT_EQ(store.string("name"), "good");
+    EXPECT_FALSE(store.object("list"));
+    EXPECT_EQ(capture->count("not UTF-8", LogLevel::error), 2u);
+    EXPECT_EQ(FileDefaultsStore(file).string("name"), "good");
+}
+
+TEST(FileDefaultsStoreTest, AFailedDiskWriteIsLoggedAndTheValueKeptForThisRun) {
+    TempDir dir;
+    // A plain file where the folder should be: nothing can be written below it.
+    writeFile(dir / "blocked", "");
+    ScopedLogCapture capture;
+    FileDefaultsStore store(dir / "blocked/orevant/defaults.json");
+    store.set("autoRec", DefaultsValue(true));
+    EXPECT_EQ(store.boolean("autoRec"), true);
+    EXPECT_EQ(capture->count("Failed to write defaults file", LogLevel::error), 1u);
+}
+
+TEST(FileDefaultsStoreTest, DefaultPathFollowsXDGConfigHomeThenHome) {
+    const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
+    const char* savedHome = std::getenv("HOME");
+    const std::string xdg = savedXdg ? savedXdg : "", home = savedHome ? savedHome : "";
+
+    setenv("XDG_CONFIG_HOME", "/cfg", 1);
+    setenv("HOME", "/home/ana", 1);
+    EXPECT_EQ(FileDefaultsStore::defaultPath(), "/cfg/orevant/defaults.json");
+    setenv("XDG_CONFIG_HOME", "relative/dir", 1); // not absolute: ignored
+    EXPECT_EQ(FileDefaultsStore::defaultPath(), "/home/ana/.config/orevant/defaults.json");
+    unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(FileDefaultsStore::defaultPath(), "/home/ana/.config/orevant/defaults.json");
+
+    if (savedXdg) setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
+    if (savedHome) setenv("HOME", home.c_str(), 1);
+    else unsetenv("HOME");
+}
+
+TEST(InMemoryDefaultsStoreTest, TypedReadsConvertNumbersAndRefuseOtherTypes) {
+    InMemoryDefaultsStore store;
+    store.set("i", DefaultsValue(int64_t{3}));
+    store.set("d", DefaultsValue(2.5));
+    store.set("s", DefaultsValue("text"));
+    EXPECT_EQ(store.integer("d"), 2);
+    EXPECT_EQ(store.real("i"), 3.0);
+    EXPECT_EQ(store.boolean("i"), true);
+    EXPECT_FALSE(store.integer("s"));
+    EXPECT_FALSE(store.data("s"));
+    EXPECT_FALSE(store.string("missing"));
+    store.remove("s");
+    EXPECT_FALSE(store.object("s"));
+    EXPECT_EQ(store.writeCount("s"), 2u);
+}
