@@ -179,14 +179,15 @@ struct AlsaMIDISystem::Impl {
     // After an announcement: forget addresses that are gone and connect sources that came back
     // to the ports they were connected to. Called with `mutex` held.
     void refreshConnections() {
-        sources = enumerate();
-        std::erase_if(refConByAddress, [this](const auto& entry) {
+        // A list of its own: `sources` is the main queue's, indexed between two of its calls.
+        std::vector<SourceInfo> present = enumerate();
+        std::erase_if(refConByAddress, [&present](const auto& entry) {
             int client = int(entry.first >> 8) & 0xFF, port = int(entry.first) & 0xFF;
-            return std::none_of(sources.begin(), sources.end(),
+            return std::none_of(present.begin(), present.end(),
                                 [&](const SourceInfo& s) { return s.client == client && s.port == port; });
         });
         for (auto& [ref, local] : ports) {
-            for (const SourceInfo& source : sources) {
+            for (const SourceInfo& source : present) {
                 auto connection = local.connections.find(source.uniqueID);
                 if (connection == local.connections.end()) continue;
                 uint32_t key = addressKey(local.alsaPort, source.client, source.port);
@@ -233,6 +234,7 @@ struct AlsaMIDISystem::Impl {
             if (rc == -ENOSPC) continue; // input overran: what was lost is lost, go on reading
             if (rc < 0 || !event) break;
             if (event->dest.port == announcePort && event->source.client == SND_SEQ_CLIENT_SYSTEM) {
+                if (event->data.addr.client == clientID) continue; // our own ports coming and going
                 switch (event->type) {
                 case SND_SEQ_EVENT_PORT_START:
                 case SND_SEQ_EVENT_PORT_EXIT:
