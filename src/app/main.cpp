@@ -1,19 +1,39 @@
-// The agent's entry point. For now it starts, logs its version and exits.
+// The agent's entry point: the command line, the single-instance rule, then the agent.
+#include "app/command_line.h"
+#include "app/headless_agent.h"
+#include "app/signal_watcher.h"
+#include "app/single_instance_check.h"
 #include "platform/logger.h"
 #include "platform/stderr_log_sink.h"
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <memory>
+#include <variant>
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("orevant %s\n", OREVANT_VERSION);
-            return 0;
+    using namespace orevant;
+    auto parsed = CommandLine::parse(argc, argv);
+    if (auto* exit = std::get_if<CommandLine::Exit>(&parsed)) {
+        std::fputs(exit->text.c_str(), exit->status == 0 ? stdout : stderr);
+        return exit->status;
+    }
+    CommandLineOptions options = std::get<CommandLineOptions>(parsed);
+
+    // Before any thread exists, so that every thread leaves these signals to the watcher.
+    SignalWatcher::blockTerminationSignals();
+    Logger::setSink(std::make_shared<StderrLogSink>());
+
+    auto instance = SingleInstanceCheck::run();
+    if (instance.alert) {
+        std::fprintf(stderr, "%s\n%s\n", instance.alert->messageText.c_str(), instance.alert->informativeText.c_str());
+        return 0;
+    }
+    if (!options.headless) {
+        const bool hasDisplay = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+        if (hasDisplay) {
+            Logger("OREVANTApp").notice("No desktop front end in this build; running headless");
         }
     }
-    orevant::Logger::setSink(std::make_shared<orevant::StderrLogSink>());
-    orevant::Logger("OREVANTApp").notice(orevant::strprintf("OREVANT %s starting", OREVANT_VERSION));
-    return 0;
+    return HeadlessAgent::run(options);
 }

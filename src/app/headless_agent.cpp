@@ -1,0 +1,230 @@
+#include "app/headless_agent.h"
+
+#include "app/app_activation_state.h"
+#include "app/builtin_scenario.h"
+#include "app/latency_probe.h"
+#include "app/live_view.h"
+#include "app/orevant_app.h"
+#include "app/signal_watcher.h"
+#include "audio/audio_device_monitor.h"
+#include "engine/mixer_engine.h"
+#include "platform/file_defaults_store.h"
+#include "platform/host_clock.h"
+#include "platform/linux/autostart_entry.h"
+#include "platform/linux/linux_updater.h"
+#include "platform/linux/single_instance_lock.h"
+#include "platform/logger.h"
+#include "platform/run_loop_main_queue.h"
+#include "platform/service_advertiser.h"
+#include "platform/sim/sim_audio_engine.h"
+#include "platform/sim/sim_audio_server.h"
+#include "platform/sim/sim_audio_system.h"
+#include "platform/sim/sim_bluetooth.h"
+#include "platform/sim/sim_midi_system.h"
+#include "platform/sim/sim_scenario.h"
+#include "platform/sim/sim_workspace.h"
+#include "platform/stderr_log_sink.h"
+#include "platform/thread_task_queue.h"
+#include "recording/mix_recorder.h"
+#include "remote/osc_listener.h"
+#include "remote/pairing_pin.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <ifaddrs.h>
+#include <iostream>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace orevant {
+
+namespace {
+
+constexpr double kLiveViewInterval = 0.25;
+
+// Without a window the prompt goes to the terminal, once, as the window would be shown once.
+class TerminalPermissionPresenter final : public PermissionWindow::Presenter {
+public:
+    void show() override {
+        std::fprintf(stderr, "\n%s\n\n%s\n\n%s\n\n", PermissionWindow::kHeading, PermissionWindow::kBody,
+                     PermissionWindow::kInstruction);
+    }
+    void close() override {}
+};
+
+int terminalWidth() {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 100;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) throw SimScenarioError("cannot read " + path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+std::string HeadlessAgent::companionLine(uint16_t port, const std::vector<std::string>& addresses,
+                                         const std::string& pin) {
+    std::string line = "Companion: send OSC to UDP port " + std::to_string(port) + " of this computer";
+    if (!addresses.empty()) {
+        line += " (";
+        for (size_t i = 0; i < addresses.size(); ++i) line += (i ? ", " : "") + addresses[i];
+        line += ")";
+    }
+    return line + ", PIN " + pin;
+}
+
+std::vector<std::string> HeadlessAgent::localAddresses() {
+    std::vector<std::string> outside, loopback;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return {};
+    for (ifaddrs* a = list; a; a = a->ifa_next) {
+        if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || !(a->ifa_flags & IFF_UP)) continue;
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr, text, sizeof text);
+        ((a->ifa_flags & IFF_LOOPBACK) ? loopback : outside).push_back(text);
+    }
+    ::freeifaddrs(list);
+    outside.insert(outside.end(), loopback.begin(), loopback.end());
+    return outside;
+}
+
+int HeadlessAgent::run(const CommandLineOptions& options) {
+    const bool liveView = !options.quiet && ::isatty(STDOUT_FILENO);
+    // With the live view on the terminal, only errors are logged there.
+    const LogLevel minimum = liveView && ::isatty(STDERR_FILENO) ? LogLevel::error : LogLevel::info;
+    Logger::setSink(std::make_shared<StderrLogSink>(minimum));
+    const Logger log("OREVANTApp");
+
+    SimScenario scenario;
+    std::vector<ScenarioMIDISource> midiSources;
+    try {
+        const std::string text = options.scenarioFile ? readFile(*options.scenarioFile) : BuiltinScenario::text();
+        scenario = SimScenario::parse(text);
+        midiSources = BuiltinScenario::midiSources(text);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "orevant: %s: %s\n",
+                     options.scenarioFile ? options.scenarioFile->c_str() : "built-in scenario", error.what());
+        return 1;
+    }
+
+    RunLoopMainQueue mainQueue;
+    SimAudioServer server(mainQueue);
+    SimAudioSystem system(server);
+    SimWorkspace workspace(scenario.agentBundleID);
+    SimBluetooth bluetooth(mainQueue);
+    SimMIDISystem midi;
+    for (const auto& source : midiSources) midi.addSource(source.name, source.isHardware);
+    scenario.apply(system, workspace, bluetooth, mainQueue);
+
+    FileDefaultsStore defaults(FileDefaultsStore::defaultPath());
+    MonotonicHostClock hostClock;
+    MixRecorder recorder(mainQueue, hostClock,
+                         [](const std::string& label) { return std::make_unique<ThreadTaskQueue>(label); });
+    NullServiceAdvertiser advertiser;
+    AppActivationState activation; // a headless agent is never frontmost
+    AutostartEntry loginItem(AutostartEntry::defaultPath(), SingleInstanceLock::currentExecutablePath());
+    std::unique_ptr<LatencyProbe> probe;
+    if (options.latencyTrace) {
+        probe = std::make_unique<LatencyProbe>(server.audio(), *options.latencyTrace);
+        if (!probe->isOpen()) {
+            std::fprintf(stderr, "orevant: cannot write %s\n", options.latencyTrace->c_str());
+            return 1;
+        }
+    }
+
+    std::unique_ptr<OREVANTApp> app;
+    TaskHandle liveViewTimer;
+    std::atomic<int> signals{0};
+    auto quit = [&] {
+        liveViewTimer.cancel();
+        if (app) app->terminate();
+        mainQueue.stop();
+    };
+
+    OREVANTApp::Services services{
+        .mainQueue = mainQueue,
+        .audioServer = server,
+        .defaults = defaults,
+        .workspace = workspace,
+        .bluetooth = bluetooth,
+        .hostClock = hostClock,
+        .activation = activation,
+        .loginItem = loginItem,
+        .updater = std::make_shared<LinuxUpdater>(defaults),
+        .midiSystem = &midi,
+        .advertiser = &advertiser,
+        .oscPort = OSCListener::kDefaultPort,
+        .recorder = &recorder,
+        .blockingWait = {},
+        .permissionPresenter = std::make_shared<TerminalPermissionPresenter>(),
+        .appInfo = {OREVANT_VERSION, OREVANT_VERSION},
+        .menuHooks = {},
+        .onStarted = {},
+    };
+    services.menuHooks.quit = quit;
+    services.onStarted = [&] {
+        MixerEngine& engine = app->engine();
+        if (probe) probe->install(engine);
+        std::printf("OREVANT %s running headless on the simulated audio server (%s).\n", OREVANT_VERSION,
+                    options.scenarioFile ? options.scenarioFile->c_str() : "built-in scenario");
+        std::printf("%s\n", companionLine(engine.oscListener().port() ? engine.oscListener().port()
+                                                                      : OSCListener::kDefaultPort,
+                                          localAddresses(), engine.pairingPIN().pin())
+                                .c_str());
+        std::printf("Press Ctrl-C to quit.\n");
+        std::fflush(stdout);
+        if (!liveView) return;
+        std::printf("\x1b[?25l\x1b[2J");
+        std::function<void()> draw;
+        draw = [&] {
+            LiveViewModel model = LiveViewModel::from(app->engine());
+            const AudioObjectID defaultOutput = system.defaultOutput();
+            for (const AudioDevice& device : app->engine().deviceMonitor().devices()) {
+                LiveViewModel::Device row{device.name, device.outputChannels, 0.0f, device.id == defaultOutput};
+                const size_t frames = 4800; // the last 0.1 s
+                for (int channel = 0; channel < device.outputChannels; ++channel) {
+                    row.peak = std::max(row.peak, server.audio().outputPeak(device.id, static_cast<uint32_t>(channel), frames));
+                }
+                model.devices.push_back(row);
+            }
+            const std::string frame = LiveView::terminalFrame(LiveView::render(model, terminalWidth()));
+            std::fwrite(frame.data(), 1, frame.size(), stdout);
+            std::fflush(stdout);
+            liveViewTimer = mainQueue.postAfter(kLiveViewInterval, draw);
+        };
+        draw();
+    };
+
+    SignalWatcher watcher([&](int signal) {
+        // A second signal while the first is handled ends the process at once.
+        if (signals.fetch_add(1) > 0) ::_exit(128 + signal);
+        mainQueue.post(quit);
+    });
+    watcher.start();
+
+    app = std::make_unique<OREVANTApp>(std::move(services));
+    server.audio().startClock();
+    app->launch();
+    log.notice(strprintf("OREVANT %s starting", OREVANT_VERSION));
+    mainQueue.run();
+
+    if (liveView) std::printf("\x1b[?25h\n");
+    app.reset();
+    probe.reset();
+    server.audio().stopClock();
+    std::fflush(stdout);
+    return 0;
+}
+
+} // namespace orevant

@@ -1,0 +1,92 @@
+#pragma once
+// The agent as one object: it owns the engine, the update controller, the status menu model and
+// the permission prompt model, and runs the start-up of the agent in its order:
+//   engine, update controller and status menu made; engine made the current one; the status
+//   item's monitor installed; the permission prompt made; then, on a background thread, one read
+//   of the default output device (it wakes the audio server before the engine queries it)
+//   followed by start() on the main queue.
+// The single-instance check comes before all of this (SingleInstanceCheck, in main).
+//
+// Threads: everything on the main queue, except the wake-up read.
+#include "app/app_delegate.h"
+#include "app/permission_window.h"
+#include "app/status_item_menu_controller.h"
+#include "audio/observer_list.h"
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace orevant {
+
+class AppActivation;
+class AudioServer;
+class AutostartEntry;
+class Bluetooth;
+class DefaultsStore;
+class HostClock;
+class MainQueue;
+class MIDISystem;
+class MixerEngine;
+class MixRecorder;
+class ServiceAdvertiser;
+class UpdateController;
+class Updater;
+class Workspace;
+
+class OREVANTApp {
+public:
+    // Everything referenced must outlive the application object.
+    struct Services {
+        MainQueue& mainQueue;
+        AudioServer& audioServer;
+        DefaultsStore& defaults;
+        Workspace& workspace;
+        Bluetooth& bluetooth;
+        const HostClock& hostClock;
+        AppActivation& activation;
+        AutostartEntry& loginItem;
+        std::shared_ptr<Updater> updater;
+        MIDISystem* midiSystem = nullptr;
+        ServiceAdvertiser* advertiser = nullptr;
+        uint16_t oscPort = 9000;
+        MixRecorder* recorder = nullptr;
+        // The engine's one blocking wait at shutdown; default: sleep.
+        std::function<void(double seconds)> blockingWait;
+        std::shared_ptr<PermissionWindow::Presenter> permissionPresenter;
+        StatusItemMenuController::AppInfo appInfo;
+        StatusItemMenuController::Hooks menuHooks;
+        // Runs on the main queue right after the engine started.
+        std::function<void()> onStarted;
+    };
+
+    explicit OREVANTApp(Services services);
+    ~OREVANTApp();
+    OREVANTApp(const OREVANTApp&) = delete;
+    OREVANTApp& operator=(const OREVANTApp&) = delete;
+
+    void launch();
+    // Waits for the wake-up read to finish (its start() task is then on the main queue).
+    void waitForWakeUpRead();
+    // The terminate hook (quit, SIGINT, SIGTERM).
+    void terminate();
+
+    MixerEngine& engine() const { return *engine_; }
+    UpdateController& updater() const { return *updater_; }
+    StatusItemMenuController& statusMenu() const { return *statusMenu_; }
+    PermissionWindow* permissionWindow() const { return permissionWindow_.get(); }
+    AppDelegate& appDelegate() { return appDelegate_; }
+    bool isLaunched() const { return engine_ != nullptr; }
+
+private:
+    Services services_;
+    AppDelegate appDelegate_;
+    std::unique_ptr<MixerEngine> engine_;
+    std::shared_ptr<UpdateController> updater_;
+    std::unique_ptr<StatusItemMenuController> statusMenu_;
+    std::unique_ptr<PermissionWindow> permissionWindow_;
+    std::thread wakeUp_;
+    std::shared_ptr<char> alive_ = std::make_shared<char>();
+};
+
+} // namespace orevant

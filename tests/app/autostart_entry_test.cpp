@@ -1,0 +1,109 @@
+#include "platform/linux/autostart_entry.h"
+
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace orevant {
+namespace {
+
+std::string readText(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value) ::setenv(name, value, 1);
+        else ::unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_) ::setenv(name_, old_->c_str(), 1);
+        else ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(AutostartEntryTest, TheEntryLivesInTheUsersAutostartFolder) {
+    test::TempDir home;
+    ScopedEnv homeEnv("HOME", home.path().c_str());
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", nullptr);
+        EXPECT_EQ(AutostartEntry::defaultPath(), home.path() / ".config" / "autostart" / "orevant.desktop");
+    }
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", (home.path() / "cfg").c_str());
+        EXPECT_EQ(AutostartEntry::defaultPath(), home.path() / "cfg" / "autostart" / "orevant.desktop");
+    }
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", "relative/not/allowed");
+        EXPECT_EQ(AutostartEntry::defaultPath(), home.path() / ".config" / "autostart" / "orevant.desktop");
+    }
+}
+
+TEST(AutostartEntryTest, RegisteringWritesADesktopEntryAndUnregisteringRemovesIt) {
+    test::TempDir home;
+    const auto file = home.path() / ".config" / "autostart" / "orevant.desktop";
+    AutostartEntry entry(file, "/opt/OREVANT/bin/orevant");
+    EXPECT_FALSE(entry.isEnabled());
+    EXPECT_NO_THROW(entry.unregisterEntry()) << "nothing to remove is no error";
+
+    entry.registerEntry();
+    EXPECT_TRUE(entry.isEnabled());
+    const std::string text = readText(file);
+    EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u);
+    EXPECT_NE(text.find("\nType=Application\n"), std::string::npos);
+    EXPECT_NE(text.find("\nName=OREVANT\n"), std::string::npos);
+    EXPECT_NE(text.find("\nExec=/opt/OREVANT/bin/orevant\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(file.string() + ".tmp"));
+
+    entry.registerEntry();
+    EXPECT_EQ(readText(file), text) << "registering twice leaves one identical entry";
+
+    entry.unregisterEntry();
+    EXPECT_FALSE(entry.isEnabled());
+    EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST(AutostartEntryTest, AnEntryTheDesktopSwitchedOffCountsAsDisabled) {
+    test::TempDir home;
+    const auto file = home / "orevant.desktop";
+    AutostartEntry entry(file, "/usr/bin/orevant");
+    std::ofstream(file) << "[Desktop Entry]\nType=Application\nExec=orevant\nX-GNOME-Autostart-enabled=false\n";
+    EXPECT_FALSE(entry.isEnabled());
+    std::ofstream(file) << "[Desktop Entry]\nType=Application\nExec=orevant\nHidden=true\n";
+    EXPECT_FALSE(entry.isEnabled());
+    std::ofstream(file) << "[Desktop Entry]\nExec=orevant\n[Desktop Action x]\nHidden=true\n";
+    EXPECT_TRUE(entry.isEnabled()) << "keys of other groups do not count";
+}
+
+TEST(AutostartEntryTest, PathsWithSpacesAndSpecialCharactersAreQuotedForTheExecKey) {
+    EXPECT_EQ(AutostartEntry::quoteExecArgument("/usr/bin/orevant"), "/usr/bin/orevant");
+    EXPECT_EQ(AutostartEntry::quoteExecArgument("/home/a b/orevant"), "\"/home/a b/orevant\"");
+    EXPECT_EQ(AutostartEntry::quoteExecArgument("/x/$HOME/\"q\""), "\"/x/\\$HOME/\\\"q\\\"\"");
+    EXPECT_EQ(AutostartEntry::quoteExecArgument("/x/100%/o"), "/x/100%%/o");
+    const std::string text = AutostartEntry::desktopEntryText("/x/a\\b");
+    EXPECT_NE(text.find("\nExec=\"/x/a\\\\\\\\b\"\n"), std::string::npos) << text;
+}
+
+TEST(AutostartEntryTest, AnUnwritableFolderThrowsAndLeavesTheStateAsItWas) {
+    test::TempDir home;
+    std::ofstream(home / "blocker") << "a file where a folder should be";
+    AutostartEntry entry(home / "blocker" / "autostart" / "orevant.desktop", "/usr/bin/orevant");
+    EXPECT_THROW(entry.registerEntry(), std::system_error);
+    EXPECT_FALSE(entry.isEnabled());
+}
+
+} // namespace
+} // namespace orevant

@@ -1,0 +1,212 @@
+// Two real copies of a program meet at the single-instance lock. The test binary doubles as the
+// program: started with OREVANT_TEST_ROLE set, it runs the agent's check and reports on stdout.
+#include "app/single_instance_check.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <signal.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace orevant {
+namespace {
+
+// ---- The child side ----
+
+void writeAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+    }
+}
+
+// "holder": takes the lock, says so, and keeps it until its stdin closes.
+// "second": runs the check once and exits as the agent would (status 0 either way).
+// OREVANT_TEST_RECORDED_PATH replaces the recorded executable path ("-" records none).
+[[noreturn]] void runChildRole(const std::string& role) {
+    std::string path = SingleInstanceLock::currentExecutablePath();
+    if (const char* recorded = std::getenv("OREVANT_TEST_RECORDED_PATH")) path = recorded[0] == '-' ? "" : recorded;
+    auto result = SingleInstanceCheck::run(SingleInstanceLock::defaultPath(SingleInstanceCheck::kLockName), path);
+    if (result.alert) {
+        writeAll(1, "alert\n" + result.alert->messageText + "\n" + result.alert->informativeText + "\n");
+        ::_exit(0);
+    }
+    writeAll(1, std::string(result.lock && result.lock->isHeld() ? "running" : "unchecked") + "\n");
+    if (role == "holder") {
+        char byte;
+        while (::read(0, &byte, 1) > 0) {
+        }
+    }
+    ::_exit(0);
+}
+
+[[maybe_unused]] const bool childRoleHandled = [] {
+    if (const char* role = std::getenv("OREVANT_TEST_ROLE")) runChildRole(role);
+    return false;
+}();
+
+// ---- The parent side ----
+
+struct Child {
+    pid_t pid = -1;
+    int stdinFd = -1;  // write end
+    int stdoutFd = -1; // read end
+
+    // Reads one line (blocking until the child writes it or exits).
+    std::string readLine() const {
+        std::string line;
+        char c;
+        while (::read(stdoutFd, &c, 1) == 1 && c != '\n') line += c;
+        return line;
+    }
+    std::string readAll() const {
+        std::string text;
+        char buffer[256];
+        ssize_t n;
+        while ((n = ::read(stdoutFd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+        return text;
+    }
+    void closeStdin() {
+        if (stdinFd >= 0) ::close(stdinFd);
+        stdinFd = -1;
+    }
+    // Exit status, or -1 when it did not exit normally.
+    int wait() {
+        closeStdin();
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (stdoutFd >= 0) ::close(stdoutFd);
+        stdoutFd = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+Child spawn(const std::filesystem::path& program, const std::string& role, const std::string& runtimeDir,
+            const char* recordedPath = nullptr) {
+    int in[2], out[2];
+    EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
+    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (entry.rfind("XDG_RUNTIME_DIR=", 0) == 0 || entry.rfind("OREVANT_TEST_", 0) == 0) continue;
+        env.push_back(entry);
+    }
+    env.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
+    env.push_back("OREVANT_TEST_ROLE=" + role);
+    if (recordedPath) env.push_back(std::string("OREVANT_TEST_RECORDED_PATH=") + recordedPath);
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string programText = program.string();
+    char* argv[] = {programText.data(), nullptr};
+
+    Child child;
+    const int rc = ::posix_spawn(&child.pid, programText.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    EXPECT_EQ(rc, 0) << "cannot start " << programText;
+    child.stdinFd = in[1];
+    child.stdoutFd = out[0];
+    return child;
+}
+
+class SingleInstanceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        self = SingleInstanceLock::currentExecutablePath();
+        ASSERT_FALSE(self.empty());
+        // A second copy of the program at another path, as when two builds are started.
+        std::filesystem::create_directories(dir / "elsewhere");
+        otherCopy = dir / "elsewhere" / "orevant-copy";
+        std::filesystem::copy_file(self, otherCopy);
+        std::filesystem::permissions(otherCopy, std::filesystem::perms::owner_all);
+        std::filesystem::create_directories(dir / "runtime");
+        runtime = (dir / "runtime").string();
+    }
+
+    test::TempDir dir;
+    std::filesystem::path self;
+    std::filesystem::path otherCopy;
+    std::string runtime;
+};
+
+TEST_F(SingleInstanceTest, ASecondCopyNamesTheFirstCopysPathAndExitsWithStatusZeroWhileTheFirstRunsOn) {
+    Child first = spawn(otherCopy, "holder", runtime);
+    ASSERT_EQ(first.readLine(), "running");
+
+    Child second = spawn(self, "second", runtime);
+    const std::string said = second.readAll();
+    EXPECT_EQ(second.wait(), 0);
+    EXPECT_EQ(said, "alert\nOREVANT is already running\nAnother copy is running from " + otherCopy.string() + ".\n");
+
+    // The first copy still holds the lock: a third start is turned away too.
+    Child third = spawn(self, "second", runtime);
+    EXPECT_EQ(third.readLine(), "alert");
+    EXPECT_EQ(third.wait(), 0);
+
+    EXPECT_EQ(first.wait(), 0);
+    // Once the first copy has ended, the next one runs.
+    Child next = spawn(self, "second", runtime);
+    EXPECT_EQ(next.readLine(), "running");
+    EXPECT_EQ(next.wait(), 0);
+}
+
+TEST_F(SingleInstanceTest, ACopyWhoseLocationIsUnknownIsCalledAnotherLocation) {
+    Child first = spawn(otherCopy, "holder", runtime, "-");
+    ASSERT_EQ(first.readLine(), "running");
+    Child second = spawn(self, "second", runtime);
+    EXPECT_EQ(second.readAll(), "alert\nOREVANT is already running\nAnother copy is running from another location.\n");
+    EXPECT_EQ(second.wait(), 0);
+    EXPECT_EQ(first.wait(), 0);
+}
+
+TEST_F(SingleInstanceTest, AKilledCopyLeavesNoStaleLockBehind) {
+    Child first = spawn(otherCopy, "holder", runtime);
+    ASSERT_EQ(first.readLine(), "running");
+    ASSERT_EQ(::kill(first.pid, SIGKILL), 0);
+    EXPECT_EQ(first.wait(), -1);
+
+    Child next = spawn(self, "second", runtime);
+    EXPECT_EQ(next.readLine(), "running");
+    EXPECT_EQ(next.wait(), 0);
+}
+
+TEST_F(SingleInstanceTest, CopiesInDifferentSessionsDoNotMeet) {
+    Child first = spawn(otherCopy, "holder", runtime);
+    ASSERT_EQ(first.readLine(), "running");
+    std::filesystem::create_directories(dir / "other-session");
+    Child elsewhere = spawn(self, "second", (dir / "other-session").string());
+    EXPECT_EQ(elsewhere.readLine(), "running");
+    EXPECT_EQ(elsewhere.wait(), 0);
+    EXPECT_EQ(first.wait(), 0);
+}
+
+TEST_F(SingleInstanceTest, AnUnopenableLockSkipsTheCheckInsteadOfRefusingToStart) {
+    Child child = spawn(self, "second", (dir / "missing" / "folder").string());
+    EXPECT_EQ(child.readLine(), "unchecked");
+    EXPECT_EQ(child.wait(), 0);
+}
+
+} // namespace
+} // namespace orevant
