@@ -1,0 +1,106 @@
+#include "remote/osc_sender.h"
+
+#include "osc_test_peer.h"
+#include "remote/osc_codec.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace orevant {
+namespace {
+
+using test::OSCTestPeer;
+
+TEST(OSCSenderTest, OneConnectionPerDestinationIsReused) {
+    OSCSender sender;
+    OSCTestPeer phone;
+    OSCTestPeer mixer;
+    const NetworkEndpoint endpoint{"127.0.0.1", phone.port()};
+
+    sender.send("/app/list", "{}", endpoint);
+    sender.send("/meters", "{\"a\":0.5}", endpoint);
+    EXPECT_EQ(sender.connectionCount(), 1u);
+    EXPECT_TRUE(sender.hasConnection(endpoint.description()));
+
+    sender.send("/setSubmix", 1.0f, "127.0.0.1", mixer.port());
+    EXPECT_EQ(sender.connectionCount(), 2u);
+    EXPECT_TRUE(sender.hasConnection("127.0.0.1:" + std::to_string(mixer.port())));
+
+    auto first = phone.receive();
+    const uint16_t firstSource = phone.lastSenderPort();
+    auto second = phone.receive();
+    ASSERT_TRUE(first && second);
+    // One socket: both datagrams come from one source port.
+    EXPECT_EQ(phone.lastSenderPort(), firstSource);
+    EXPECT_EQ(test::decodeStringMessage(*first)->address, "/app/list");
+    EXPECT_EQ(test::decodeStringMessage(*second)->value, "{\"a\":0.5}");
+    auto fromMixer = mixer.receive();
+    ASSERT_TRUE(fromMixer);
+    auto decoded = OSCCodec::decode(fromMixer->data(), fromMixer->size());
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->address, "/setSubmix");
+    EXPECT_EQ(decoded->value, 1.0f);
+}
+
+TEST(OSCSenderTest, ConnectionIsDroppedAfterASendErrorAndReopened) {
+    OSCSender sender;
+    uint16_t port = 0;
+    {
+        OSCTestPeer gone;
+        port = gone.port();
+    }
+    // Nobody listens: the kernel answers with port-unreachable, which the connected socket
+    // reports on a later send. The loop ends on that report; its bound only trips on a fault.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (sender.droppedConnections() == 0 && std::chrono::steady_clock::now() < deadline) {
+        sender.send("/1/volume1", 0.5f, "127.0.0.1", port);
+        std::this_thread::yield();
+    }
+    ASSERT_EQ(sender.droppedConnections(), 1u);
+    EXPECT_FALSE(sender.hasConnection("127.0.0.1:" + std::to_string(port)));
+
+    OSCTestPeer back(port);
+    sender.send("/1/volume1", 0.25f, "127.0.0.1", port);
+    EXPECT_TRUE(sender.hasConnection("127.0.0.1:" + std::to_string(port)));
+    auto received = back.receive();
+    ASSERT_TRUE(received);
+    EXPECT_EQ(OSCCodec::decode(received->data(), received->size())->value, 0.25f);
+}
+
+TEST(OSCSenderTest, UnencodableAddressSendsNothing) {
+    OSCSender sender;
+    OSCTestPeer peer;
+    sender.send("/bad\xff", 1.0f, "127.0.0.1", peer.port());
+    sender.send("/good", 1.0f, "127.0.0.1", peer.port());
+    auto received = peer.receive();
+    ASSERT_TRUE(received);
+    EXPECT_EQ(OSCCodec::decode(received->data(), received->size())->address, "/good");
+    EXPECT_FALSE(peer.receive(0));
+}
+
+TEST(OSCSenderTest, SharedSenderIsReplaceable) {
+    auto original = OSCSender::shared();
+    EXPECT_EQ(OSCSender::shared(), original);
+    auto replacement = std::make_shared<OSCSender>();
+    EXPECT_EQ(OSCSender::setShared(replacement), original);
+    EXPECT_EQ(OSCSender::shared(), replacement);
+    OSCSender::setShared(original);
+    EXPECT_EQ(OSCSender::shared(), original);
+}
+
+TEST(OSCSenderTest, ManyThreadsShareOneConnection) {
+    OSCSender sender;
+    OSCTestPeer peer;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 25; ++i) sender.send("/meters", 0.5f, "127.0.0.1", peer.port());
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(sender.connectionCount(), 1u);
+    for (int i = 0; i < 100; ++i) ASSERT_TRUE(peer.receive()) << i;
+}
+
+} // namespace
+} // namespace orevant
