@@ -95,17 +95,21 @@ void RecordingLane::startCapture(uint64_t startHostTime, double sampleRate) {
     // Release: a render thread that sees the lane armed also sees the cleared ring and time line.
     armed_.store(1, std::memory_order_release);
 
-    writerTimer_ = std::make_shared<std::atomic<bool>>(true);
+    writerTimer_ = std::make_shared<DrainTimer>();
     scheduleDrain(writerTimer_);
     laneLog().debug(strprintf("Lane capturing: %s", sourceName_.c_str()));
 }
 
-void RecordingLane::scheduleDrain(const std::shared_ptr<std::atomic<bool>>& active) {
-    writerQueue_->postAfter(kDrainPeriodSeconds, [this, active] {
-        // The flag outlives the lane; once it is down nothing here touches the lane again.
-        if (!active->load(std::memory_order_relaxed)) return;
+void RecordingLane::scheduleDrain(const std::shared_ptr<DrainTimer>& timer) {
+    std::lock_guard lock(timer->mutex);
+    if (!timer->active) return;
+    timer->next = writerQueue_->postAfter(kDrainPeriodSeconds, [this, timer] {
+        {
+            std::lock_guard lock(timer->mutex);
+            if (!timer->active) return;
+        }
         drain(false);
-        scheduleDrain(active);
+        scheduleDrain(timer);
     });
 }
 
@@ -114,7 +118,11 @@ void RecordingLane::stopCapture() {
     closeFile();
     armed_.store(0, std::memory_order_relaxed);
     if (writerTimer_) {
-        writerTimer_->store(false, std::memory_order_relaxed);
+        {
+            std::lock_guard lock(writerTimer_->mutex);
+            writerTimer_->active = false;
+            writerTimer_->next.cancel();
+        }
         writerTimer_.reset();
         // Wait out a drain that may be running right now.
         runOnQueueAndWait(*writerQueue_, [] {});
@@ -210,8 +218,9 @@ void RecordingLane::drain(bool isFinal) {
     const int64_t upTo = target - (isFinal ? 0 : wholeSampleRate());
     const int64_t drained = drainedUpTo_.load(std::memory_order_relaxed);
     if (drained >= upTo) return;
-    // Frames older than one ring length have been overwritten: what is left of them is silence.
-    const int64_t from = std::max(upTo - kRingFrames, drained);
+    // The ring holds the last ring length of frames before `target`; older ones have been
+    // overwritten, and what is left of them counts as silence.
+    const int64_t from = std::max(target - kRingFrames, drained);
     const int64_t count = upTo - from;
     if (count < 1) return;
 

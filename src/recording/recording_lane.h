@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -87,7 +88,8 @@ public:
 
 private:
     int64_t wholeSampleRate() const;
-    void scheduleDrain(const std::shared_ptr<std::atomic<bool>>& active);
+    struct DrainTimer;
+    void scheduleDrain(const std::shared_ptr<DrainTimer>& timer);
     // Writer queue.
     void drain(bool isFinal);
     void pushPreRoll(float left, float right);
@@ -132,7 +134,15 @@ private:
     // Main queue only.
     bool fileOpen_ = false;
     std::optional<std::filesystem::path> url_;
-    std::shared_ptr<std::atomic<bool>> writerTimer_;
+    std::shared_ptr<DrainTimer> writerTimer_;
+
+    // The periodic drain: shared with its own pending task, which outlives the lane when the
+    // queue does, so a stopped timer never touches the lane again.
+    struct DrainTimer {
+        std::mutex mutex;
+        bool active = true;
+        TaskHandle next;
+    };
 
     // Last, so it goes first: no queued drain outlives the state it works on.
     std::unique_ptr<TaskQueue> writerQueue_;

@@ -1,0 +1,238 @@
+#include "recording/mix_recorder.h"
+
+#include "platform/capture_log_sink.h"
+#include "platform/manual_main_queue.h"
+#include "recording/take_naming.h"
+#include "recording_test_support.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <vector>
+
+namespace orevant {
+namespace {
+
+using test::LaneWriter;
+using test::readWav;
+using test::SharedQueueRef;
+using test::TempDir;
+
+namespace fs = std::filesystem;
+
+constexpr double kRate = 48000.0;
+constexpr uint32_t kCycle = 480;
+const std::string kStamp = "2025-03-14 09.05.27";
+
+class MixRecorderTest : public ::testing::Test {
+protected:
+    MixRecorderTest()
+        : recorder(queue, queue.hostClock(), [this](const std::string& label) {
+              labels.push_back(label);
+              return std::make_unique<SharedQueueRef>(queue);
+          }) {}
+
+    struct Source {
+        std::shared_ptr<RecordingLane> lane;
+        LaneWriter writer;
+        float level;
+    };
+
+    // Every source plays its constant level for `seconds`, in 10 ms cycles.
+    void play(std::vector<Source*> sources, double seconds) {
+        const int cycles = static_cast<int>(std::lround(seconds * kRate / kCycle));
+        for (int c = 0; c < cycles; ++c) {
+            for (auto* source : sources) {
+                std::vector<float> buffer(kCycle * 2, source->level);
+                source->writer.write(*source->lane, buffer.data(), kCycle, 2);
+            }
+            queue.advance(kCycle / kRate);
+        }
+    }
+
+    std::vector<std::string> filesInFolder() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.path())) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    ManualMainQueue queue;
+    TempDir dir;
+    ScopedLogCapture logs;
+    std::vector<std::string> labels;
+    MixRecorder recorder;
+};
+
+TEST(TakeNamingTest, FileNamesMakeSourceNamesSafeAndStampsUseLocalTime) {
+    EXPECT_EQ(takeFileName(kStamp, "Music Player"), "OREVANT 2025-03-14 09.05.27 Music Player.wav");
+    EXPECT_EQ(takeFileName(kStamp, "AC/DC: Live"), "OREVANT 2025-03-14 09.05.27 AC-DC- Live.wav");
+    EXPECT_EQ(takeFileName(kStamp, " \t Talk \t"), "OREVANT 2025-03-14 09.05.27 Talk.wav");
+    EXPECT_EQ(takeFileName(kStamp, "   "), "OREVANT 2025-03-14 09.05.27 Source.wav");
+    EXPECT_EQ(takeFileName(kStamp, ""), "OREVANT 2025-03-14 09.05.27 Source.wav");
+    EXPECT_EQ(takeFileName(kStamp, "../../etc"), "OREVANT 2025-03-14 09.05.27 ..-..-etc.wav");
+
+    // 2025-03-14 09:05:27 UTC, seen from UTC and from two hours east of it.
+    const auto when = std::chrono::system_clock::from_time_t(1741943127);
+    {
+        test::ScopedEnv tz("TZ", "UTC");
+        tzset();
+        EXPECT_EQ(makeTakeStamp(when), "2025-03-14 09.05.27");
+    }
+    {
+        test::ScopedEnv tz("TZ", "XYZ-2");
+        tzset();
+        EXPECT_EQ(makeTakeStamp(when), "2025-03-14 11.05.27");
+    }
+    tzset();
+}
+
+TEST_F(MixRecorderTest, ATakeRecordsEverySourceToItsOwnAlignedFileAndDropsTheSilentOnes) {
+    Source player{recorder.lane("com.example.player", "Music Player"), {}, 0.5f};
+    Source band{recorder.lane("com.example.band", "AC/DC: Live"), {}, 0.25f};
+    Source quiet{recorder.lane("com.example.quiet", "Quiet"), {}, 0.0f};
+    EXPECT_EQ(recorder.lane("com.example.player", "Renamed"), player.lane) << "one lane per key";
+    EXPECT_EQ(player.lane->sourceName(), "Music Player");
+    EXPECT_EQ(labels, std::vector<std::string>(3, "com.brenlake.orevant.recorder"));
+
+    queue.advance(7.0);
+    recorder.startCapture(kRate);
+    EXPECT_TRUE(recorder.isCapturing());
+    EXPECT_EQ(recorder.startHostTime(), queue.hostClock().ticks());
+    EXPECT_TRUE(logs->contains("Capture running @ 48000.000000 Hz"));
+    play({&player, &band, &quiet}, 5.0);
+    EXPECT_EQ(recorder.maxHighWater(), 5 * 48000);
+
+    recorder.openTake(dir.path(), kStamp);
+    EXPECT_TRUE(recorder.isTakeOpen());
+    EXPECT_EQ(recorder.takeFolder(), dir.path());
+    EXPECT_EQ(recorder.takeStamp(), kStamp);
+    EXPECT_TRUE(logs->contains("Take open: 3 source(s)"));
+    play({&player, &band, &quiet}, 2.0);
+    recorder.closeTake();
+    EXPECT_FALSE(recorder.isTakeOpen());
+    EXPECT_TRUE(recorder.isCapturing());
+    EXPECT_TRUE(logs->contains("Take closed"));
+
+    EXPECT_EQ(filesInFolder(), (std::vector<std::string>{"OREVANT 2025-03-14 09.05.27 AC-DC- Live.wav",
+                                                         "OREVANT 2025-03-14 09.05.27 Music Player.wav"}));
+    for (auto* source : {&player, &band}) {
+        auto wav = readWav(*source->lane->url());
+        ASSERT_TRUE(wav);
+        // From three seconds before the opening to the end: 5 s of 7 s played.
+        EXPECT_EQ(wav->frames(), 5 * 48000);
+        EXPECT_EQ(source->lane->clipStartFrame(), 2 * 48000);
+        for (int64_t k = 0; k < wav->frames(); ++k) ASSERT_EQ(wav->left(k), source->level) << k;
+    }
+
+    recorder.stopCapture();
+    EXPECT_FALSE(recorder.isCapturing());
+    EXPECT_EQ(player.lane->armed(), 0);
+    EXPECT_TRUE(logs->contains("Capture stopped"));
+}
+
+TEST_F(MixRecorderTest, OpenTakeNeedsACaptureAndKeepsTheFirstTakeOpen) {
+    auto lane = recorder.lane("com.example.player", "Player");
+    recorder.openTake(dir.path(), kStamp);
+    EXPECT_FALSE(recorder.isTakeOpen());
+    EXPECT_FALSE(lane->hasFile());
+    EXPECT_TRUE(filesInFolder().empty());
+
+    recorder.startCapture(kRate);
+    recorder.openTake(dir.path(), kStamp);
+    recorder.openTake(dir.path(), "2030-01-01 00.00.00");
+    EXPECT_EQ(recorder.takeStamp(), kStamp);
+    EXPECT_EQ(filesInFolder(), std::vector<std::string>{"OREVANT 2025-03-14 09.05.27 Player.wav"});
+
+    // Stopping capture closes the take first.
+    recorder.stopCapture();
+    EXPECT_FALSE(recorder.isTakeOpen());
+    EXPECT_FALSE(lane->hasFile());
+}
+
+TEST_F(MixRecorderTest, ALaneCreatedDuringATakeGetsItsFileAtOnceOnTheSharedTimeLine) {
+    Source first{recorder.lane("com.example.first", "First"), {}, 0.5f};
+    recorder.startCapture(kRate);
+    play({&first}, 10.0);
+    recorder.openTake(dir.path(), kStamp);
+    play({&first}, 5.0);
+
+    Source second{recorder.lane("com.example.second", "Second"), {}, 0.25f};
+    EXPECT_TRUE(second.lane->hasFile());
+    EXPECT_EQ(second.lane->armed(), 1);
+    EXPECT_EQ(second.lane->clipStartFrame(), 12 * 48000) << "three seconds before its own start";
+    play({&first, &second}, 2.0);
+    recorder.closeTake();
+
+    auto wav = readWav(*second.lane->url());
+    ASSERT_TRUE(wav);
+    ASSERT_EQ(wav->frames(), 5 * 48000);
+    for (int64_t k = 0; k < wav->frames(); ++k) ASSERT_EQ(wav->left(k), k < 3 * 48000 ? 0.0f : 0.25f) << k;
+    // Both files end on the same time-line frame.
+    auto firstWav = readWav(*first.lane->url());
+    ASSERT_TRUE(firstWav);
+    EXPECT_EQ(first.lane->clipStartFrame() + firstWav->frames(), second.lane->clipStartFrame() + wav->frames());
+}
+
+TEST_F(MixRecorderTest, RemoveLaneClosesAndDiscardsAndStopsIt) {
+    Source loud{recorder.lane("com.example.loud", "Loud"), {}, 0.5f};
+    Source quiet{recorder.lane("com.example.quiet", "Quiet"), {}, 0.0f};
+    recorder.startCapture(kRate);
+    recorder.openTake(dir.path(), kStamp);
+    play({&loud, &quiet}, 2.0);
+    recorder.removeLane("com.example.loud");
+    recorder.removeLane("com.example.quiet");
+    recorder.removeLane("com.example.absent");
+    EXPECT_TRUE(recorder.lanes().empty());
+    EXPECT_EQ(recorder.maxHighWater(), 0);
+    EXPECT_EQ(loud.lane->armed(), 0);
+    EXPECT_FALSE(loud.lane->hasFile());
+    EXPECT_EQ(filesInFolder(), std::vector<std::string>{"OREVANT 2025-03-14 09.05.27 Loud.wav"});
+    EXPECT_EQ(readWav(*loud.lane->url())->frames(), 5 * 48000);
+}
+
+TEST_F(MixRecorderTest, NamesAlreadyTakenGetANumberInsteadOfOverwriting) {
+    // An older take of the same second, and two sources of one name.
+    { std::ofstream(dir / "OREVANT 2025-03-14 09.05.27 Player.wav") << "older take"; }
+    Source a{recorder.lane("com.example.a", "Player"), {}, 0.5f};
+    Source b{recorder.lane("com.example.b", "Player"), {}, 0.25f};
+    recorder.startCapture(kRate);
+    recorder.openTake(dir.path(), kStamp);
+    play({&a, &b}, 1.0);
+    recorder.closeTake();
+    EXPECT_EQ(filesInFolder(), (std::vector<std::string>{"OREVANT 2025-03-14 09.05.27 Player 2.wav",
+                                                         "OREVANT 2025-03-14 09.05.27 Player 3.wav",
+                                                         "OREVANT 2025-03-14 09.05.27 Player.wav"}));
+    EXPECT_EQ(fs::file_size(dir / "OREVANT 2025-03-14 09.05.27 Player.wav"), 10u);
+    EXPECT_EQ(readWav(*a.lane->url())->left(3 * 48000), 0.5f);
+    EXPECT_EQ(readWav(*b.lane->url())->left(3 * 48000), 0.25f);
+}
+
+TEST_F(MixRecorderTest, ALaneWhoseFileCannotOpenIsMissingFromTheTakeOnly) {
+    auto lane = recorder.lane("com.example.player", "Player");
+    recorder.startCapture(kRate);
+    recorder.openTake(dir / "gone", kStamp);
+    EXPECT_TRUE(recorder.isTakeOpen());
+    EXPECT_FALSE(lane->hasFile());
+    EXPECT_EQ(logs->count("Lane file could not open: ", LogLevel::error), 1u);
+    recorder.closeTake();
+    EXPECT_TRUE(logs->contains("Take closed"));
+}
+
+TEST_F(MixRecorderTest, MaxHighWaterMeasuresTheCaptureOnTheTimeLine) {
+    Source a{recorder.lane("com.example.a", "A"), {}, 0.5f};
+    Source b{recorder.lane("com.example.b", "B"), {}, 0.5f};
+    EXPECT_EQ(recorder.maxHighWater(), 0);
+    recorder.startCapture(kRate);
+    play({&a}, 1.0);
+    play({&a, &b}, 0.5);
+    EXPECT_EQ(a.lane->highWater(), 72000);
+    EXPECT_EQ(b.lane->highWater(), 72000) << "the late writer starts at the present frame";
+    play({&a}, 0.5);
+    EXPECT_EQ(recorder.maxHighWater(), 96000);
+}
+
+} // namespace
+} // namespace orevant

@@ -1,0 +1,508 @@
+#include "recording/recording_lane.h"
+
+#include "platform/capture_log_sink.h"
+#include "platform/manual_main_queue.h"
+#include "recording/take_ceiling_handler.h"
+#include "recording/wav_file.h"
+#include "recording_test_support.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace orevant {
+namespace {
+
+using test::LaneWriter;
+using test::readWav;
+using test::SharedQueueRef;
+using test::TempDir;
+
+constexpr double kRate = 48000.0;
+constexpr uint32_t kCycleFrames = 480; // 10 ms at 48 kHz: whole nanoseconds on the virtual clock
+
+// Each frame's left sample is its time-line frame + 1 and its right sample the negative of that,
+// so a file read back tells exactly which frame of the time line every sample came from.
+float markOf(int64_t frame) { return static_cast<float>(frame + 1); }
+
+class RecordingLaneTest : public ::testing::Test {
+protected:
+    std::unique_ptr<RecordingLane> makeLane(const std::string& name, RecordingLaneOptions options = {}) {
+        return std::make_unique<RecordingLane>(name, queue.hostClock(), queue, std::make_unique<SharedQueueRef>(queue),
+                                               std::move(options));
+    }
+
+    // Plays `seconds` of marked audio through `writer`, one 10 ms cycle at a time, the clock
+    // moving with the audio.
+    void playMarked(RecordingLane& lane, LaneWriter& writer, double seconds, float scale = 1.0f) {
+        const int cycles = static_cast<int>(std::lround(seconds * kRate / kCycleFrames));
+        std::vector<float> buffer(kCycleFrames * 2);
+        for (int c = 0; c < cycles; ++c) {
+            if (lane.armed() && lane.generation() != writer.seenGeneration) {
+                writer.seenGeneration = lane.generation();
+                writer.cursor = lane.currentFrame();
+            }
+            for (uint32_t i = 0; i < kCycleFrames; ++i) {
+                buffer[2 * i] = scale * markOf(writer.cursor + i);
+                buffer[2 * i + 1] = -scale * markOf(writer.cursor + i);
+            }
+            writer.write(lane, buffer.data(), kCycleFrames, 2);
+            queue.advance(static_cast<double>(kCycleFrames) / kRate);
+        }
+    }
+
+    // Plays `seconds` of one constant value on both channels.
+    void playConstant(RecordingLane& lane, LaneWriter& writer, double seconds, float value) {
+        const int cycles = static_cast<int>(std::lround(seconds * kRate / kCycleFrames));
+        std::vector<float> buffer(kCycleFrames * 2, value);
+        for (int c = 0; c < cycles; ++c) {
+            writer.write(lane, buffer.data(), kCycleFrames, 2);
+            queue.advance(static_cast<double>(kCycleFrames) / kRate);
+        }
+    }
+
+    // Expects the file to hold marked frames of the time line starting at `firstFrame`, with
+    // silence wherever the time line has no audio (negative frames and `silentUntil`).
+    void expectTimeLine(const test::WavContents& wav, int64_t firstFrame, int64_t silentUntil = 0) {
+        for (int64_t k = 0; k < wav.frames(); ++k) {
+            const int64_t frame = firstFrame + k;
+            const float expected = frame < silentUntil ? 0.0f : markOf(frame);
+            if (wav.left(k) != expected || wav.right(k) != -expected) {
+                ADD_FAILURE() << "file frame " << k << " (time line " << frame << ") holds " << wav.left(k) << "/"
+                              << wav.right(k) << ", expected " << expected;
+                return;
+            }
+        }
+    }
+
+    ManualMainQueue queue;
+    TempDir dir;
+    ScopedLogCapture logs;
+};
+
+TEST_F(RecordingLaneTest, WriteTakesFramesOnlyWhileArmedAndGuardsItsInput) {
+    auto lane = makeLane("Player");
+    const float stereo[4] = {0.5f, -0.25f, 0.1f, 0.2f};
+    EXPECT_EQ(lane->armed(), 0);
+    EXPECT_EQ(lane->write(stereo, sizeof stereo, 2, 0, 0), 0) << "not capturing";
+
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    EXPECT_EQ(lane->armed(), 1);
+    EXPECT_EQ(lane->generation(), 1);
+    EXPECT_EQ(lane->preRollCapacity(), 144000);
+
+    EXPECT_EQ(lane->write(stereo, sizeof stereo, 2, 0, 100), 2);
+    EXPECT_EQ(lane->highWater(), 102);
+    EXPECT_FLOAT_EQ(lane->signalPeak(), 0.5f);
+    EXPECT_EQ(lane->lastSignalFrame(), 101);
+
+    // A buffer shorter than one frame takes nothing but still raises the high-water mark.
+    EXPECT_EQ(lane->write(stereo, 4, 2, 0, 500), 0);
+    EXPECT_EQ(lane->highWater(), 500);
+    // Bad input takes nothing and reads nothing past the buffer.
+    EXPECT_EQ(lane->write(stereo, sizeof stereo, 0, 0, 600), 0);
+    EXPECT_EQ(lane->write(stereo, sizeof stereo, 2, 0, -1), 0);
+    EXPECT_EQ(lane->write(stereo, sizeof stereo, 2, 2, 600), 0);
+    EXPECT_EQ(lane->write(nullptr, sizeof stereo, 2, 0, 600), 0);
+    EXPECT_EQ(lane->highWater(), 600);
+
+    // Signal at the threshold is not signal; just above it is.
+    const float atThreshold[2] = {0.0001f, 0.0f};
+    lane->write(atThreshold, sizeof atThreshold, 2, 0, 700);
+    EXPECT_EQ(lane->lastSignalFrame(), 101);
+    const float above[2] = {0.0f, -0.00011f};
+    lane->write(above, sizeof above, 2, 0, 800);
+    EXPECT_EQ(lane->lastSignalFrame(), 800);
+
+    // Starting again while capturing changes nothing; a new capture is a new generation.
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    EXPECT_EQ(lane->generation(), 1);
+    lane->stopCapture();
+    EXPECT_EQ(lane->armed(), 0);
+    EXPECT_EQ(lane->write(stereo, sizeof stereo, 2, 0, 0), 0);
+    lane->startCapture(queue.hostClock().ticks(), 44100.0);
+    EXPECT_EQ(lane->generation(), 2);
+    EXPECT_EQ(lane->highWater(), 0);
+    EXPECT_EQ(lane->preRollCapacity(), 132300);
+    EXPECT_TRUE(logs->contains("Lane capturing: Player"));
+    EXPECT_TRUE(logs->contains("Lane stopped: Player"));
+}
+
+TEST_F(RecordingLaneTest, CurrentFrameFollowsTheHostClockFromTheCaptureStart) {
+    auto lane = makeLane("Player");
+    queue.advance(2.0);
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    EXPECT_EQ(lane->currentFrame(), 0);
+    queue.advance(1.5);
+    EXPECT_EQ(lane->currentFrame(), 72000);
+    queue.advance(1.0 / 96000.0); // half a frame rounds up
+    EXPECT_EQ(lane->currentFrame(), 72001);
+}
+
+TEST_F(RecordingLaneTest, MonoIsRecordedOnBothChannelsAndAChannelPairIsPickedFromWiderBuffers) {
+    auto lane = makeLane("Mono");
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    lane->openFile(dir / "mono.wav", 0);
+    const float mono[3] = {0.1f, 0.2f, 0.3f};
+    EXPECT_EQ(lane->write(mono, sizeof mono, 1, 0, 0), 3);
+    // Four channels, the pair at offset 2.
+    const float quad[8] = {9, 9, 0.4f, -0.4f, 9, 9, 0.5f, -0.5f};
+    EXPECT_EQ(lane->write(quad, sizeof quad, 4, 2, 3), 2);
+    // Three channels with offset 2: no right channel in the frame, so the left is used twice.
+    const float three[3] = {9, 9, 0.6f};
+    EXPECT_EQ(lane->write(three, sizeof three, 3, 2, 5), 1);
+    lane->closeFile();
+
+    auto wav = readWav(dir / "mono.wav");
+    ASSERT_TRUE(wav);
+    ASSERT_EQ(wav->frames(), 6);
+    const float left[6] = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f};
+    const float right[6] = {0.1f, 0.2f, 0.3f, -0.4f, -0.5f, 0.6f};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_FLOAT_EQ(wav->left(i), left[i]) << i;
+        EXPECT_FLOAT_EQ(wav->right(i), right[i]) << i;
+    }
+}
+
+TEST_F(RecordingLaneTest, FilesAreFloatStereoWaveAtTheLaneRate) {
+    auto lane = makeLane("Player");
+    lane->startCapture(queue.hostClock().ticks(), 44100.0);
+    lane->openFile(dir / "rate.wav", 0);
+    const float frame[2] = {0.25f, -0.75f};
+    lane->write(frame, sizeof frame, 2, 0, 0);
+    lane->closeFile();
+    auto wav = readWav(dir / "rate.wav");
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(wav->channels, 2);
+    EXPECT_EQ(wav->sampleRate, 44100);
+    EXPECT_EQ(wav->frames(), 1);
+    EXPECT_EQ(lane->bytesWritten(), 8);
+    EXPECT_TRUE(logs->contains("Lane file: rate.wav"));
+    EXPECT_TRUE(logs->contains("Lane closed, 1 frames kept"));
+}
+
+TEST_F(RecordingLaneTest, AFileOpenedTenSecondsInStartsThreeSecondsEarlierWithThatAudio) {
+    auto lane = makeLane("Player");
+    LaneWriter writer;
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    playMarked(*lane, writer, 10.0);
+    const int64_t startFrame = lane->currentFrame() - 144000;
+    ASSERT_EQ(startFrame, 336000);
+    lane->openFile(dir / "late.wav", startFrame);
+    // The pre-roll went into the file at once: everything drained up to now, from the start frame.
+    EXPECT_EQ(lane->clipFrames(), lane->drainedUpTo() - startFrame);
+    EXPECT_GT(lane->clipFrames(), 0);
+    playMarked(*lane, writer, 2.0);
+    lane->closeFile();
+
+    EXPECT_EQ(lane->clipStartFrame(), 336000);
+    EXPECT_EQ(lane->clipFrames(), lane->highWater() - 336000);
+    auto wav = readWav(dir / "late.wav");
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->frames(), 12 * 48000 - 336000);
+    expectTimeLine(*wav, 336000);
+}
+
+TEST_F(RecordingLaneTest, AFileOpenedOneSecondInStartsWithTwoSecondsOfSilence) {
+    auto lane = makeLane("Player");
+    LaneWriter writer;
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    playMarked(*lane, writer, 1.0);
+    const int64_t startFrame = lane->currentFrame() - 144000;
+    lane->openFile(dir / "early.wav", startFrame);
+    playMarked(*lane, writer, 3.0);
+    lane->closeFile();
+
+    auto wav = readWav(dir / "early.wav");
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->frames(), 2 * 48000 + 4 * 48000);
+    expectTimeLine(*wav, -96000);
+}
+
+TEST_F(RecordingLaneTest, AFileOpenedBeforeItsSourcePlaysWaitsOnTheTimeLine) {
+    // A lane whose source starts late: the file still begins at its own start frame, with
+    // silence until the source's first frame.
+    auto lane = makeLane("Late source");
+    LaneWriter writer;
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    queue.advance(20.0);
+    const int64_t startFrame = lane->currentFrame() - 144000;
+    lane->openFile(dir / "waits.wav", startFrame);
+    playMarked(*lane, writer, 2.0);
+    lane->closeFile();
+
+    auto wav = readWav(dir / "waits.wav");
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->frames(), 5 * 48000);
+    expectTimeLine(*wav, startFrame, 20 * 48000);
+}
+
+TEST_F(RecordingLaneTest, StoppingCaptureWithAFileOpenKeepsTheLastSecond) {
+    auto lane = makeLane("Player");
+    LaneWriter writer;
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    lane->openFile(dir / "stop.wav", 0);
+    playMarked(*lane, writer, 5.0);
+    EXPECT_LE(lane->drainedUpTo(), 4 * 48000) << "the periodic drain stays a second behind";
+    lane->stopCapture();
+
+    EXPECT_FALSE(lane->hasFile());
+    auto wav = readWav(dir / "stop.wav");
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->frames(), 5 * 48000);
+    expectTimeLine(*wav, 0);
+    EXPECT_EQ(queue.pendingCount(), 0u) << "the drain timer is gone";
+}
+
+TEST_F(RecordingLaneTest, TwoWritersOnTheSameFramesAreSummed) {
+    auto lane = makeLane("Player");
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    lane->openFile(dir / "sum.wav", 0);
+    LaneWriter first, second;
+    std::vector<float> a(kCycleFrames * 2, 0.25f), b(kCycleFrames * 2, 0.5f);
+    for (int c = 0; c < 100; ++c) {
+        first.write(*lane, a.data(), kCycleFrames, 2);
+        second.write(*lane, b.data(), kCycleFrames, 2);
+        queue.advance(0.01);
+    }
+    lane->closeFile();
+    auto wav = readWav(dir / "sum.wav");
+    ASSERT_TRUE(wav);
+    ASSERT_EQ(wav->frames(), 100 * kCycleFrames);
+    for (int64_t k = 0; k < wav->frames(); ++k) {
+        ASSERT_FLOAT_EQ(wav->left(k), 0.75f) << k;
+        ASSERT_FLOAT_EQ(wav->right(k), 0.75f) << k;
+    }
+}
+
+TEST_F(RecordingLaneTest, AFileWithoutSignalAfterItOpenedIsDiscarded) {
+    // Signal before the opening (in the pre-roll) does not count.
+    auto silent = makeLane("Silent");
+    auto faint = makeLane("Faint");
+    LaneWriter silentWriter, faintWriter;
+    silent->startCapture(queue.hostClock().ticks(), kRate);
+    faint->startCapture(queue.hostClock().ticks(), kRate);
+    playConstant(*silent, silentWriter, 2.0, 0.5f);
+    playConstant(*faint, faintWriter, 2.0, 0.5f);
+    silent->openFile(dir / "silent.wav", silent->currentFrame() - 144000);
+    faint->openFile(dir / "faint.wav", faint->currentFrame() - 144000);
+    playConstant(*silent, silentWriter, 1.0, 0.0f);
+    playConstant(*faint, faintWriter, 1.0, 0.0f);
+    const float one[2] = {0.00011f, 0.0f};
+    faint->write(one, sizeof one, 2, 0, faintWriter.cursor);
+    for (auto* lane : {silent.get(), faint.get()}) {
+        lane->closeFile();
+        lane->discardIfSilent();
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "silent.wav"));
+    EXPECT_FALSE(silent->url().has_value());
+    EXPECT_TRUE(logs->contains("Discarded silent lane: Silent"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "faint.wav"));
+    EXPECT_EQ(faint->url(), dir / "faint.wav");
+    EXPECT_FALSE(logs->contains("Discarded silent lane: Faint"));
+}
+
+TEST_F(RecordingLaneTest, ADrainFarBehindSkipsOverwrittenFramesAndKeepsTheFileOnTheTimeLine) {
+    auto lane = makeLane("Player");
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    lane->openFile(dir / "behind.wav", 0);
+    // 500,000 frames arrive while the writer queue gets no turn: the oldest 116,000 have been
+    // overwritten by the time the drain runs.
+    LaneWriter writer;
+    std::vector<float> buffer(500 * 2);
+    for (int c = 0; c < 1000; ++c) {
+        for (int i = 0; i < 500; ++i) {
+            buffer[2 * i] = markOf(writer.cursor + i);
+            buffer[2 * i + 1] = -markOf(writer.cursor + i);
+        }
+        writer.write(*lane, buffer.data(), 500, 2);
+    }
+    queue.advance(0.25);
+    EXPECT_EQ(lane->drainedUpTo(), 500000 - 48000);
+    EXPECT_EQ(lane->clipFrames(), 500000 - 48000);
+    lane->closeFile();
+
+    auto wav = readWav(dir / "behind.wav");
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->frames(), 500000);
+    // What was overwritten is silence; the rest is in place, from the oldest frame still held.
+    // (The newest frames share their slots with undrained frames one ring length older, and
+    // hold both.)
+    for (int64_t k = 0; k < wav->frames(); ++k) {
+        float expected = 0.0f;
+        if (k >= 500000 - RecordingLane::kRingFrames) expected += markOf(k);
+        if (k >= RecordingLane::kRingFrames) expected += markOf(k - RecordingLane::kRingFrames);
+        ASSERT_EQ(wav->left(k), expected) << k;
+        ASSERT_EQ(wav->right(k), -expected) << k;
+    }
+}
+
+TEST_F(RecordingLaneTest, AFileThatCannotBeCreatedLeavesTheLaneCapturing) {
+    auto lane = makeLane("Player");
+    LaneWriter writer;
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    EXPECT_THROW(lane->openFile(dir / "missing" / "x.wav", 0), AudioFileError);
+    EXPECT_FALSE(lane->hasFile());
+    EXPECT_FALSE(lane->url().has_value());
+    // An existing file is never replaced.
+    { std::ofstream(dir / "taken.wav") << "keep me"; }
+    try {
+        lane->openFile(dir / "taken.wav", 0);
+        ADD_FAILURE() << "opened over an existing file";
+    } catch (const AudioFileError& error) {
+        EXPECT_EQ(error.code(), std::errc::file_exists);
+    }
+    EXPECT_EQ(std::filesystem::file_size(dir / "taken.wav"), 7u);
+
+    // Still capturing into the pre-roll: a file opened now gets the earlier audio.
+    playMarked(*lane, writer, 4.0);
+    lane->openFile(dir / "after.wav", lane->currentFrame() - 144000);
+    lane->closeFile();
+    auto wav = readWav(dir / "after.wav");
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->frames(), 3 * 48000);
+    expectTimeLine(*wav, 48000);
+}
+
+// A file that fails the writes we choose, and otherwise writes a real WAV file.
+class FlakyFile final : public AudioFile {
+public:
+    FlakyFile(std::unique_ptr<AudioFile> inner, std::shared_ptr<int> failuresLeft, std::shared_ptr<int> writesBeforeFailing)
+        : inner_(std::move(inner)), failuresLeft_(std::move(failuresLeft)), writesBeforeFailing_(std::move(writesBeforeFailing)) {}
+    int64_t writeFrames(const float* interleaved, int64_t frames) override {
+        if (*writesBeforeFailing_ > 0) {
+            --*writesBeforeFailing_;
+        } else if (*failuresLeft_ > 0) {
+            --*failuresLeft_;
+            // Half the frames reach the disk, then it is full.
+            return inner_->writeFrames(interleaved, frames / 2);
+        }
+        return inner_->writeFrames(interleaved, frames);
+    }
+    std::string lastError() const override { return "No space left on device"; }
+
+private:
+    std::unique_ptr<AudioFile> inner_;
+    std::shared_ptr<int> failuresLeft_;
+    std::shared_ptr<int> writesBeforeFailing_;
+};
+
+TEST_F(RecordingLaneTest, AFailedWriteIsLaterFilledWithSilenceSoTheFileKeepsItsPlace) {
+    auto failuresLeft = std::make_shared<int>(2);
+    auto writesBeforeFailing = std::make_shared<int>(4);
+    RecordingLaneOptions options;
+    options.fileOpener = [&](const std::filesystem::path& path, double rate) -> std::unique_ptr<AudioFile> {
+        return std::make_unique<FlakyFile>(openWavFile(path, rate), failuresLeft, writesBeforeFailing);
+    };
+    auto lane = makeLane("Player", options);
+    LaneWriter writer;
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    lane->openFile(dir / "flaky.wav", 0);
+    playMarked(*lane, writer, 4.0);
+    lane->closeFile();
+
+    EXPECT_EQ(*failuresLeft, 0);
+    EXPECT_EQ(logs->count("Recording write failed: No space left on device", LogLevel::error), 2u);
+    auto wav = readWav(dir / "flaky.wav");
+    ASSERT_TRUE(wav);
+    ASSERT_EQ(wav->frames(), 4 * 48000) << "lost frames come back as silence";
+    int64_t silent = 0;
+    for (int64_t k = 0; k < wav->frames(); ++k) {
+        if (wav->left(k) == 0.0f) {
+            ++silent;
+            continue;
+        }
+        ASSERT_EQ(wav->left(k), markOf(k)) << "frame " << k << " is off the time line";
+    }
+    // Each failed drain of 250 ms lost at least half of its frames.
+    EXPECT_GE(silent, 2 * 6000);
+}
+
+TEST_F(RecordingLaneTest, TheSizeCeilingAsksTheCurrentEngineToStopAndTheFileKeepsItsFrames) {
+    RecordingLaneOptions options;
+    options.sizeCeilingBytes = 8 * 48000; // one second of audio
+    auto lane = makeLane("Player", options);
+    int stopRequests = 0;
+    setTakeCeilingHandler([&] {
+        ++stopRequests;
+        lane->closeFile();
+    });
+    LaneWriter writer;
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    lane->openFile(dir / "ceiling.wav", 0);
+    playMarked(*lane, writer, 1.75);
+    EXPECT_EQ(stopRequests, 0) << "0.75 s drained so far";
+    playMarked(*lane, writer, 0.5);
+    setTakeCeilingHandler(nullptr);
+
+    EXPECT_EQ(stopRequests, 1);
+    EXPECT_TRUE(lane->stoppedAtSizeLimit());
+    EXPECT_FALSE(lane->hasFile());
+    EXPECT_EQ(logs->count("Recording reached WAV's 4 GB ceiling; closing the take", LogLevel::error), 1u);
+    auto wav = readWav(dir / "ceiling.wav");
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->frames(), lane->clipFrames());
+    EXPECT_GE(wav->frames(), 48000);
+    expectTimeLine(*wav, 0);
+
+    // A new file starts below the ceiling again.
+    lane->openFile(dir / "next.wav", lane->currentFrame());
+    EXPECT_FALSE(lane->stoppedAtSizeLimit());
+    lane->closeFile();
+}
+
+TEST_F(RecordingLaneTest, WithoutARegisteredEngineTheCeilingOnlyLogsAndRecordingGoesOn) {
+    RecordingLaneOptions options;
+    options.sizeCeilingBytes = 8 * 12000;
+    auto lane = makeLane("Player", options);
+    LaneWriter writer;
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    lane->openFile(dir / "no-engine.wav", 0);
+    playMarked(*lane, writer, 2.0);
+    EXPECT_TRUE(lane->stoppedAtSizeLimit());
+    // Every drain past the ceiling repeats the request until the take closes.
+    EXPECT_GE(logs->count("Recording reached WAV's 4 GB ceiling; closing the take"), 2u);
+    lane->closeFile();
+    EXPECT_EQ(readWav(dir / "no-engine.wav")->frames(), 2 * 48000);
+}
+
+TEST_F(RecordingLaneTest, TheHeaderIsCurrentAfterEveryDrainWhileTheFileIsOpen) {
+    auto lane = makeLane("Player");
+    LaneWriter writer;
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    lane->openFile(dir / "open.wav", 0);
+    playMarked(*lane, writer, 3.0);
+    ASSERT_GT(lane->clipFrames(), 0);
+    // Read while still open, as after a crash: every drained frame is there.
+    auto wav = readWav(dir / "open.wav");
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->frames(), lane->clipFrames());
+    // The sizes in the header itself, not only what a lenient reader makes of the file.
+    auto sizes = test::readWavSizes(dir / "open.wav");
+    ASSERT_TRUE(sizes);
+    EXPECT_EQ(sizes->dataBytes, static_cast<uint64_t>(lane->bytesWritten()));
+    EXPECT_EQ(sizes->riffBytes + 8, std::filesystem::file_size(dir / "open.wav"));
+    expectTimeLine(*wav, 0);
+    lane->closeFile();
+}
+
+TEST_F(RecordingLaneTest, DestroyingACapturingLaneClosesItsFile) {
+    {
+        auto lane = makeLane("Player");
+        LaneWriter writer;
+        lane->startCapture(queue.hostClock().ticks(), kRate);
+        lane->openFile(dir / "destroyed.wav", 0);
+        playMarked(*lane, writer, 1.5);
+    }
+    queue.advance(1.0); // a drain scheduled before the lane went must not touch it
+    auto wav = readWav(dir / "destroyed.wav");
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->frames(), 72000);
+}
+
+} // namespace
+} // namespace orevant
