@@ -6,6 +6,8 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+
 namespace orevant {
 
 VolumeWriteQueue::VolumeWriteQueue(AudioServer& server, MainQueue& mainQueue)
@@ -23,10 +25,21 @@ VolumeWriteQueue::~VolumeWriteQueue() {
 void VolumeWriteQueue::enqueue(const Write& write, Completion completion) {
     {
         std::lock_guard lock(lock_);
-        pending_ = write;
-        if (isDraining_) return; // the running drain will pick it up; this completion is dropped
+        auto it = std::find_if(pending_.begin(), pending_.end(),
+                               [&](const Pending& p) { return p.write.endpoint == write.endpoint; });
+        if (it == pending_.end()) {
+            pending_.push_back(Pending{write, {}});
+            it = pending_.end() - 1;
+        } else {
+            // The older level is never written; a mute change it carried still is, unless the
+            // newer write sets mute itself.
+            const std::optional<bool> olderMute = it->write.mute;
+            it->write = write;
+            if (!it->write.mute) it->write.mute = olderMute;
+        }
+        if (completion) it->completions.push_back(std::move(completion));
+        if (isDraining_) return; // the running drain picks it up
         isDraining_ = true;
-        drainCompletion_ = std::move(completion);
     }
     wake_.notify_all();
 }
@@ -38,35 +51,27 @@ void VolumeWriteQueue::setWillPerformHook(std::function<void(const Write&)> hook
 
 void VolumeWriteQueue::waitUntilIdle() {
     std::unique_lock lock(lock_);
-    wake_.wait(lock, [this] { return !isDraining_ && !isPosting_; });
+    wake_.wait(lock, [this] { return !isDraining_; });
 }
 
 void VolumeWriteQueue::run() {
     pthread_setname_np(pthread_self(), "volume-write");
     std::unique_lock lock(lock_);
     for (;;) {
-        wake_.wait(lock, [this] { return stopping_ || drainCompletion_.has_value(); });
-        if (!drainCompletion_) return; // stopping with nothing scheduled
-        Completion completion = std::move(*drainCompletion_);
-        drainCompletion_.reset();
-        bool success = true;
-        while (pending_) {
-            const Write write = *pending_;
-            pending_.reset();
+        wake_.wait(lock, [this] { return stopping_ || isDraining_; });
+        if (!isDraining_) return; // stopping with nothing scheduled
+        while (!pending_.empty()) {
+            Pending next = std::move(pending_.front());
+            pending_.erase(pending_.begin());
             auto hook = willPerform_;
             lock.unlock();
-            if (hook) hook(write);
-            success = perform(write);
+            if (hook) hook(next.write);
+            const bool success = perform(next.write);
+            for (Completion& completion : next.completions)
+                mainQueue_.post([completion = std::move(completion), success] { completion(success); });
             lock.lock();
         }
         isDraining_ = false;
-        isPosting_ = true;
-        lock.unlock();
-        if (completion) {
-            mainQueue_.post([completion = std::move(completion), success] { completion(success); });
-        }
-        lock.lock();
-        isPosting_ = false;
         wake_.notify_all(); // waitUntilIdle
     }
 }

@@ -1,0 +1,269 @@
+#include "audio/audio_device_monitor.h"
+
+#include "persistence/json_defaults.h"
+#include "platform/capture_log_sink.h"
+#include "platform/defaults_store.h"
+#include "platform/manual_main_queue.h"
+#include "platform/sim/sim_audio_server.h"
+#include "platform/sim/sim_audio_system.h"
+
+#include <gtest/gtest.h>
+
+namespace orevant {
+namespace {
+
+AudioDevice named(std::string uid, std::string name) {
+    AudioDevice d;
+    d.uid = std::move(uid);
+    d.name = std::move(name);
+    return d;
+}
+
+std::vector<std::string> uids(const std::vector<AudioDevice>& devices) {
+    std::vector<std::string> out;
+    for (const AudioDevice& d : devices) out.push_back(d.uid);
+    return out;
+}
+
+TEST(DeviceRankingTest, MergeKeepsAbsentDevicesInPlace) {
+    EXPECT_EQ(DeviceRanking::merge({"A", "X", "B"}, {"B", "A"}), (std::vector<std::string>{"B", "X", "A"}));
+    // New visible devices are appended first, then take their place among the visible ones.
+    EXPECT_EQ(DeviceRanking::merge({"A", "X"}, {"C", "A"}), (std::vector<std::string>{"C", "X", "A"}));
+    EXPECT_EQ(DeviceRanking::merge({}, {"B", "A"}), (std::vector<std::string>{"B", "A"}));
+    // A UID named twice never pushes another one out.
+    EXPECT_EQ(DeviceRanking::merge({"A", "B"}, {"B", "B", "A"}), (std::vector<std::string>{"B", "A"}));
+}
+
+TEST(DeviceRankingTest, RankedFirstThenByNameIgnoringCase) {
+    DeviceRanking ranking{{"usb", "bt"}, {}};
+    std::vector<AudioDevice> devices{named("z", "zeta"), named("bt", "Headset"), named("a", "Alpha"),
+                                     named("usb", "Interface"), named("b", "beta")};
+    ranking.sort(devices);
+    EXPECT_EQ(uids(devices), (std::vector<std::string>{"usb", "bt", "a", "b", "z"}));
+}
+
+class AudioDeviceMonitorTest : public ::testing::Test {
+protected:
+    AudioObjectID plug(const std::string& uid, const std::string& name, uint32_t transport = transport::usb,
+                       uint32_t outputs = 2, uint32_t inputs = 0) {
+        SimDeviceSpec spec;
+        spec.uid = uid;
+        spec.name = name;
+        spec.transport = transport;
+        spec.outputChannels = outputs;
+        spec.inputChannels = inputs;
+        return system.addDevice(spec);
+    }
+    void rank(std::vector<std::string> order, std::vector<std::string> armed) {
+        JSONDefaults::save(order, "devicePriority", defaults);
+        JSONDefaults::save(armed, "devicePriorityArmed", defaults);
+    }
+
+    ManualMainQueue queue;
+    SimAudioServer server{queue};
+    SimAudioSystem system{server};
+    InMemoryDefaultsStore defaults;
+    AudioDeviceMonitor monitor{AudioDirection::output, server, queue, defaults};
+    ScopedLogCapture logs;
+};
+
+TEST_F(AudioDeviceMonitorTest, ListsDevicesOfItsDirectionAndHidesOurAggregates) {
+    const AudioObjectID speakers = plug("builtin", "Speakers", transport::builtIn, 2, 0);
+    plug("mic", "Microphone", transport::usb, 0, 1);
+    plug("tap-agg", "OREVANT aggregate #42", transport::aggregate, 2, 0);
+    plug("old-agg", "Movra aggregate #7", transport::aggregate, 2, 0);
+    plug("user-agg", "Studio aggregate", transport::aggregate, 8, 0);
+    SimDeviceSpec spec;
+    spec.uid = "iface";
+    spec.name = "Interface";
+    spec.outputChannels = 8;
+    spec.inputChannels = 8;
+    spec.outputDataSource = fourcc("hdpn");
+    system.addDevice(spec);
+    system.setDefaultOutput(speakers);
+
+    monitor.start();
+    EXPECT_EQ(uids(monitor.devices()), (std::vector<std::string>{"iface", "builtin", "user-agg"}));
+    EXPECT_EQ(monitor.devices()[0].outputChannels, 8);
+    EXPECT_EQ(monitor.devices()[0].outputDataSource, fourcc("hdpn"));
+    EXPECT_EQ(monitor.devices()[0].inputDataSource, 0u);
+    EXPECT_EQ(monitor.defaultDeviceID(), speakers);
+    EXPECT_EQ(monitor.lastDefaultUID(), "builtin");
+
+    AudioDeviceMonitor inputs(AudioDirection::input, server, queue, defaults);
+    inputs.start();
+    EXPECT_EQ(uids(inputs.devices()), (std::vector<std::string>{"iface", "mic"}));
+    EXPECT_EQ(inputs.priorityStore().key, "devicePriorityInput");
+
+    // A device whose name cannot be read is left out; the rest stay.
+    server.injectFailure(speakers, sel::name, status::unspecified);
+    monitor.refresh();
+    EXPECT_EQ(uids(monitor.devices()), (std::vector<std::string>{"iface", "user-agg"}));
+}
+
+TEST_F(AudioDeviceMonitorTest, ReorderMergesStoresAndArmsTheMovedDevice) {
+    rank({"A", "X", "B"}, {});
+    plug("A", "Alpha");
+    plug("B", "Beta");
+    monitor.start();
+    EXPECT_EQ(uids(monitor.devices()), (std::vector<std::string>{"A", "B"}));
+    int notified = 0;
+    auto token = monitor.addObserver([&] { ++notified; });
+
+    monitor.reorder({"B", "A"}, "B");
+    EXPECT_EQ(monitor.ranking().order, (std::vector<std::string>{"B", "X", "A"}));
+    EXPECT_EQ(uids(monitor.devices()), (std::vector<std::string>{"B", "A"}));
+    EXPECT_EQ(notified, 1);
+    EXPECT_EQ(JSONDefaults::load<std::vector<std::string>>("devicePriority", defaults),
+              (std::vector<std::string>{"B", "X", "A"}));
+    EXPECT_EQ(JSONDefaults::load<std::vector<std::string>>("devicePriorityArmed", defaults),
+              std::vector<std::string>{"B"});
+
+    // The stored ranking is what a new monitor starts with.
+    AudioDeviceMonitor again(AudioDirection::output, server, queue, defaults);
+    again.start();
+    EXPECT_EQ(again.ranking(), monitor.ranking());
+}
+
+TEST_F(AudioDeviceMonitorTest, NewcomerThatOutranksTheDefaultBecomesDefault) {
+    rank({"headset", "builtin"}, {"headset"});
+    const AudioObjectID builtin = plug("builtin", "Speakers", transport::builtIn);
+    system.setDefaultOutput(builtin);
+    monitor.start();
+
+    const AudioObjectID headset = plug("headset", "Headset", transport::bluetooth);
+    queue.runUntilIdle();
+    EXPECT_EQ(system.defaultOutput(), headset);
+    EXPECT_EQ(monitor.defaultDeviceID(), headset);
+    EXPECT_EQ(logs->count("Higher-priority device connected; switching to Headset", LogLevel::info), 1u);
+    EXPECT_EQ(monitor.lastDefaultUID(), "headset");
+}
+
+TEST_F(AudioDeviceMonitorTest, FirstRefreshOnlyRecordsTheBaseline) {
+    rank({"usb1", "builtin"}, {"usb1"});
+    const AudioObjectID builtin = plug("builtin", "Speakers", transport::builtIn);
+    plug("usb1", "One");
+    system.setDefaultOutput(builtin);
+    EXPECT_FALSE(monitor.hasBaseline());
+    monitor.start();
+    queue.runUntilIdle();
+    EXPECT_TRUE(monitor.hasBaseline());
+    EXPECT_EQ(system.defaultOutput(), builtin);
+    EXPECT_EQ(server.clientWriteCount(kAudioObjectSystemObject, sel::defaultOutputDevice, scope::global), 0u);
+}
+
+TEST_F(AudioDeviceMonitorTest, TwoNewcomersInOneRefreshSwitchNothing) {
+    rank({"usb1", "usb2", "builtin"}, {"usb1", "usb2"});
+    const AudioObjectID builtin = plug("builtin", "Speakers", transport::builtIn);
+    system.setDefaultOutput(builtin);
+    monitor.start();
+    plug("usb1", "One");
+    plug("usb2", "Two");
+    queue.runUntilIdle();
+    EXPECT_EQ(uids(monitor.devices()), (std::vector<std::string>{"usb1", "usb2", "builtin"}));
+    EXPECT_EQ(system.defaultOutput(), builtin);
+    EXPECT_FALSE(logs->contains("switching"));
+}
+
+TEST_F(AudioDeviceMonitorTest, UnarmedOrUnrankedNewcomersSwitchNothing) {
+    rank({"unarmed", "builtin"}, {"stray"});
+    const AudioObjectID builtin = plug("builtin", "Speakers", transport::builtIn);
+    system.setDefaultOutput(builtin);
+    monitor.start();
+    plug("unarmed", "Ranked but not armed");
+    queue.runUntilIdle();
+    plug("stray", "Armed but not ranked");
+    queue.runUntilIdle();
+    EXPECT_EQ(system.defaultOutput(), builtin);
+    EXPECT_FALSE(logs->contains("switching"));
+}
+
+TEST_F(AudioDeviceMonitorTest, DefaultGoneSwitchesToBestArmedPresentDevice) {
+    rank({"usb1", "usb2", "builtin"}, {"usb2", "builtin"});
+    plug("builtin", "Speakers", transport::builtIn);
+    const AudioObjectID usb1 = plug("usb1", "One");
+    const AudioObjectID usb2 = plug("usb2", "Two");
+    system.setDefaultOutput(usb1);
+    monitor.start();
+
+    system.removeDevice(usb1); // the server falls back to the first device, the built-in one
+    queue.runUntilIdle();
+    EXPECT_EQ(system.defaultOutput(), usb2);
+    EXPECT_EQ(logs->count("Default device disappeared; switching to Two", LogLevel::info), 1u);
+    EXPECT_EQ(monitor.lastDefaultUID(), "usb2");
+}
+
+TEST_F(AudioDeviceMonitorTest, NoSecondSwitchWhenTheServerAlreadyChoseTheBest) {
+    rank({"usb1", "usb2", "builtin"}, {"usb2", "builtin"});
+    const AudioObjectID usb2 = plug("usb2", "Two");
+    plug("builtin", "Speakers", transport::builtIn);
+    const AudioObjectID usb1 = plug("usb1", "One");
+    system.setDefaultOutput(usb1);
+    monitor.start();
+    system.removeDevice(usb1); // falls back to usb2, the best armed device
+    queue.runUntilIdle();
+    EXPECT_EQ(system.defaultOutput(), usb2);
+    EXPECT_EQ(server.clientWriteCount(kAudioObjectSystemObject, sel::defaultOutputDevice, scope::global), 0u);
+    EXPECT_FALSE(logs->contains("switching"));
+}
+
+TEST_F(AudioDeviceMonitorTest, DefaultGoneWithNothingArmedSwitchesNothing) {
+    rank({"usb1", "builtin"}, {});
+    const AudioObjectID builtin = plug("builtin", "Speakers", transport::builtIn);
+    const AudioObjectID usb1 = plug("usb1", "One");
+    system.setDefaultOutput(usb1);
+    monitor.start();
+    system.removeDevice(usb1);
+    queue.runUntilIdle();
+    EXPECT_EQ(system.defaultOutput(), builtin);
+    EXPECT_FALSE(logs->contains("switching"));
+}
+
+TEST_F(AudioDeviceMonitorTest, OwnMultiOutputDefaultDisablesSwitching) {
+    rank({"usb1", "builtin"}, {"usb1"});
+    plug("builtin", "Speakers", transport::builtIn);
+    const AudioObjectID mirror = plug("com.brenlake.orevant.multi-output", "Multi-Output", transport::aggregate);
+    system.setDefaultOutput(mirror);
+    monitor.start();
+    plug("usb1", "One");
+    queue.runUntilIdle();
+    EXPECT_EQ(system.defaultOutput(), mirror);
+}
+
+TEST_F(AudioDeviceMonitorTest, FailuresAreLoggedAndKeepTheState) {
+    const AudioObjectID builtin = plug("builtin", "Speakers", transport::builtIn);
+    const AudioObjectID usb1 = plug("usb1", "One");
+    system.setDefaultOutput(builtin);
+    monitor.start();
+
+    server.injectFailure(kAudioObjectSystemObject, sel::defaultOutputDevice, status::permissionDenied, SimAudioServer::opSet);
+    monitor.setDefault(*monitor.device("usb1"));
+    EXPECT_EQ(logs->count("Failed to set default device to One: HAL property " +
+                              std::to_string(sel::defaultOutputDevice) + " failed: OSStatus",
+                          LogLevel::error),
+              1u);
+    EXPECT_EQ(monitor.defaultDeviceID(), builtin);
+    server.clearAllFailures();
+    monitor.setDefault(*monitor.device("usb1"));
+    EXPECT_EQ(monitor.defaultDeviceID(), usb1);
+    EXPECT_EQ(system.defaultOutput(), usb1);
+
+    server.injectFailure(kAudioObjectSystemObject, sel::deviceList, status::unspecified);
+    monitor.refresh();
+    EXPECT_EQ(logs->count("Failed to read device list", LogLevel::error), 1u);
+    EXPECT_EQ(monitor.devices().size(), 2u);
+}
+
+TEST_F(AudioDeviceMonitorTest, DestroyedMonitorIgnoresLaterNotifications) {
+    plug("builtin", "Speakers", transport::builtIn);
+    {
+        AudioDeviceMonitor shortLived(AudioDirection::output, server, queue, defaults);
+        shortLived.start();
+        plug("usb1", "One"); // its refresh is posted, then the monitor goes
+    }
+    queue.runUntilIdle();
+    EXPECT_EQ(server.listenerCount(kAudioObjectSystemObject, sel::deviceList), 0u);
+}
+
+} // namespace
+} // namespace orevant

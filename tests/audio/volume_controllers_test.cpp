@@ -1,0 +1,293 @@
+#include "audio/device_volume_controller.h"
+#include "audio/phones_bus_volume_controller.h"
+#include "audio/system_volume_controller.h"
+#include "audio/volume_write_queue.h"
+
+#include "platform/defaults_store.h"
+#include "platform/manual_main_queue.h"
+#include "platform/sim/sim_audio_server.h"
+#include "platform/sim/sim_audio_system.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <mutex>
+
+namespace orevant {
+namespace {
+
+// Holds the write queue's worker before its first write until released.
+class WorkerGate {
+public:
+    explicit WorkerGate(VolumeWriteQueue& queue) {
+        queue.setWillPerformHook([this](const VolumeWriteQueue::Write& write) {
+            std::lock_guard lock(mutex_);
+            performed_.push_back(write);
+            if (performed_.size() == 1) {
+                entered_.set_value();
+                release_.get_future().wait();
+            }
+        });
+    }
+    void waitUntilHeld() { entered_.get_future().wait(); }
+    void release() { release_.set_value(); }
+    std::vector<VolumeWriteQueue::Write> performed() {
+        std::lock_guard lock(mutex_);
+        return performed_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<VolumeWriteQueue::Write> performed_;
+    std::promise<void> entered_;
+    std::promise<void> release_;
+};
+
+class VolumeControllersTest : public ::testing::Test {
+protected:
+    AudioObjectID plug(const std::string& uid, const std::string& name, float volume = 0.5f, bool muteSettable = true,
+                       bool volumeSettable = true) {
+        SimDeviceSpec spec;
+        spec.uid = uid;
+        spec.name = name;
+        spec.outputVolume = volume;
+        spec.muteSettable = muteSettable;
+        spec.volumeSettable = volumeSettable;
+        return system.addDevice(spec);
+    }
+    float hardwareVolume(AudioObjectID device) {
+        return server.value<float>(device, sel::virtualMainVolume, scope::output).value_or(-1.0f);
+    }
+    bool hardwareMuted(AudioObjectID device) {
+        return server.value<uint32_t>(device, sel::mute, scope::output).value_or(0) != 0;
+    }
+    size_t volumeWrites(AudioObjectID device) {
+        return server.clientWriteCount(device, sel::virtualMainVolume, scope::output);
+    }
+    // Waits for the worker (a real thread) to finish, then runs the completions it posted.
+    void settle(VolumeWriteQueue& writes) {
+        writes.waitUntilIdle();
+        queue.runUntilIdle();
+    }
+
+    ManualMainQueue queue;
+    SimAudioServer server{queue};
+    SimAudioSystem system{server};
+    VolumeWriteQueue writes{server, queue};
+};
+
+TEST_F(VolumeControllersTest, BurstDuringADrainGivesOneFurtherWriteWithTheLastValue) {
+    const AudioObjectID device = plug("usb", "Interface");
+    DeviceVolumeController controller(device, server, queue, writes);
+    WorkerGate gate(writes);
+
+    controller.setVolume(0.1f);
+    gate.waitUntilHeld();
+    for (float v : {0.2f, 0.3f, 0.4f, 0.45f}) controller.setVolume(v);
+    EXPECT_TRUE(controller.isWriting());
+    gate.release();
+    settle(writes);
+
+    const auto performed = gate.performed();
+    ASSERT_EQ(performed.size(), 2u);
+    EXPECT_FLOAT_EQ(performed[0].volume, 0.1f);
+    EXPECT_FLOAT_EQ(performed[1].volume, 0.45f);
+    EXPECT_EQ(volumeWrites(device), 2u);
+    EXPECT_FLOAT_EQ(hardwareVolume(device), 0.45f);
+    EXPECT_FALSE(controller.isWriting());
+    EXPECT_FLOAT_EQ(controller.volume(), 0.45f);
+}
+
+TEST_F(VolumeControllersTest, EchoOfOurOwnWritesNeverMovesTheControlBack) {
+    const AudioObjectID device = plug("usb", "Interface");
+    DeviceVolumeController controller(device, server, queue, writes);
+    WorkerGate gate(writes);
+    controller.setVolume(0.2f);
+    gate.waitUntilHeld();
+    controller.setVolume(0.8f);
+    gate.release();
+    // The worker's first write (0.2) notifies; that refresh comes while the newest write is in
+    // flight and is ignored.
+    writes.waitUntilIdle();
+    queue.runUntilIdle();
+    EXPECT_FLOAT_EQ(controller.volume(), 0.8f);
+    // Afterwards an outside change shows.
+    server.setValue<float>(device, sel::virtualMainVolume, scope::output, 0.6f);
+    queue.runUntilIdle();
+    EXPECT_FLOAT_EQ(controller.volume(), 0.6f);
+}
+
+TEST_F(VolumeControllersTest, MuteFollowsTheLevelWhereTheDeviceHasMute) {
+    const AudioObjectID device = plug("usb", "Interface");
+    DeviceVolumeController controller(device, server, queue, writes);
+    controller.setVolume(0.0f);
+    settle(writes);
+    EXPECT_TRUE(controller.isMuted());
+    EXPECT_TRUE(hardwareMuted(device));
+    controller.setVolume(0.3f);
+    settle(writes);
+    EXPECT_FALSE(controller.isMuted());
+    EXPECT_FALSE(hardwareMuted(device));
+    EXPECT_FLOAT_EQ(hardwareVolume(device), 0.3f);
+
+    const AudioObjectID plain = plug("plain", "No mute control", 0.5f, false);
+    DeviceVolumeController noMute(plain, server, queue, writes);
+    EXPECT_FALSE(noMute.canMute());
+    noMute.setVolume(0.0f);
+    settle(writes);
+    EXPECT_FALSE(noMute.isMuted());
+    EXPECT_EQ(server.clientWriteCount(plain, sel::mute, scope::output), 0u);
+    EXPECT_FLOAT_EQ(hardwareVolume(plain), 0.0f);
+
+    // Out-of-range values are limited to 0...1 before anything is written.
+    controller.setVolume(1.7f);
+    settle(writes);
+    EXPECT_FLOAT_EQ(hardwareVolume(device), 1.0f);
+}
+
+TEST_F(VolumeControllersTest, FailedWriteRestoresTheHardwareValue) {
+    const AudioObjectID device = plug("usb", "Interface", 0.5f, true, false);
+    DeviceVolumeController controller(device, server, queue, writes);
+    EXPECT_FALSE(controller.canSetVolume());
+    server.injectFailure(device, sel::virtualMainVolume, status::illegalOperation, SimAudioServer::opSet);
+    controller.setVolume(0.9f);
+    EXPECT_FLOAT_EQ(controller.volume(), 0.9f);
+    settle(writes);
+    EXPECT_FALSE(controller.isWriting());
+    EXPECT_FLOAT_EQ(controller.volume(), 0.5f);
+
+    server.injectFailure(device, sel::mute, status::illegalOperation, SimAudioServer::opSet);
+    controller.toggleMute();
+    EXPECT_FALSE(controller.isMuted());
+    server.clearAllFailures();
+    controller.toggleMute();
+    EXPECT_TRUE(controller.isMuted());
+    EXPECT_TRUE(hardwareMuted(device));
+}
+
+TEST_F(VolumeControllersTest, SystemControllerFollowsTheDefaultDeviceAndOutsideChanges) {
+    const AudioObjectID speakers = plug("builtin", "Speakers", 0.25f);
+    const AudioObjectID plain = plug("plain", "Plain", 0.75f, false, false);
+    system.setDefaultOutput(speakers);
+    VolumeWriteQueue systemWrites(server, queue);
+    SystemVolumeController controller(AudioDirection::output, server, queue, systemWrites);
+    int changes = 0;
+    controller.onVolumeChanged = [&] { ++changes; };
+    controller.start();
+    EXPECT_EQ(controller.deviceName(), "Speakers");
+    EXPECT_FLOAT_EQ(controller.volume(), 0.25f);
+    EXPECT_EQ(changes, 1);
+
+    // Volume keys change the level outside the agent.
+    server.setValue<float>(speakers, sel::virtualMainVolume, scope::output, 0.4f);
+    queue.runUntilIdle();
+    EXPECT_FLOAT_EQ(controller.volume(), 0.4f);
+    EXPECT_EQ(changes, 2);
+
+    system.setDefaultOutput(plain);
+    queue.runUntilIdle();
+    EXPECT_EQ(controller.deviceName(), "Plain");
+    EXPECT_FALSE(controller.canSetVolume());
+    EXPECT_FALSE(controller.canMute());
+    EXPECT_FLOAT_EQ(controller.volume(), 0.75f);
+    EXPECT_EQ(controller.endpoint().deviceID, plain);
+    // The old device's listeners are gone.
+    EXPECT_EQ(server.listenerCount(speakers, sel::virtualMainVolume), 0u);
+
+    controller.setVolume(0.5f);
+    settle(systemWrites);
+    EXPECT_FLOAT_EQ(hardwareVolume(plain), 0.5f);
+    EXPECT_FLOAT_EQ(hardwareVolume(speakers), 0.4f);
+}
+
+TEST_F(VolumeControllersTest, SystemControllerWithoutDefaultKeepsItsInitialValues) {
+    VolumeWriteQueue systemWrites(server, queue);
+    SystemVolumeController controller(AudioDirection::input, server, queue, systemWrites);
+    controller.start();
+    EXPECT_EQ(controller.endpoint().deviceID, 0u);
+    EXPECT_EQ(controller.endpoint().scope, scope::input);
+    EXPECT_FLOAT_EQ(controller.volume(), 1.0f);
+    EXPECT_EQ(controller.deviceName(), "");
+
+    SimDeviceSpec mic;
+    mic.uid = "mic";
+    mic.name = "Microphone";
+    mic.outputChannels = 0;
+    mic.inputChannels = 1;
+    mic.inputVolume = 0.3f;
+    const AudioObjectID id = system.addDevice(mic);
+    system.setDefaultInput(id);
+    queue.runUntilIdle();
+    EXPECT_EQ(controller.deviceName(), "Microphone");
+    EXPECT_FLOAT_EQ(controller.volume(), 0.3f);
+    controller.toggleMute();
+    EXPECT_TRUE(controller.isMuted());
+    EXPECT_EQ(server.value<uint32_t>(id, sel::mute, scope::input), 1u);
+}
+
+TEST_F(VolumeControllersTest, PhonesBusGainIsTheCubeAndSurvivesARestart) {
+    InMemoryDefaultsStore defaults;
+    {
+        PhonesBusVolumeController bus(defaults);
+        EXPECT_FLOAT_EQ(bus.volume(), 1.0f);
+        EXPECT_FLOAT_EQ(bus.gain(), 1.0f);
+        int changes = 0;
+        bus.onChange = [&] { ++changes; };
+        bus.setVolume(0.5f);
+        EXPECT_FLOAT_EQ(bus.gain(), 0.125f);
+        bus.toggleMute();
+        EXPECT_FLOAT_EQ(bus.gain(), 0.0f);
+        EXPECT_FLOAT_EQ(bus.volume(), 0.5f);
+        EXPECT_EQ(changes, 2);
+    }
+    PhonesBusVolumeController restarted(defaults);
+    EXPECT_FLOAT_EQ(restarted.volume(), 0.5f);
+    EXPECT_TRUE(restarted.isMuted());
+    restarted.toggleMute();
+    EXPECT_FLOAT_EQ(restarted.gain(), 0.125f);
+
+    defaults.set("phonesBusVolume", DefaultsValue(std::string("loud")));
+    EXPECT_FLOAT_EQ(PhonesBusVolumeController(defaults).volume(), 1.0f);
+    defaults.set("phonesBusVolume", DefaultsValue(3.0));
+    EXPECT_FLOAT_EQ(PhonesBusVolumeController(defaults).gain(), 1.0f);
+}
+
+TEST_F(VolumeControllersTest, QueueFinishesItsDrainWhenDestroyed) {
+    const AudioObjectID device = plug("usb", "Interface");
+    {
+        VolumeWriteQueue shortLived(server, queue);
+        shortLived.enqueue(VolumeWriteQueue::Write{{device, scope::output}, 0.33f, true}, {});
+    }
+    EXPECT_FLOAT_EQ(hardwareVolume(device), 0.33f);
+    EXPECT_TRUE(hardwareMuted(device));
+}
+
+} // namespace
+} // namespace orevant
+
+namespace orevant {
+namespace {
+
+TEST_F(VolumeControllersTest, WritesToDifferentDevicesOfOneQueueAreAllPerformed) {
+    const AudioObjectID a = plug("a", "A");
+    const AudioObjectID b = plug("b", "B");
+    DeviceVolumeController first(a, server, queue, writes);
+    DeviceVolumeController second(b, server, queue, writes);
+    WorkerGate gate(writes);
+    first.setVolume(0.9f);
+    gate.waitUntilHeld();
+    first.setVolume(0.0f); // mutes A ...
+    second.setVolume(0.7f);
+    first.setVolume(0.0f); // ... and this repeat carries no mute of its own
+    gate.release();
+    settle(writes);
+    EXPECT_FLOAT_EQ(hardwareVolume(a), 0.0f);
+    EXPECT_TRUE(hardwareMuted(a));
+    EXPECT_FLOAT_EQ(hardwareVolume(b), 0.7f);
+    EXPECT_EQ(volumeWrites(a), 2u);
+    EXPECT_FALSE(first.isWriting());
+    EXPECT_FALSE(second.isWriting());
+}
+
+} // namespace
+} // namespace orevant
