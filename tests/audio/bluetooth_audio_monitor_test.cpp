@@ -53,14 +53,14 @@ TEST_F(BluetoothAudioMonitorTest, ListsOnlyAudioDevicesSortedByNameOrAddress) {
 TEST_F(BluetoothAudioMonitorTest, OnlyTheLatestRefreshIsPublished) {
     bluetooth.addPaired(paired("aa-01", "Old"));
     bluetooth.setScanDelay(2.0);
-    monitor.refresh(); // slow scan: sees "Old" and "New" when it finishes
+    monitor.refresh(); // a slow scan
     bluetooth.setScanDelay(0.5);
     bluetooth.addPaired(paired("aa-02", "Newer"));
     monitor.refresh();
-    bluetooth.removePaired("aa-02");
     run(0.5);
     EXPECT_EQ(names(), (std::vector<std::string>{"Newer", "Old"}));
-    run(2.0); // the first scan finishes later and is dropped
+    bluetooth.removePaired("aa-02");
+    run(2.0); // the first scan finishes later, with a different list, and is dropped
     EXPECT_EQ(names(), (std::vector<std::string>{"Newer", "Old"}));
     EXPECT_EQ(monitor.refreshGeneration(), 2);
 }

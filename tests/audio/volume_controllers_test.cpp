@@ -194,10 +194,19 @@ TEST_F(VolumeControllersTest, SystemControllerFollowsTheDefaultDeviceAndOutsideC
     // The old device's listeners are gone.
     EXPECT_EQ(server.listenerCount(speakers, sel::virtualMainVolume), 0u);
 
+    // The new device refuses level writes: the control returns to the hardware level.
     controller.setVolume(0.5f);
+    EXPECT_FLOAT_EQ(controller.volume(), 0.5f);
     settle(systemWrites);
-    EXPECT_FLOAT_EQ(hardwareVolume(plain), 0.5f);
+    EXPECT_FLOAT_EQ(controller.volume(), 0.75f);
+    EXPECT_FLOAT_EQ(hardwareVolume(plain), 0.75f);
     EXPECT_FLOAT_EQ(hardwareVolume(speakers), 0.4f);
+    system.setDefaultOutput(speakers);
+    queue.runUntilIdle();
+    controller.setVolume(0.6f);
+    settle(systemWrites);
+    EXPECT_FLOAT_EQ(hardwareVolume(speakers), 0.6f);
+    EXPECT_FALSE(controller.isWriting());
 }
 
 TEST_F(VolumeControllersTest, SystemControllerWithoutDefaultKeepsItsInitialValues) {
