@@ -107,7 +107,7 @@ TEST(FileDefaultsStoreTest, AnUnreadableFileIsMovedAsideLoggedAndTheStoreStartsE
     EXPECT_EQ(FileDefaultsStore(file).boolean("autoRec"), true);
 
     // Well-formed JSON of the wrong shape is unreadable too, and an earlier copy is not replaced.
-    for (const std::string text : {std::string("[1,2]"), std::string("{\"format\":1,\"values\":{\"k\":{\"type\":"
+    for (const std::string& text : {std::string("[1,2]"), std::string("{\"format\":1,\"values\":{\"k\":{\"type\":"
                                                                      "\"integer\",\"value\":1.5}}}"),
                                    std::string("{\"format\":1,\"values\":{\"k\":{\"type\":\"data\",\"value\":"
                                                "\"A===\"}}}"),

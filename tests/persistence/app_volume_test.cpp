@@ -1,0 +1,67 @@
+#include "persistence/app_volume.h"
+
+#include <gtest/gtest.h>
+
+using namespace orevant;
+
+namespace {
+// A setting with the given fields and the defaults for the rest.
+AppVolume av(float volume, bool isMuted = false, std::vector<std::string> uids = {}, bool isCued = false,
+             float cueVolume = 1.0f) {
+    return AppVolume{volume, isMuted, std::move(uids), isCued, cueVolume};
+}
+AppVolume decode(const char* text) { return Json::parse(text).get<AppVolume>(); }
+} // namespace
+
+TEST(AppVolumeTest, DecodingIsTolerantAndReadsTheLegacyRoute) {
+    EXPECT_EQ(decode("{}"), AppVolume{});
+    EXPECT_EQ(decode(R"({"volume":null,"isMuted":null})"), AppVolume{});
+
+    const AppVolume legacy = decode(R"({"outputDeviceUID":"X"})");
+    EXPECT_EQ(legacy.volume, 1.0f);
+    EXPECT_FALSE(legacy.isMuted);
+    EXPECT_EQ(legacy.outputDeviceUIDs, std::vector<std::string>{"X"});
+    EXPECT_FALSE(legacy.isCued);
+    EXPECT_EQ(legacy.cueVolume, 1.0f);
+    // Written back, the legacy key is gone and the list takes its place.
+    EXPECT_EQ(Json(legacy).dump(),
+              R"({"volume":1.0,"isMuted":false,"outputDeviceUIDs":["X"],"isCued":false,"cueVolume":1.0})");
+
+    // The list wins over the legacy key, even when empty.
+    EXPECT_TRUE(decode(R"({"outputDeviceUIDs":[],"outputDeviceUID":"X"})").outputDeviceUIDs.empty());
+
+    const AppVolume full =
+        decode(R"({"volume":0.25,"isMuted":true,"outputDeviceUIDs":["A","B"],"isCued":true,"cueVolume":0,"x":1})");
+    EXPECT_EQ(full, av(0.25f, true, {"A", "B"}, true, 0.0f));
+}
+
+TEST(AppVolumeTest, AKeyOfTheWrongTypeFailsTheWholeObject) {
+    for (const char* text : {R"({"volume":"0.5"})", R"({"isMuted":1})", R"({"outputDeviceUIDs":"A"})",
+                             R"({"outputDeviceUIDs":["A",2]})", R"({"outputDeviceUID":7})", R"({"isCued":"yes"})",
+                             R"({"cueVolume":true})", R"({"volume":1e300})", R"([])", R"("x")"}) {
+        EXPECT_THROW(decode(text), std::exception) << text;
+    }
+}
+
+TEST(AppVolumeTest, WritesExactlyTheFiveKeysInOrderWithShortFloats) {
+    const AppVolume value{0.3f, false, {}, false, 0.7f};
+    EXPECT_EQ(Json(value).dump(),
+              R"({"volume":0.3,"isMuted":false,"outputDeviceUIDs":[],"isCued":false,"cueVolume":0.7})");
+    // What is written reads back to the same float.
+    EXPECT_EQ(decode(Json(value).dump().c_str()), value);
+    const AppVolume odd{0.99999f, true, {"a\"b"}, true, 1e-7f};
+    EXPECT_EQ(decode(Json(odd).dump().c_str()), odd);
+    // Not a number cannot be written.
+    EXPECT_THROW(Json(av(std::numeric_limits<float>::quiet_NaN())), std::exception);
+}
+
+TEST(AppVolumeTest, CustomisedMeansADifferenceOtherThanCueVolume) {
+    EXPECT_FALSE(AppVolume{}.isCustomized());
+    EXPECT_FALSE(av(1.0f, false, {}, false, 0.3f).isCustomized());
+    EXPECT_TRUE(av(0.99999f).isCustomized());
+    EXPECT_TRUE(av(1.00001f).isCustomized());
+    EXPECT_TRUE(av(1.0f, true).isCustomized());
+    EXPECT_TRUE(av(1.0f, false, {"X"}).isCustomized());
+    EXPECT_TRUE(av(1.0f, false, {}, true).isCustomized());
+    EXPECT_NE(av(1.0f, false, {"A", "B"}), av(1.0f, false, {"B", "A"}));
+}

@@ -1,0 +1,99 @@
+#include "persistence/snapshot_store.h"
+#include "platform/defaults_store.h"
+
+#include <gtest/gtest.h>
+
+using namespace orevant;
+
+namespace {
+// A setting with the given fields and the defaults for the rest.
+AppVolume av(float volume, bool isMuted = false, std::vector<std::string> uids = {}, bool isCued = false,
+             float cueVolume = 1.0f) {
+    return AppVolume{volume, isMuted, std::move(uids), isCued, cueVolume};
+}
+std::string stored(const DefaultsStore& defaults) {
+    auto bytes = defaults.data("mixSnapshots");
+    return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("<absent>");
+}
+
+void storeText(DefaultsStore& defaults, const std::string& text) {
+    defaults.set("mixSnapshots", DefaultsValue(DefaultsData(text.begin(), text.end())));
+}
+
+const UUID kID = *UUID::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+} // namespace
+
+TEST(SnapshotStoreTest, WritesTheKeysInOrderAndLeavesAbsentLevelsOut) {
+    InMemoryDefaultsStore defaults;
+    SnapshotStore store(defaults);
+    EXPECT_EQ(store.key(), "mixSnapshots");
+    MixSnapshot scene{kID, "Stream", {{"com.a", av(0.5f)}, {"com.b", AppVolume{}}}, 0.8f, std::nullopt,
+                      ReferenceDate{700000000.5}};
+    store.save({scene});
+    EXPECT_EQ(stored(defaults),
+              R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"Stream","volumes":{)"
+              R"("com.a":{"volume":0.5,"isMuted":false,"outputDeviceUIDs":[],"isCued":false,"cueVolume":1.0},)"
+              R"("com.b":{"volume":1.0,"isMuted":false,"outputDeviceUIDs":[],"isCued":false,"cueVolume":1.0}},)"
+              R"("mainLevel":0.8,"savedAt":700000000.5}])");
+    const auto loaded = store.load();
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0], scene);
+    EXPECT_FALSE(loaded[0].phonesLevel);
+
+    // Order is the list's; both levels present round-trip; dates keep every bit.
+    MixSnapshot second{UUID::random(), "Late", {}, std::nullopt, 0.25f, ReferenceDate::now()};
+    store.save({second, scene});
+    const auto both = store.load();
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_EQ(both[0], second);
+    EXPECT_EQ(both[1], scene);
+}
+
+TEST(SnapshotStoreTest, OneUnreadableSceneEmptiesTheWholeList) {
+    InMemoryDefaultsStore defaults;
+    SnapshotStore store(defaults);
+    EXPECT_TRUE(store.load().empty());
+    const std::string good = R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"A","volumes":{},"savedAt":1})";
+    storeText(defaults, "[" + good + "]");
+    EXPECT_EQ(store.load().size(), 1u);
+    for (const char* bad :
+         {R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"B","volumes":{}})",                 // no savedAt
+          R"({"id":"E621E1F8C36C495A93FC0C247A3E6E5F","name":"B","volumes":{},"savedAt":1})",         // not canonical
+          R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","volumes":{},"savedAt":1})",                 // no name
+          R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"B","savedAt":1})",                   // no volumes
+          R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"B","volumes":{},"savedAt":"now"})",
+          R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"B","volumes":{},"savedAt":1,"mainLevel":"x"})",
+          R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"B","volumes":{"a":{"isMuted":0}},"savedAt":1})"}) {
+        storeText(defaults, "[" + good + "," + std::string(bad) + "]");
+        EXPECT_TRUE(store.load().empty()) << bad;
+    }
+}
+
+TEST(SnapshotStoreTest, ReadsLegacyRoutesAndLowerCaseIdentifiers) {
+    InMemoryDefaultsStore defaults;
+    SnapshotStore store(defaults);
+    storeText(defaults, R"([{"id":"e621e1f8-c36c-495a-93fc-0c247a3e6e5f","name":"Old","savedAt":-5.25,)"
+                        R"("volumes":{"com.a":{"volume":0.5,"outputDeviceUID":"X"},"com.b":{"outputDeviceUID":"Y"}},)"
+                        R"("mainLevel":null}])");
+    const auto loaded = store.load();
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].id, kID);
+    EXPECT_EQ(loaded[0].id.uuidString(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+    EXPECT_EQ(loaded[0].volumes.at("com.a").outputDeviceUIDs, std::vector<std::string>{"X"});
+    EXPECT_EQ(loaded[0].volumes.at("com.b").outputDeviceUIDs, std::vector<std::string>{"Y"});
+    EXPECT_FALSE(loaded[0].mainLevel);
+    EXPECT_DOUBLE_EQ(loaded[0].savedAt.unixSeconds(), 978307200.0 - 5.25);
+}
+
+TEST(UUIDTest, RandomIdentifiersAreVersionFourAndCanonical) {
+    const UUID a = UUID::random(), b = UUID::random();
+    EXPECT_NE(a, b);
+    const std::string text = a.uuidString();
+    ASSERT_EQ(text.size(), 36u);
+    EXPECT_EQ(text[14], '4');
+    EXPECT_EQ(text.find_first_of("abcdef"), std::string::npos);
+    EXPECT_EQ(UUID::parse(text), a);
+    EXPECT_FALSE(UUID::parse(""));
+    EXPECT_FALSE(UUID::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5G"));
+    EXPECT_FALSE(UUID::parse("{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}"));
+}
