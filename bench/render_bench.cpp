@@ -127,12 +127,12 @@ BENCHMARK(BM_RampingStereo);
 BENCHMARK(BM_PairedEight);
 BENCHMARK(BM_MemcpyEight);
 
-// Keeps each benchmark's time per iteration so the ratios can be printed at the end.
+// Keeps each benchmark's CPU time per iteration (steadier than wall time on a shared machine) so the ratios can be printed at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration) nanos[r.benchmark_name()] = r.GetAdjustedRealTime();
+            if (r.run_type == Run::RT_Iteration) nanos[r.benchmark_name()] = r.GetAdjustedCPUTime();
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> nanos;

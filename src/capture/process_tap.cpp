@@ -213,8 +213,19 @@ void ProcessTap::meter(const AudioBuffer& buffer, int start, int count) noexcept
     const size_t ch = stride(buffer.numberChannels);
     const size_t frames = (buffer.dataByteSize / 4) / ch;
     float highest = 0.0f;
-    for (size_t f = 0; f < frames; ++f)
-        for (int j = 0; j < count; ++j) highest = std::max(highest, std::fabs(s[f * ch + static_cast<size_t>(start + j)]));
+    if (start == 0 && static_cast<size_t>(count) == ch) {
+        highest = peakOf(s, frames * ch);
+    } else {
+        // Four independent maxima instead of one long dependency chain.
+        float lanes[4] = {};
+        const auto n = static_cast<size_t>(count);
+        for (size_t f = 0; f < frames; ++f)
+            for (size_t j = 0; j < n; ++j) {
+                float& lane = lanes[(f * n + j) & 3];
+                lane = std::max(lane, std::fabs(s[f * ch + static_cast<size_t>(start) + j]));
+            }
+        highest = std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
+    }
     // Raise only; takePeak may clear it concurrently.
     float current = peak_.load(std::memory_order_relaxed);
     while (highest > current && !peak_.compare_exchange_weak(current, highest, std::memory_order_relaxed)) {

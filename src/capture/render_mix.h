@@ -49,6 +49,9 @@ float mixReference(const float* source, uint32_t sc, size_t sn, float* destinati
 // would not change `g` (the ramp has stalled short of the target in single precision); else g.
 float settledGain(float g, float target, float k) noexcept;
 
+// The largest absolute value of n samples (0 when n is 0). NaNs are passed over.
+float peakOf(const float* samples, size_t n) noexcept;
+
 // −1 when the buffer has no data; else the largest absolute sample (0 when empty).
 float bufferPeak(const AudioBuffer& buffer) noexcept;
 
