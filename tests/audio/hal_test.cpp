@@ -69,3 +69,95 @@ TEST_F(HALTest, WritesSettableTestAndListeners) {
     server.injectFailure(dev, sel::virtualMainVolume, 1, SimAudioServer::opSettable);
     EXPECT_FALSE(hal.isSettable(dev, sel::virtualMainVolume, scope::output));
 }
+
+TEST_F(HALTest, ReadsEachWidthStringsAndListsAndFallsBackToTheGlobalScope) {
+    const AudioObjectID dev = server.createObject(simclass::device);
+    const AudioObjectID proc = server.createObject(simclass::process);
+    server.setValue<int32_t>(proc, sel::processPID, scope::global, -42);
+    server.setValue<double>(dev, sel::nominalSampleRate, scope::global, 44100.0);
+    AudioStreamBasicDescription format{};
+    format.sampleRate = 48000;
+    format.formatID = kAudioFormatLinearPCM;
+    format.channelsPerFrame = 8;
+    server.setValue(dev, sel::streamFormat, scope::output, format);
+    server.setString(dev, sel::deviceUID, scope::global, "BuiltInSpeakers");
+    server.setStringList(dev, sel::aggregateFullSubDeviceList, scope::global, {"A", "B"});
+
+    EXPECT_EQ(hal.read<int32_t>(proc, sel::processPID), -42);
+    // A global property is found through a scoped address.
+    EXPECT_EQ(hal.read<double>(dev, sel::nominalSampleRate, scope::output), 44100.0);
+    const auto read = hal.read<AudioStreamBasicDescription>(dev, sel::streamFormat, scope::output);
+    EXPECT_EQ(read.sampleRate, 48000);
+    EXPECT_EQ(read.channelsPerFrame, 8u);
+    EXPECT_EQ(hal.readString(dev, sel::deviceUID), "BuiltInSpeakers");
+    EXPECT_EQ(hal.readStringList(dev, sel::aggregateFullSubDeviceList), (std::vector<std::string>{"A", "B"}));
+
+    // A scoped property is not found through the other scope, and missing objects fail.
+    EXPECT_THROW(hal.read<AudioStreamBasicDescription>(dev, sel::streamFormat, scope::input), HALError);
+    EXPECT_THROW(hal.read<uint32_t>(999, sel::deviceIsAlive), HALError);
+    server.injectFailure(dev, sel::deviceUID, 560947818);
+    try {
+        hal.readString(dev, sel::deviceUID);
+        FAIL() << "expected HALError";
+    } catch (const HALError& e) {
+        EXPECT_EQ(e.selector(), sel::deviceUID);
+        EXPECT_EQ(e.status(), 560947818);
+    }
+}
+
+TEST_F(HALTest, EachOperationFailsOnItsOwn) {
+    const AudioObjectID sys = kAudioObjectSystemObject;
+    server.setIDs(sys, sel::deviceList, scope::global, {5, 6});
+    server.injectFailure(sys, sel::deviceList, -1, SimAudioServer::opGetSize);
+    EXPECT_THROW(hal.readIDs(sys, sel::deviceList), HALError);
+    EXPECT_NO_THROW(hal.read<uint32_t>(sys, sel::deviceList)); // a plain read still works
+    server.clearFailure(sys, sel::deviceList);
+    EXPECT_EQ(hal.readIDs(sys, sel::deviceList), (std::vector<AudioObjectID>{5, 6}));
+
+    const AudioObjectID dev = server.createObject(simclass::device);
+    server.setValue<uint32_t>(dev, sel::mute, scope::output, 0);
+    server.setSettable(dev, sel::mute, scope::output, true);
+    server.injectFailure(dev, sel::mute, -2, SimAudioServer::opSet);
+    EXPECT_TRUE(hal.isSettable(dev, sel::mute, scope::output));
+    try {
+        hal.write(dev, sel::mute, scope::output, uint32_t{1});
+        FAIL() << "expected HALError";
+    } catch (const HALError& e) {
+        EXPECT_EQ(std::string(e.what()), "HAL property 1836414053 failed: OSStatus -2");
+    }
+    EXPECT_EQ(hal.read<uint32_t>(dev, sel::mute, scope::output), 0u); // the failed write changed nothing
+    server.clearAllFailures();
+    hal.write(dev, sel::mute, scope::output, uint32_t{1});
+    EXPECT_EQ(hal.read<uint32_t>(dev, sel::mute, scope::output), 1u);
+    EXPECT_FALSE(hal.isSettable(dev, sel::virtualMainVolume, scope::output)); // no such property
+}
+
+TEST_F(HALTest, ReplacingAListenerMovesTheRegistrationAndRefusedOnesNeverRun) {
+    const AudioObjectID a = server.createObject(simclass::device);
+    const AudioObjectID b = server.createObject(simclass::device);
+    for (AudioObjectID dev : {a, b}) server.setValue<float>(dev, sel::virtualMainVolume, scope::output, 1.0f);
+    std::vector<AudioObjectID> heard;
+    auto listen = [&](AudioObjectID dev) {
+        return std::make_unique<HALListener>(server, dev, PropertyAddress{sel::virtualMainVolume, scope::output, 0},
+                                             [&heard, dev](uint32_t count, const PropertyAddress* addresses) {
+                                                 ASSERT_EQ(count, 1u);
+                                                 EXPECT_EQ(addresses[0].selector, sel::virtualMainVolume);
+                                                 heard.push_back(dev);
+                                             });
+    };
+    auto listener = listen(a);
+    auto other = listen(a); // a second registration on the same address is independent
+    other.reset();
+    listener = listen(b);
+    EXPECT_EQ(server.listenerCount(a, sel::virtualMainVolume), 0u);
+    EXPECT_EQ(server.listenerCount(b, sel::virtualMainVolume), 1u);
+    server.setValue<float>(a, sel::virtualMainVolume, scope::output, 0.5f);
+    server.setValue<float>(b, sel::virtualMainVolume, scope::output, 0.5f);
+    queue.runUntilIdle();
+    EXPECT_EQ(heard, std::vector<AudioObjectID>{b});
+
+    HALListener refused(server, 999, PropertyAddress{sel::virtualMainVolume, scope::output, 0},
+                        [&](uint32_t, const PropertyAddress*) { heard.push_back(999); });
+    EXPECT_FALSE(refused.isRegistered());
+    EXPECT_TRUE(listener->isRegistered());
+}
