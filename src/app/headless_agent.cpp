@@ -145,6 +145,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
 
     std::unique_ptr<OREVANTApp> app;
     TaskHandle liveViewTimer;
+    std::function<void()> drawLiveView;
     std::atomic<int> signals{0};
     auto quit = [&] {
         liveViewTimer.cancel();
@@ -186,8 +187,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
         std::fflush(stdout);
         if (!liveView) return;
         std::printf("\x1b[?25l\x1b[2J");
-        std::function<void()> draw;
-        draw = [&] {
+        drawLiveView = [&] {
             LiveViewModel model = LiveViewModel::from(app->engine());
             const AudioObjectID defaultOutput = system.defaultOutput();
             for (const AudioDevice& device : app->engine().deviceMonitor().devices()) {
@@ -201,9 +201,9 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
             const std::string frame = LiveView::terminalFrame(LiveView::render(model, terminalWidth()));
             std::fwrite(frame.data(), 1, frame.size(), stdout);
             std::fflush(stdout);
-            liveViewTimer = mainQueue.postAfter(kLiveViewInterval, draw);
+            liveViewTimer = mainQueue.postAfter(kLiveViewInterval, [&] { drawLiveView(); });
         };
-        draw();
+        drawLiveView();
     };
 
     SignalWatcher watcher([&](int signal) {

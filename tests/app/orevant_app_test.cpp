@@ -1,0 +1,273 @@
+#include "app/orevant_app.h"
+
+#include "app/app_activation_state.h"
+#include "app/live_view.h"
+#include "app/process_state.h"
+#include "app/signal_watcher.h"
+#include "engine/mixer_engine.h"
+#include "platform/linux/autostart_entry.h"
+#include "platform/linux/linux_updater.h"
+#include "recording/mix_recorder.h"
+#include "recording/recording_test_support.h"
+#include "support/engine_fixture.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <pthread.h>
+
+namespace orevant {
+namespace {
+
+class RecordingPresenter final : public PermissionWindow::Presenter {
+public:
+    void show() override { ++shows; }
+    void close() override {}
+    int shows = 0;
+};
+
+class OREVANTAppTest : public ::testing::Test {
+protected:
+    OREVANTAppTest() {
+        setRelaunchingForUpdate(false);
+        ::setenv("HOME", home.path().c_str(), 1);
+        ::setenv("XDG_MUSIC_DIR", (home.path() / "Music").c_str(), 1);
+        speakers = world.addOutputDevice("speakers", "Speakers");
+        music = world.addApp("com.example.music", "Music", 440.0, 0.5f);
+        browser = world.addApp("com.example.browser", "Browser", 660.0, 0.5f);
+    }
+    ~OREVANTAppTest() override {
+        app.reset();
+        setRelaunchingForUpdate(false);
+    }
+
+    OREVANTApp& make() {
+        OREVANTApp::Services services{
+            .mainQueue = world.queue,
+            .audioServer = world.server,
+            .defaults = world.defaults,
+            .workspace = world.workspace,
+            .bluetooth = world.bluetooth,
+            .hostClock = world.queue.hostClock(),
+            .activation = activation,
+            .loginItem = loginItem,
+            .updater = std::make_shared<LinuxUpdater>(world.defaults),
+            .midiSystem = nullptr,
+            .advertiser = nullptr,
+            .oscPort = 0,
+            .recorder = &recorder,
+            .blockingWait =
+                [this](double seconds) {
+                    blockingWaits.push_back(seconds);
+                    // The main thread is blocked; audio keeps running.
+                    world.server.audio().runCycles(
+                        static_cast<size_t>(std::ceil(seconds / test::EngineFixture::kCycleSeconds)));
+                },
+            .permissionPresenter = presenter,
+            .appInfo = {"1.0", "1"},
+            .menuHooks = {},
+            .onStarted = [this] { ++started; },
+        };
+        app = std::make_unique<OREVANTApp>(std::move(services));
+        return *app;
+    }
+    // Launches and lets the start-up finish.
+    OREVANTApp& launched() {
+        make().launch();
+        app->waitForWakeUpRead();
+        world.settle();
+        return *app;
+    }
+
+    test::TempDir home;
+    test::EngineFixture world;
+    AppActivationState activation;
+    AutostartEntry loginItem{home / "autostart" / "orevant.desktop", "/usr/bin/orevant"};
+    MixRecorder recorder{world.queue, world.queue.hostClock(),
+                         [this](const std::string&) { return std::make_unique<test::SharedQueueRef>(world.queue); }};
+    std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();
+    std::unique_ptr<OREVANTApp> app;
+    std::vector<double> blockingWaits;
+    int started = 0;
+    AudioObjectID speakers = 0;
+    test::SimApp music;
+    test::SimApp browser;
+};
+
+TEST_F(OREVANTAppTest, StartUpWiresEverythingFirstAndStartsTheEngineAfterTheWakeUpReadOnTheMainQueue) {
+    const auto readsBefore = world.server.getCallCount(kAudioObjectSystemObject, sel::defaultOutputDevice);
+    make().launch();
+    EXPECT_EQ(MixerEngine::current(), &app->engine());
+    EXPECT_TRUE(app->statusMenu().hasMonitor());
+    ASSERT_NE(app->permissionWindow(), nullptr);
+    EXPECT_TRUE(app->appDelegate().didFinishLaunching());
+
+    app->waitForWakeUpRead();
+    EXPECT_GT(world.server.getCallCount(kAudioObjectSystemObject, sel::defaultOutputDevice), readsBefore);
+    EXPECT_FALSE(app->engine().isStarted()) << "start() runs on the main queue, not on the wake-up thread";
+    EXPECT_EQ(started, 0);
+    world.queue.runUntilIdle();
+    EXPECT_TRUE(app->engine().isStarted());
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(presenter->shows, 0) << "nothing asks for capture permission here";
+
+    // The status menu reaches this engine for its report.
+    EXPECT_NE(app->statusMenu().diagnosticsReport().find("\nMAIN device: Speakers — 2 ch"), std::string::npos);
+}
+
+TEST_F(OREVANTAppTest, AFailedWakeUpReadIsDroppedAndStartUpContinues) {
+    world.server.injectFailure(kAudioObjectSystemObject, sel::defaultOutputDevice, status::unspecified,
+                               SimAudioServer::opGet);
+    make().launch();
+    app->waitForWakeUpRead();
+    world.server.clearFailure(kAudioObjectSystemObject, sel::defaultOutputDevice);
+    world.settle();
+    EXPECT_TRUE(app->engine().isStarted());
+}
+
+TEST_F(OREVANTAppTest, TerminatingBringsAttenuatedApplicationsToUnityAndReleasesEveryTap) {
+    launched();
+    MixerEngine& engine = app->engine();
+    engine.setVolume(0.5f, world.app(music));
+    world.runAudio(0.3);
+    ASSERT_NE(engine.tap("com.example.music"), nullptr);
+    EXPECT_NEAR(world.peak(speakers, 0), 0.5f * 0.125f + 0.5f, 0.02f) << "music attenuated, browser untouched";
+
+    app->terminate();
+    EXPECT_EQ(blockingWaits, std::vector<double>{0.15});
+    EXPECT_TRUE(engine.taps().empty());
+    EXPECT_TRUE(world.server.audio().liveTaps().empty());
+    EXPECT_TRUE(world.server.audio().liveAggregates().empty());
+}
+
+TEST_F(OREVANTAppTest, TerminatingDuringAnUpdateRelaunchLeavesTheEngineAlone) {
+    launched();
+    app->engine().setVolume(0.5f, world.app(music));
+    world.runAudio(0.1);
+    setRelaunchingForUpdate(true);
+    app->terminate();
+    EXPECT_TRUE(blockingWaits.empty());
+    EXPECT_EQ(app->engine().taps().size(), 1u);
+}
+
+TEST_F(OREVANTAppTest, SIGTERMDuringATakeClosesPlayableFilesAndRaisesAttenuatedApplicationsBeforeTheTapsStop) {
+    // As in the agent: the signal is blocked and read from the watcher's descriptor.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigset_t previous;
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &set, &previous), 0);
+    int terminations = 0;
+    SignalWatcher watcher([&](int signal) {
+        EXPECT_EQ(signal, SIGTERM);
+        world.queue.post([&] {
+            app->terminate();
+            ++terminations;
+        });
+    });
+    ASSERT_TRUE(watcher.isValid());
+
+    launched();
+    MixerEngine& engine = app->engine();
+    engine.setVolume(0.5f, world.app(music));
+    world.runAudio(0.2);
+    engine.startRecording();
+    world.runAudio(0.5);
+    ASSERT_TRUE(engine.isRecording());
+    ASSERT_TRUE(engine.recordingURL());
+    const std::filesystem::path take = *engine.recordingURL();
+    const float attenuated = world.peak(speakers, 0, 0.02);
+
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    EXPECT_EQ(watcher.dispatchPending(), 1u);
+    world.queue.runUntilIdle();
+    EXPECT_EQ(terminations, 1);
+
+    // The take ended before the agent did.
+    EXPECT_FALSE(engine.isRecording());
+    EXPECT_FALSE(recorder.isTakeOpen());
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(take)) {
+        if (entry.path().extension() != ".wav") continue;
+        ++files;
+        const auto wav = test::readWav(entry.path());
+        ASSERT_TRUE(wav) << entry.path();
+        EXPECT_EQ(wav->channels, 2);
+        EXPECT_GT(wav->frames(), 0) << entry.path();
+        const auto sizes = test::readWavSizes(entry.path());
+        ASSERT_TRUE(sizes);
+        EXPECT_EQ(sizes->riffBytes + 8, std::filesystem::file_size(entry.path())) << "header complete";
+        EXPECT_EQ(sizes->dataBytes, static_cast<uint64_t>(wav->frames()) * 2 * sizeof(float));
+    }
+    EXPECT_GE(files, 1u);
+
+    // The music rose from its attenuated level to unity inside the last tap cycles.
+    EXPECT_NEAR(attenuated, 0.5f * 0.125f + 0.5f, 0.02f);
+    EXPECT_EQ(blockingWaits, std::vector<double>{0.15});
+    EXPECT_GT(world.peak(speakers, 0, 0.01), 0.98f) << "both sines at unity when the taps stopped";
+    EXPECT_TRUE(engine.taps().empty());
+    EXPECT_TRUE(world.server.audio().liveTaps().empty());
+
+    EXPECT_EQ(watcher.dispatchPending(), 0u);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+TEST_F(OREVANTAppTest, TheLiveViewShowsApplicationsBusesAndRecording) {
+    launched();
+    MixerEngine& engine = app->engine();
+    engine.setVolume(0.5f, world.app(music));
+    engine.toggleMute(world.app(browser));
+    world.runAudio(0.3);
+
+    const LiveViewModel model = LiveViewModel::from(engine);
+    ASSERT_EQ(model.apps.size(), 2u);
+    const auto& first = model.apps[0].bundleID == "com.example.music" ? model.apps[0] : model.apps[1];
+    const auto& second = model.apps[0].bundleID == "com.example.music" ? model.apps[1] : model.apps[0];
+    EXPECT_FLOAT_EQ(first.volume, 0.5f);
+    EXPECT_TRUE(first.isTapped);
+    EXPECT_GT(first.meter, 0.0f);
+    EXPECT_TRUE(second.isMuted);
+    EXPECT_EQ(model.mainDevice, "Speakers");
+    EXPECT_FALSE(model.phonesAvailable);
+    EXPECT_FALSE(model.isRecording);
+    EXPECT_EQ(model.pin, engine.pairingPIN().pin());
+
+    const std::string view = LiveView::render(model, 120);
+    EXPECT_NE(view.find("Music"), std::string::npos);
+    EXPECT_NE(view.find("50%"), std::string::npos);
+    EXPECT_NE(view.find("PHONES  (unavailable on this device)"), std::string::npos);
+    EXPECT_NE(view.find("REC ○ off"), std::string::npos);
+    EXPECT_NE(view.find("PIN " + engine.pairingPIN().pin()), std::string::npos);
+}
+
+TEST(LiveViewTest, LinesFitTheTerminalAndBarsFollowTheLevel) {
+    EXPECT_EQ(LiveView::bar(0.0f, 4), "░░░░");
+    EXPECT_EQ(LiveView::bar(0.5f, 4), "██░░");
+    EXPECT_EQ(LiveView::bar(2.0f, 4), "████");
+    EXPECT_EQ(LiveView::bar(std::nanf(""), 4), "░░░░");
+
+    LiveViewModel model;
+    LiveViewModel::App app;
+    app.name = std::string(200, 'x');
+    app.outputs = {"Studio Interface 8x8", "Travel Headset"};
+    model.apps.push_back(app);
+    model.isRecording = true;
+    model.recordingFolder = "/home/u/Music/OREVANT/2026-12-06 23.00.00";
+    const std::string view = LiveView::render(model, 80);
+    size_t start = 0;
+    while (start < view.size()) {
+        size_t end = view.find('\n', start);
+        if (end == std::string::npos) end = view.size();
+        size_t cols = 0;
+        for (size_t i = start; i < end; ++i) cols += (static_cast<unsigned char>(view[i]) & 0xC0) != 0x80;
+        EXPECT_LE(cols, 80u) << view.substr(start, end - start);
+        start = end + 1;
+    }
+    EXPECT_NE(view.find("REC ● recording → /home/u/Music/OREVANT"), std::string::npos);
+    const std::string frame = LiveView::terminalFrame("a\nb");
+    EXPECT_EQ(frame, "\x1b[Ha\x1b[K\nb\x1b[K\n\x1b[J");
+}
+
+} // namespace
+} // namespace orevant
