@@ -12,7 +12,7 @@ idle_seconds="${IDLE_SECONDS:-10}"
 changes="${CHANGES:-200}"
 
 bash scripts/install-deps.sh
-cmake -S . -B "$build" -G Ninja -DOREVANT_BENCH=OFF -DOREVANT_TESTS=OFF >/dev/null
+[ -f "$build/build.ninja" ] || cmake -S . -B "$build" -G Ninja -DOREVANT_BENCH=OFF -DOREVANT_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target orevant orevant-remote orevant-control-latency >/dev/null
 
 work="$(mktemp -d)"

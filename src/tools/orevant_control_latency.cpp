@@ -76,7 +76,12 @@ int main(int argc, char** argv) {
     std::streamoff offset = 0;
     newLines(trace, offset); // skip what earlier changes left
     std::vector<double> latencies;
+    uint32_t seed = 12345;
     for (int i = 0; i < count; ++i) {
+        // A pause of 0...25 ms, so that sends fall anywhere in the audio cycle instead of right
+        // after the cycle that ended the previous change.
+        seed = seed * 1664525u + 1013904223u;
+        std::this_thread::sleep_for(std::chrono::microseconds((seed >> 8) % 25000));
         // Distinct levels, alternating low and high, so that every change is a real change.
         const float level = (i % 2 ? 0.8f : 0.3f) + 0.0001f * static_cast<float>(i % 1000);
         orevant::CompanionMessage message;
