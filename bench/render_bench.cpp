@@ -29,9 +29,16 @@ struct Rig {
     AudioBufferList input{1, &tapBuffer};
 
     Rig() {
-        system.addDevice({.uid = "stereo", .name = "Stereo"});
-        system.addDevice({.uid = "eight", .name = "Eight", .outputChannels = 8});
-        process = system.addProcess({.pid = 1, .playing = true});
+        SimDeviceSpec stereo, eight;
+        stereo.uid = "stereo";
+        eight.uid = "eight";
+        eight.outputChannels = 8;
+        system.addDevice(stereo);
+        system.addDevice(eight);
+        SimProcessSpec player;
+        player.pid = 1;
+        player.playing = true;
+        process = system.addProcess(player);
         for (size_t i = 0; i < tapData.size(); ++i) tapData[i] = static_cast<float>(i % 97) / 97.0f - 0.5f;
         tapBuffer.data = tapData.data();
     }

@@ -104,21 +104,47 @@ private:
     std::vector<Write> writes_;
 };
 
+// Specs without designated initialisers (which -Wextra reports as missing fields).
+inline SimDeviceSpec deviceSpec(std::string uid, uint32_t outputChannels = 2, double rate = 48000.0,
+                                uint32_t inputChannels = 0, uint32_t transportType = transport::builtIn) {
+    SimDeviceSpec s;
+    s.name = uid + " device";
+    s.uid = std::move(uid);
+    s.outputChannels = outputChannels;
+    s.sampleRate = rate;
+    s.inputChannels = inputChannels;
+    s.transport = transportType;
+    return s;
+}
+inline SimAudioSource sourceSpec(SimAudioSource::Kind kind, float amplitude = 0.5f, double frequency = 1000.0,
+                                 int channels = 2, std::string path = {}) {
+    SimAudioSource s;
+    s.kind = kind;
+    s.amplitude = amplitude;
+    s.frequency = frequency;
+    s.channels = channels;
+    s.path = std::move(path);
+    return s;
+}
+inline SimProcessSpec processSpec(int32_t pid, bool playing, SimAudioSource source = {}) {
+    SimProcessSpec s;
+    s.pid = pid;
+    s.playing = playing;
+    s.source = std::move(source);
+    return s;
+}
+
 // A simulated server with a stereo output (the default), a mono output and an 8-channel
 // interface, and one process.
 class SimFixture : public ::testing::Test {
 protected:
     SimFixture() {
-        speakers = system.addDevice({.uid = "speakers", .name = "Speakers", .outputChannels = 2});
-        mono = system.addDevice({.uid = "mono", .name = "Mono Speaker", .outputChannels = 1});
-        interface8 = system.addDevice({.uid = "iface", .name = "Interface", .transport = transport::usb,
-                                       .outputChannels = 8});
-        headset = system.addDevice({.uid = "headset", .name = "Headset", .transport = transport::bluetooth,
-                                    .outputChannels = 2});
+        speakers = system.addDevice(deviceSpec("speakers", 2));
+        mono = system.addDevice(deviceSpec("mono", 1));
+        interface8 = system.addDevice(deviceSpec("iface", 8, 48000.0, 0, transport::usb));
+        headset = system.addDevice(deviceSpec("headset", 2, 48000.0, 0, transport::bluetooth));
         system.setDefaultOutput(speakers);
-        process = system.addProcess({.pid = 501, .playing = true,
-                                     .source = {.kind = SimAudioSource::Kind::sine, .frequency = 1000.0,
-                                                .amplitude = 0.5f}});
+        process = system.addProcess(processSpec(501, true, sourceSpec(SimAudioSource::Kind::sine, 0.5f, 1000.0)));
         queue.runUntilIdle();
     }
 

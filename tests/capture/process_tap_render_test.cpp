@@ -258,7 +258,7 @@ TEST_F(RenderTest, TwoOutputBuffersShareOneRunningGain) {
 }
 
 TEST_F(RenderTest, PassThroughWhenNotFloat) {
-    const AudioObjectID int16 = system.addDevice({.uid = "int16", .name = "Int16", .outputChannels = 4});
+    const AudioObjectID int16 = system.addDevice(test::deviceSpec("int16", 4));
     auto fmt = *server.value<AudioStreamBasicDescription>(int16, sel::streamFormat, scope::output);
     fmt.formatFlags = 0;
     server.setValue(int16, sel::streamFormat, scope::output, fmt);

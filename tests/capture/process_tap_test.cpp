@@ -121,7 +121,7 @@ TEST_F(ProcessTapTest, StartOnARunningTapChangesNothing) {
 }
 
 TEST_F(ProcessTapTest, DescriptionsForOneOutput) {
-    const AudioObjectID second = system.addProcess({.pid = 502, .playing = true});
+    const AudioObjectID second = system.addProcess(test::processSpec(502, true));
     ProcessTap tap(server, {process, second}, 1.0f, false, 1.0f);
     tap.start({out(speakers)});
 
@@ -198,13 +198,13 @@ TEST_F(ProcessTapTest, RampCoefficientFollowsTheAggregateRate) {
     tap.start({out(speakers)});
     EXPECT_NEAR(tap.rampCoefficient(), 0.000694f, 5e-7f);
 
-    const AudioObjectID slow = system.addDevice({.uid = "slow", .name = "Slow", .sampleRate = 44100.0});
+    const AudioObjectID slow = system.addDevice(test::deviceSpec("slow", 2, 44100.0));
     ProcessTap at44(server, {process}, 1.0f, false, 1.0f);
     at44.start({out(slow)});
     EXPECT_EQ(at44.rampCoefficient(), rampCoefficient(44100.0));
 
     // A rate that cannot be read gives the 48 kHz coefficient.
-    const AudioObjectID noRate = system.addDevice({.uid = "norate", .name = "No Rate", .sampleRate = 96000.0});
+    const AudioObjectID noRate = system.addDevice(test::deviceSpec("norate", 2, 96000.0));
     server.removeProperty(noRate, sel::nominalSampleRate, scope::global);
     ProcessTap fallback(server, {process}, 1.0f, false, 1.0f);
     fallback.start({out(noRate)});
@@ -220,7 +220,7 @@ TEST_F(ProcessTapTest, StreamFormatCheck) {
         EXPECT_TRUE(tap.isFloat32());
         EXPECT_EQ(logs->count(line), 0u);
     }
-    const AudioObjectID int16 = system.addDevice({.uid = "int16", .name = "Int16"});
+    const AudioObjectID int16 = system.addDevice(test::deviceSpec("int16"));
     auto fmt = *server.value<AudioStreamBasicDescription>(int16, sel::streamFormat, scope::output);
     fmt.formatFlags = 0;
     fmt.bitsPerChannel = 16;
@@ -233,7 +233,7 @@ TEST_F(ProcessTapTest, StreamFormatCheck) {
         EXPECT_TRUE(audio().isDeviceRunning(tap.aggregateID())); // not a failure of start
     }
     // An unreadable format keeps the float assumption, silently.
-    const AudioObjectID unknown = system.addDevice({.uid = "nofmt", .name = "No Format"});
+    const AudioObjectID unknown = system.addDevice(test::deviceSpec("nofmt"));
     server.removeProperty(unknown, sel::streamFormat, scope::output);
     ProcessTap tap(server, {process}, 1.0f, false, 1.0f);
     tap.start({out(unknown)});
@@ -327,7 +327,7 @@ TEST_F(ProcessTapTest, InitialGainsAndSetters) {
 }
 
 TEST_F(ProcessTapTest, AnyProcessPlaying) {
-    const AudioObjectID quiet = system.addProcess({.pid = 600, .playing = false});
+    const AudioObjectID quiet = system.addProcess(test::processSpec(600, false));
     ProcessTap tap(server, {quiet, process}, 1.0f, false, 1.0f);
     EXPECT_TRUE(tap.isAnyProcessPlaying());
     system.setPlaying(process, false);
@@ -352,7 +352,7 @@ TEST_F(ProcessTapTest, AggregateAliveness) {
 
 TEST_F(ProcessTapTest, LogsWhenActive) {
     ScopedLogCapture logs;
-    const AudioObjectID second = system.addProcess({.pid = 502, .playing = true});
+    const AudioObjectID second = system.addProcess(test::processSpec(502, true));
     ProcessTap tap(server, {process, second}, 1.0f, false, 1.0f);
     tap.start({out(speakers)});
     const std::string want = "Tap active for processes [" + std::to_string(process) + "," + std::to_string(second) +

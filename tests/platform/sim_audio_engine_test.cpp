@@ -3,6 +3,7 @@
 #include "platform/manual_main_queue.h"
 #include "platform/sim/sim_audio_server.h"
 #include "platform/sim/sim_audio_system.h"
+#include "capture/capture_fixture.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -20,15 +21,14 @@ constexpr size_t kSecond = 48000;
 class SimAudioEngineTest : public ::testing::Test {
 protected:
     SimAudioEngineTest() {
-        speakers = system.addDevice({.uid = "spk", .name = "Speakers"});
-        usb = system.addDevice({.uid = "usb", .name = "USB", .outputChannels = 4, .inputChannels = 1});
+        speakers = system.addDevice(test::deviceSpec("spk"));
+        usb = system.addDevice(test::deviceSpec("usb", 4, 48000.0, 1));
         system.setDefaultOutput(speakers);
     }
     SimAudioEngine& audio() { return server.audio(); }
     AudioObjectID sine(float amplitude, bool playing = true, double frequency = 1000.0) {
-        return system.addProcess({.pid = nextPid++, .playing = playing,
-                                  .source = {.kind = SimAudioSource::Kind::sine, .frequency = frequency,
-                                             .amplitude = amplitude}});
+        return system.addProcess(
+            test::processSpec(nextPid++, playing, test::sourceSpec(SimAudioSource::Kind::sine, amplitude, frequency)));
     }
     AudioObjectID aggregateOver(const std::vector<std::string>& devices, const std::string& tapUID) {
         AggregateDescription d;
@@ -81,10 +81,9 @@ TEST_F(SimAudioEngineTest, SourcesPlayOnTheDefaultOutput) {
 }
 
 TEST_F(SimAudioEngineTest, NoiseMonoAndMonoDevices) {
-    const AudioObjectID monoDev = system.addDevice({.uid = "m", .name = "Mono", .outputChannels = 1});
+    const AudioObjectID monoDev = system.addDevice(test::deviceSpec("m", 1));
     system.setDefaultOutput(monoDev);
-    system.addProcess({.pid = 1, .playing = true,
-                       .source = {.kind = SimAudioSource::Kind::noise, .amplitude = 0.3f, .channels = 1}});
+    system.addProcess(test::processSpec(1, true, test::sourceSpec(SimAudioSource::Kind::noise, 0.3f, 0.0, 1)));
     audio().runCycles(20);
     const auto s = audio().outputSamples(monoDev, 0);
     ASSERT_EQ(s.size(), 20u * 512);
@@ -106,7 +105,7 @@ TEST_F(SimAudioEngineTest, WavSourceLoops) {
     sf_writef_float(f, frames.data(), 100);
     sf_close(f);
 
-    system.addProcess({.pid = 1, .playing = true, .source = {.kind = SimAudioSource::Kind::wav, .path = path}});
+    system.addProcess(test::processSpec(1, true, test::sourceSpec(SimAudioSource::Kind::wav, 0, 0, 2, path)));
     audio().runCycles(1);
     const auto l = audio().outputSamples(speakers, 0);
     const auto r = audio().outputSamples(speakers, 1);
@@ -117,7 +116,7 @@ TEST_F(SimAudioEngineTest, WavSourceLoops) {
 
     // An unreadable file plays silence.
     system.addProcess(
-        {.pid = 2, .playing = true, .source = {.kind = SimAudioSource::Kind::wav, .path = (dir / "none.wav").string()}});
+        test::processSpec(2, true, test::sourceSpec(SimAudioSource::Kind::wav, 0, 0, 2, (dir / "none.wav").string())));
     audio().runCycles(1);
     EXPECT_FLOAT_EQ(audio().outputSamples(speakers, 0, 512)[37], 0.49f); // frame 549 of the loop, nothing added
 }
@@ -255,7 +254,7 @@ TEST_F(SimAudioEngineTest, InjectedFailures) {
 }
 
 TEST_F(SimAudioEngineTest, LosingTheClockDeviceKillsTheAggregate) {
-    const AudioObjectID headset = system.addDevice({.uid = "bt", .name = "BT"});
+    const AudioObjectID headset = system.addDevice(test::deviceSpec("bt"));
     const AudioObjectID agg = aggregateOver({"bt", "spk"}, "");
     system.removeDevice(headset);
     EXPECT_EQ(server.value<uint32_t>(agg, sel::deviceIsAlive, scope::global), 0u);
