@@ -23,6 +23,17 @@
 namespace orevant {
 namespace {
 
+// A device spec with a UID, a name, a transport and a channel count; everything else as usual.
+SimDeviceSpec deviceSpec(std::string uid, std::string name, uint32_t transport = transport::builtIn,
+                         uint32_t outputChannels = 2) {
+    SimDeviceSpec spec;
+    spec.uid = std::move(uid);
+    spec.name = std::move(name);
+    spec.transport = transport;
+    spec.outputChannels = outputChannels;
+    return spec;
+}
+
 using Menu = StatusItemMenuController;
 
 std::vector<std::string> splitLines(const std::string& text) {
@@ -40,7 +51,7 @@ protected:
         ::setenv("HOME", home.path().c_str(), 1);
         ::unsetenv("XDG_MUSIC_DIR");
         ::setenv("XDG_CONFIG_HOME", (home.path() / ".config").c_str(), 1);
-        speakers = system.addDevice({.uid = "builtin", .name = "Built-in Output"});
+        speakers = system.addDevice(deviceSpec("builtin", "Built-in Output"));
         system.setDefaultOutput(speakers);
         queue.runUntilIdle();
         updater = std::make_shared<LinuxUpdater>(defaults);
@@ -208,7 +219,10 @@ protected:
             .workspace = workspace,
             .bluetooth = bluetooth,
             .hostClock = queue.hostClock(),
+            .midiSystem = nullptr,
+            .advertiser = nullptr,
             .oscPort = 0,
+            .recorder = nullptr,
             .blockingWait = [this](double seconds) { queue.advance(seconds); },
         };
         return std::make_unique<MixerEngine>(services);
@@ -218,8 +232,7 @@ protected:
 };
 
 TEST_F(DiagnosticsWithEngineTest, TheReportDescribesTheEnginesState) {
-    auto interface = system.addDevice({.uid = "usb-interface", .name = "Studio Interface", .transport = transport::usb,
-                                       .outputChannels = 8});
+    auto interface = system.addDevice(deviceSpec("usb-interface", "Studio Interface", transport::usb, 8));
     system.setDefaultOutput(interface);
     queue.runUntilIdle();
     auto engine = makeEngine();

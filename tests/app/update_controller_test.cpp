@@ -17,6 +17,17 @@
 namespace orevant {
 namespace {
 
+// A device spec with a UID, a name, a transport and a channel count; everything else as usual.
+SimDeviceSpec deviceSpec(std::string uid, std::string name, uint32_t transport = transport::builtIn,
+                         uint32_t outputChannels = 2) {
+    SimDeviceSpec spec;
+    spec.uid = std::move(uid);
+    spec.name = std::move(name);
+    spec.transport = transport;
+    spec.outputChannels = outputChannels;
+    return spec;
+}
+
 // Stands in for the update framework: keeps its switches where the framework keeps them and
 // records what the controller asks of it.
 class FakeUpdater final : public Updater {
@@ -47,8 +58,8 @@ class UpdateControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         setRelaunchingForUpdate(false);
-        speakers = system.addDevice({.uid = "builtin-speakers", .name = "Speakers"});
-        headphones = system.addDevice({.uid = "usb-headphones", .name = "Headphones", .transport = transport::usb});
+        speakers = system.addDevice(deviceSpec("builtin-speakers", "Speakers"));
+        headphones = system.addDevice(deviceSpec("usb-headphones", "Headphones", transport::usb));
         system.setDefaultOutput(speakers);
         queue.runUntilIdle();
     }
