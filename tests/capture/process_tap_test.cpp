@@ -360,8 +360,11 @@ TEST_F(ProcessTapTest, LogsWhenActive) {
                              std::to_string(tap.aggregateID());
     const auto records = logs->records();
     ASSERT_EQ(logs->count(want, LogLevel::info), 1u);
-    for (const auto& r : records)
-        if (r.message == want) EXPECT_EQ(r.category, "ProcessTap");
+    for (const auto& r : records) {
+        if (r.message == want) {
+            EXPECT_EQ(r.category, "ProcessTap");
+        }
+    }
 }
 
 } // namespace

@@ -30,6 +30,9 @@ inline void noteAllocation() {
 }
 } // namespace
 
+// These operators are the allocator: new takes from malloc, so delete gives back with free.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t n) {
     noteAllocation();
     if (void* p = std::malloc(n ? n : 1)) return p;
@@ -56,6 +59,7 @@ void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 #ifndef OREVANT_SANITIZED
 extern "C" {
