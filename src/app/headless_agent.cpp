@@ -166,6 +166,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
         .midiSystem = &midi,
         .advertiser = &advertiser,
         .oscPort = OSCListener::kDefaultPort,
+        .companionReplyPort = 9001,
         .recorder = &recorder,
         .blockingWait = {},
         .permissionPresenter = std::make_shared<TerminalPermissionPresenter>(),

@@ -3,6 +3,8 @@
 #include "app/update_controller.h"
 #include "audio/hal.h"
 #include "engine/mixer_engine.h"
+#include "engine/osc_companion_bridge.h"
+#include "engine/recording_indicator.h"
 #include "platform/defaults_store.h"
 #include "platform/main_queue.h"
 
@@ -14,6 +16,7 @@ OREVANTApp::~OREVANTApp() {
     alive_.reset();
     waitForWakeUpRead();
     permissionWindow_.reset();
+    if (recordingIndicator_) recordingIndicator_->detach();
     statusMenu_.reset();
     updater_.reset();
     engine_.reset();
@@ -21,6 +24,7 @@ OREVANTApp::~OREVANTApp() {
 
 void OREVANTApp::launch() {
     if (engine_) return;
+    recordingIndicator_ = std::make_unique<RecordingIndicator>(services_.mainQueue);
     MixerEngine::Services engineServices{
         .mainQueue = services_.mainQueue,
         .audioServer = services_.audioServer,
@@ -35,6 +39,7 @@ void OREVANTApp::launch() {
         .blockingWait = services_.blockingWait,
     };
     engine_ = std::make_unique<MixerEngine>(engineServices);
+    engine_->setCompanionBridge(std::make_unique<OSCCompanionBridge>(*engine_, services_.companionReplyPort));
     updater_ = UpdateController::create(services_.mainQueue, services_.audioServer, services_.defaults,
                                         services_.activation, services_.updater);
     MixerEngine* engine = engine_.get();
@@ -45,6 +50,7 @@ void OREVANTApp::launch() {
 
     MixerEngine::setCurrent(engine);
     statusMenu_->installMonitor();
+    recordingIndicator_->attach(*engine);
 
     PermissionWindow::Flag needsPermission{
         [engine] { return engine->needsAudioCapturePermission(); },

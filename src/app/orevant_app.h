@@ -1,8 +1,10 @@
 #pragma once
-// The agent as one object: it owns the engine, the update controller, the status menu model and
-// the permission prompt model, and runs the start-up of the agent in its order:
-//   engine, update controller and status menu made; engine made the current one; the status
-//   item's monitor installed; the permission prompt made; then, on a background thread, one read
+// The agent as one object: it owns the recording indicator, the engine (with its companion
+// bridge), the update controller, the status menu model and the permission prompt model, and
+// runs the start-up of the agent in its order:
+//   recording indicator made; engine, update controller and status menu made; engine made the
+//   current one; the status item's monitor installed; the engine handed to the recording
+//   indicator; the permission prompt made; then, on a background thread, one read
 //   of the default output device (it wakes the audio server before the engine queries it)
 //   followed by start() on the main queue.
 // The single-instance check comes before all of this (SingleInstanceCheck, in main).
@@ -29,6 +31,7 @@ class MainQueue;
 class MIDISystem;
 class MixerEngine;
 class MixRecorder;
+class RecordingIndicator;
 class ServiceAdvertiser;
 class UpdateController;
 class Updater;
@@ -50,6 +53,8 @@ public:
         MIDISystem* midiSystem = nullptr;
         ServiceAdvertiser* advertiser = nullptr;
         uint16_t oscPort = 9000;
+        // Port on the phone's host that "/app/list" and "/meters" go to.
+        uint16_t companionReplyPort = 9001;
         MixRecorder* recorder = nullptr;
         // The engine's one blocking wait at shutdown; default: sleep.
         std::function<void(double seconds)> blockingWait;
@@ -75,12 +80,14 @@ public:
     UpdateController& updater() const { return *updater_; }
     StatusItemMenuController& statusMenu() const { return *statusMenu_; }
     PermissionWindow* permissionWindow() const { return permissionWindow_.get(); }
+    RecordingIndicator* recordingIndicator() const { return recordingIndicator_.get(); }
     AppDelegate& appDelegate() { return appDelegate_; }
     bool isLaunched() const { return engine_ != nullptr; }
 
 private:
     Services services_;
     AppDelegate appDelegate_;
+    std::unique_ptr<RecordingIndicator> recordingIndicator_;
     std::unique_ptr<MixerEngine> engine_;
     std::shared_ptr<UpdateController> updater_;
     std::unique_ptr<StatusItemMenuController> statusMenu_;

@@ -6,6 +6,7 @@
 #include "app/signal_watcher.h"
 #include "audio/audio_process_monitor.h"
 #include "engine/mixer_engine.h"
+#include "engine/recording_indicator.h"
 #include "platform/linux/autostart_entry.h"
 #include "platform/linux/linux_updater.h"
 #include "recording/mix_recorder.h"
@@ -58,6 +59,7 @@ protected:
             .midiSystem = nullptr,
             .advertiser = nullptr,
             .oscPort = 0,
+            .companionReplyPort = 9001,
             .recorder = &recorder,
             .blockingWait =
                 [this](double seconds) {
@@ -112,6 +114,9 @@ TEST_F(OREVANTAppTest, StartUpWiresEverythingFirstAndStartsTheEngineAfterTheWake
     EXPECT_TRUE(app->statusMenu().hasMonitor());
     ASSERT_NE(app->permissionWindow(), nullptr);
     EXPECT_TRUE(app->appDelegate().didFinishLaunching());
+    EXPECT_NE(app->engine().companionBridge(), nullptr);
+    ASSERT_NE(app->recordingIndicator(), nullptr);
+    EXPECT_FALSE(app->recordingIndicator()->isShown());
 
     app->waitForWakeUpRead();
     EXPECT_GT(world.server.getCallCount(kAudioObjectSystemObject, sel::defaultOutputDevice), readsBefore);
@@ -188,6 +193,7 @@ TEST_F(OREVANTAppTest, SIGTERMDuringATakeClosesPlayableFilesAndRaisesAttenuatedA
     ASSERT_TRUE(engine.recordingURL());
     const std::filesystem::path take = *engine.recordingURL();
     const float attenuated = world.rms(speakers, 0, 0.05);
+    EXPECT_TRUE(app->recordingIndicator()->isShown());
 
     ASSERT_EQ(::raise(SIGTERM), 0);
     EXPECT_EQ(watcher.dispatchPending(), 1u);
@@ -197,6 +203,8 @@ TEST_F(OREVANTAppTest, SIGTERMDuringATakeClosesPlayableFilesAndRaisesAttenuatedA
     // The take ended before the agent did.
     EXPECT_FALSE(engine.isRecording());
     EXPECT_FALSE(recorder.isTakeOpen());
+    world.queue.runUntilIdle();
+    EXPECT_FALSE(app->recordingIndicator()->isShown());
     size_t files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(take)) {
         if (entry.path().extension() != ".wav") continue;
