@@ -1,0 +1,71 @@
+#pragma once
+// The companion bridge over OSC: "/app/list" carries the engine's MixerAppState and "/meters" the
+// meter levels, each as one JSON string argument, sent to the phone that spoke last (the
+// engine's iphoneEndpoint) on the reply port of its host. Nothing is sent while no phone is
+// known.
+//
+// Threads: main queue only. Sending goes through OSCSender, which never waits for the network.
+#include "engine/companion_bridge.h"
+#include "platform/main_queue.h"
+#include "remote/network_endpoint.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace orevant {
+
+class MixerEngine;
+class OSCSender;
+
+class OSCCompanionBridge final : public CompanionBridge {
+public:
+    static constexpr uint16_t kReplyPort = 9001;
+    static constexpr double kAppListSendDelaySeconds = 0.05;
+    static constexpr const char* kAppListAddress = "/app/list";
+    static constexpr const char* kMetersAddress = "/meters";
+
+    // `engine` must outlive the bridge (the engine owns it). Without a `sender` every message
+    // goes through OSCSender::shared().
+    explicit OSCCompanionBridge(MixerEngine& engine, uint16_t replyPort = kReplyPort,
+                                std::shared_ptr<OSCSender> sender = nullptr);
+    ~OSCCompanionBridge() override;
+    OSCCompanionBridge(const OSCCompanionBridge&) = delete;
+    OSCCompanionBridge& operator=(const OSCCompanionBridge&) = delete;
+
+    void sendAppList() override;
+    // The first request opens a 50 ms window; the send at its end carries the state of that
+    // moment, so a burst of changes costs one message.
+    void scheduleAppListSend() override;
+    void sendMeters(const std::map<std::string, float>& levels) override;
+
+    bool isAppListSendPending() const { return appListSendTask_.isValid(); }
+    uint16_t replyPort() const { return replyPort_; }
+
+    // The phone's host on the reply port.
+    static NetworkEndpoint replyEndpoint(const NetworkEndpoint& phone, uint16_t replyPort) {
+        return phone.withPort(replyPort);
+    }
+    // Three decimals, halves rounded away from zero; a level that is not a number reads 0.
+    static float roundedMeterLevel(float level);
+    // The "/meters" document: one key per bundle ID with its rounded level.
+    static std::string encodeMeters(const std::map<std::string, float>& levels);
+
+private:
+    void send(const char* address, const std::string& document);
+
+    MixerEngine& engine_;
+    uint16_t replyPort_;
+    std::shared_ptr<OSCSender> sender_;
+    TaskHandle appListSendTask_;
+    std::shared_ptr<char> alive_ = std::make_shared<char>();
+};
+
+// Gives `engine` an OSCCompanionBridge. The application shell calls it once, before start(), so
+// that the phone's first admitted message is answered with the full state.
+OSCCompanionBridge& installOSCCompanionBridge(MixerEngine& engine,
+                                              uint16_t replyPort = OSCCompanionBridge::kReplyPort);
+
+} // namespace orevant
