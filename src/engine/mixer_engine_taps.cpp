@@ -82,10 +82,16 @@ void MixerEngine::makeTap(const AudioApp& app, const AppVolume& setting) {
     const bool unityRoute = !setting.outputDeviceUIDs.empty() && !setting.isCued;
     const float volume = unityRoute ? 1.0f : setting.volume;
     const bool mute = unityRoute ? false : setting.isMuted;
-    auto created = std::make_unique<ProcessTap>(services_.audioServer, app.objectIDs, volume, mute, setting.cueVolume,
+    // A new tap starts at its target gains. During a panic those must be silence from the first
+    // sample, so the tap is built at zero gain on both buses and given its levels afterwards;
+    // its render path holds them at zero until the panic is released, then ramps up.
+    auto created = std::make_unique<ProcessTap>(services_.audioServer, app.objectIDs, volume,
+                                                isPanicked_ ? true : mute, isPanicked_ ? 0.0f : setting.cueVolume,
                                                 std::move(lane));
-    created->setPhonesMode(!anyCued() ? 0 : (setting.isCued ? 1 : 2));
     created->setPanicked(isPanicked_);
+    created->setMuted(mute);
+    created->setCueVolume(setting.cueVolume);
+    created->setPhonesMode(!anyCued() ? 0 : (setting.isCued ? 1 : 2));
     const auto current = currentOutputDevice();
     const std::string firstUID = outputs.empty() ? std::string() : outputs.front().uid;
     const std::string currentUID = current ? current->uid : std::string();

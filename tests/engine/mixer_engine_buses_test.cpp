@@ -1,0 +1,189 @@
+#include "engine/mixer_engine.h"
+
+#include "audio/audio_device_monitor.h"
+#include "audio/phones_bus_volume_controller.h"
+#include "support/engine_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace orevant {
+namespace {
+
+using test::EngineFixture;
+using test::SimApp;
+
+constexpr float kSineRMS = 0.5f * 0.70710678f;
+
+// A 4-channel interface as the default output and three playing applications.
+class MixerEngineBusesTest : public ::testing::Test {
+protected:
+    EngineFixture world;
+    AudioObjectID interface = world.addOutputDevice("interface-uid", "Interface", 4, transport::usb);
+    AudioObjectID speakers = world.addOutputDevice("speakers-uid", "Speakers");
+    SimApp music = world.addApp("com.example.music", "Music", 440.0);
+    SimApp video = world.addApp("com.example.video", "Video", 550.0);
+    SimApp game = world.addApp("com.example.game", "Game", 330.0);
+
+    std::vector<int32_t> modes() {
+        return {world.engine->tap(music.bundleID)->phonesMode(), world.engine->tap(video.bundleID)->phonesMode(),
+                world.engine->tap(game.bundleID)->phonesMode()};
+    }
+};
+
+TEST_F(MixerEngineBusesTest, ChannelPairingFollowsStoredChoiceAndChannelCount) {
+    world.startEngine();
+    MixerEngine& engine = *world.engine;
+    const AudioDevice four{1, "four", "Four", transport::usb, 0, 0, 4};
+    const AudioDevice two{2, "two", "Two", transport::builtIn, 0, 0, 2};
+    const AudioDevice six{3, "six", "Six", transport::usb, 0, 0, 6};
+    EXPECT_EQ(engine.channelPairing(four), (ProcessTap::ChannelPairing{0, 2, 2}));
+    EXPECT_EQ(engine.channelPairing(two), std::nullopt);
+
+    engine.setBusPairing("four", 4, 6);
+    EXPECT_EQ(engine.channelPairing(four), (ProcessTap::ChannelPairing{0, 2, 2}));
+    EXPECT_EQ(engine.busPairings().at("four"), (BusPairing{4, 6})) << "stored as given";
+    engine.setBusPairing("six", 2, 2);
+    EXPECT_EQ(engine.channelPairing(six), (ProcessTap::ChannelPairing{2, 0, 2}));
+    EXPECT_EQ(world.defaults.writeCount("busPairings"), 2u);
+    using Pairings = std::map<std::string, BusPairing>;
+    EXPECT_EQ(JSONDefaults::load<Pairings>("busPairings", world.defaults), engine.busPairings());
+}
+
+TEST_F(MixerEngineBusesTest, PairedInterfaceTapsEveryPlayingAppAndCueIsHeardOnPhonesOnly) {
+    world.startEngine();
+    MixerEngine& engine = *world.engine;
+    ASSERT_TRUE(engine.isPaired());
+    ASSERT_NE(engine.phonesController(), nullptr);
+    EXPECT_EQ(engine.taps().size(), 3u);
+    EXPECT_TRUE(world.logs->contains("PAIRCHK outputs=1 deviceFound=true ch=4 pairing=true"));
+    for (const auto& [bundleID, tap] : engine.taps()) {
+        EXPECT_TRUE(tap->pairedBuses()) << bundleID;
+        EXPECT_EQ(tap->mainOffset(), 0);
+        EXPECT_EQ(tap->phonesOffset(), 2);
+    }
+    EXPECT_EQ(modes(), (std::vector<int32_t>{0, 0, 0}));
+
+    world.runAudio(0.2);
+    const float mix = std::sqrt(3.0f) * kSineRMS; // three sines of different pitch
+    EXPECT_NEAR(world.rms(interface, 0, 0.2), mix, 0.03);
+    EXPECT_NEAR(world.rms(interface, 2, 0.2), mix, 0.03) << "without a cue PHONES hears what MAIN hears";
+
+    engine.setVolume(0.5f, world.app(music)); // MAIN level of music; the cue is pre-fade
+    engine.setCue(true, music.bundleID);
+    engine.setCueVolume(0.5f, music.bundleID);
+    EXPECT_EQ(modes(), (std::vector<int32_t>{1, 2, 2}));
+    EXPECT_TRUE(world.logs->contains("setCue true for com.example.music"));
+    world.runAudio(0.3);
+    EXPECT_NEAR(world.rms(interface, 2), kSineRMS * 0.125f, 0.004) << "only the cued app, at its cue level";
+    EXPECT_NEAR(world.rms(interface, 3), kSineRMS * 0.125f, 0.004);
+    const float mainMix = std::sqrt(2.0f * kSineRMS * kSineRMS + std::pow(kSineRMS * 0.125f, 2.0f));
+    EXPECT_NEAR(world.rms(interface, 0, 0.2), mainMix, 0.03);
+
+    // The PHONES level scales the cue.
+    engine.phonesController()->setVolume(0.5f);
+    EXPECT_FLOAT_EQ(engine.tap(video.bundleID)->phonesBusGain(), 0.125f);
+    world.runAudio(0.3);
+    EXPECT_NEAR(world.rms(interface, 2), kSineRMS * 0.125f * 0.125f, 0.002);
+
+    // Stopping the cue: every tap back to mode 0; the drop that follows keeps the taps
+    // because the interface is paired.
+    engine.setCue(false, music.bundleID);
+    EXPECT_EQ(modes(), (std::vector<int32_t>{0, 0, 0}));
+    world.runAudio(0.5);
+    EXPECT_EQ(engine.taps().size(), 3u);
+    EXPECT_TRUE(engine.volumes().count(music.bundleID));
+}
+
+TEST_F(MixerEngineBusesTest, CueOnUnpairedDeviceIsIgnoredButStoppingIsAllowed) {
+    world.setDefaultOutput(speakers);
+    world.startEngine();
+    MixerEngine& engine = *world.engine;
+    ASSERT_FALSE(engine.isPaired());
+    EXPECT_EQ(engine.phonesController(), nullptr);
+    EXPECT_TRUE(engine.taps().empty());
+    world.logs->clear();
+
+    engine.setCue(true, music.bundleID);
+    EXPECT_TRUE(engine.volumes().empty());
+    EXPECT_TRUE(engine.taps().empty());
+    EXPECT_FALSE(world.logs->contains("setCue"));
+
+    engine.setCue(false, music.bundleID);
+    EXPECT_EQ(engine.volumes().count(music.bundleID), 1u);
+    EXPECT_FALSE(engine.volumes().at(music.bundleID).isCued);
+}
+
+TEST_F(MixerEngineBusesTest, CueSurvivesUnpairedDefaultAndReturnsWithPairedOne) {
+    world.startEngine();
+    world.engine->setCue(true, music.bundleID);
+    world.setDefaultOutput(speakers);
+    world.settle();
+    MixerEngine& engine = *world.engine;
+    EXPECT_FALSE(engine.isPaired());
+    EXPECT_TRUE(engine.volumes().at(music.bundleID).isCued);
+    // A cued setting is customised: the application keeps a tap, now on the speakers, unpaired.
+    ASSERT_NE(engine.tap(music.bundleID), nullptr);
+    EXPECT_FALSE(engine.tap(music.bundleID)->pairedBuses());
+    EXPECT_EQ(engine.tap(music.bundleID)->activatedOutputs().front().uid, "speakers-uid");
+
+    world.setDefaultOutput(interface);
+    world.settle();
+    EXPECT_TRUE(engine.isPaired());
+    EXPECT_EQ(modes(), (std::vector<int32_t>{1, 2, 2}));
+    world.runAudio(0.2);
+    EXPECT_NEAR(world.rms(interface, 2), kSineRMS, 0.01);
+}
+
+TEST_F(MixerEngineBusesTest, NewPairChoiceRebuildsRunningTapsAtOnce) {
+    world.startEngine();
+    MixerEngine& engine = *world.engine;
+    engine.setCue(true, music.bundleID);
+    world.runAudio(0.2);
+    ASSERT_NEAR(world.rms(interface, 2), kSineRMS, 0.01);
+
+    // MAIN on 3/4, PHONES on 1/2.
+    engine.setBusPairing("interface-uid", 2, 0);
+    ASSERT_EQ(engine.taps().size(), 3u);
+    for (const auto& [bundleID, tap] : engine.taps()) {
+        EXPECT_EQ(tap->mainOffset(), 2) << bundleID;
+        EXPECT_EQ(tap->phonesOffset(), 0) << bundleID;
+    }
+    EXPECT_EQ(modes(), (std::vector<int32_t>{1, 2, 2}));
+    world.runAudio(0.2);
+    EXPECT_NEAR(world.rms(interface, 0), kSineRMS, 0.01) << "the cue moved to outputs 1/2";
+    EXPECT_NEAR(world.rms(interface, 2, 0.2), std::sqrt(3.0f) * kSineRMS, 0.03);
+
+    // The same choice again changes no tap.
+    const ProcessTap* before = engine.tap(music.bundleID);
+    engine.setBusPairing("interface-uid", 2, 0);
+    EXPECT_EQ(engine.tap(music.bundleID), before);
+}
+
+TEST_F(MixerEngineBusesTest, TapRoutedToTwoDevicesHasNoPairing) {
+    world.startEngine();
+    MixerEngine& engine = *world.engine;
+    engine.addOutput(*engine.deviceMonitor().device("interface-uid"), world.app(music));
+    engine.addOutput(*engine.deviceMonitor().device("speakers-uid"), world.app(music));
+    ASSERT_NE(engine.tap(music.bundleID), nullptr);
+    EXPECT_EQ(engine.tap(music.bundleID)->activatedOutputs().size(), 2u);
+    EXPECT_FALSE(engine.tap(music.bundleID)->pairedBuses());
+    EXPECT_TRUE(world.logs->contains("PAIRCHK outputs=2 deviceFound=true ch=4 pairing=false"));
+    world.runAudio(0.2);
+    EXPECT_NEAR(world.rms(speakers, 0), kSineRMS, 0.01);
+}
+
+TEST_F(MixerEngineBusesTest, PairingAChosenDeviceLaterTapsEveryPlayingApp) {
+    // The interface offers 2 channels only until the user's pair choice matters: start on the
+    // speakers, then make the interface the default.
+    world.setDefaultOutput(speakers);
+    world.startEngine();
+    EXPECT_TRUE(world.engine->taps().empty());
+    world.setDefaultOutput(interface);
+    world.settle();
+    EXPECT_EQ(world.engine->taps().size(), 3u);
+}
+
+} // namespace
+} // namespace orevant
