@@ -1,0 +1,259 @@
+// The engine's recording control: takes opened and closed through the recorder, the sample rate
+// and folder they use, the automatic-recording switch, the size ceiling, and the indicator.
+#include "engine/mixer_engine.h"
+
+#include "engine/companion_bridge.h"
+#include "engine/recording_indicator.h"
+#include "persistence/defaults_keys.h"
+#include "recording/mix_recorder.h"
+#include "recording/recording_folder.h"
+#include "recording/recording_test_support.h"
+#include "support/engine_fixture.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace orevant {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> wavFiles(const fs::path& folder) {
+    std::vector<std::string> names;
+    if (!fs::is_directory(folder)) return names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().extension() == ".wav") names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Counts the application-list sends the engine asks for.
+class ListCountingBridge final : public CompanionBridge {
+public:
+    void sendAppList() override { ++appLists; }
+    void scheduleAppListSend() override {}
+    void sendMeters(const std::map<std::string, float>&) override {}
+    int appLists = 0;
+};
+
+class RecordingControlTest : public ::testing::Test {
+protected:
+    test::EngineFixture world;
+    test::TempDir takes;
+    std::unique_ptr<MixRecorder> recorder;
+    ListCountingBridge* bridge = nullptr;
+
+    void SetUp() override { world.defaults.set(RecordingFolder::kBookmarkKey, takes.path().string()); }
+
+    void TearDown() override {
+        world.dropEngine();
+        recorder.reset();
+    }
+
+    MixerEngine& startEngine(RecordingLaneOptions options = {}) {
+        recorder = std::make_unique<MixRecorder>(
+            world.queue, world.queue.hostClock(),
+            [this](const std::string&) { return std::make_unique<test::SharedQueueRef>(world.queue); }, options);
+        MixerEngine& engine =
+            world.makeEngine([this](MixerEngine::Services& services) { services.recorder = recorder.get(); });
+        auto owned = std::make_unique<ListCountingBridge>();
+        bridge = owned.get();
+        engine.setCompanionBridge(std::move(owned));
+        return world.startEngine();
+    }
+};
+
+TEST_F(RecordingControlTest, OneTakePerStartAndTheTapsThatOnlyServedItAreReleased) {
+    world.addOutputDevice("speakers", "Speakers");
+    const test::SimApp music = world.addApp("com.example.music", "Music");
+    MixerEngine& engine = startEngine();
+    EXPECT_EQ(engine.tap(music.bundleID), nullptr) << "an application at its defaults plays untouched";
+
+    const int listsBefore = bridge->appLists;
+    engine.stopRecording();
+    EXPECT_FALSE(engine.isRecording());
+    EXPECT_EQ(bridge->appLists, listsBefore) << "stopping without a take does nothing";
+    EXPECT_FALSE(recorder->isCapturing());
+
+    engine.startRecording();
+    EXPECT_TRUE(engine.isRecording());
+    EXPECT_TRUE(recorder->isCapturing());
+    EXPECT_TRUE(recorder->isTakeOpen());
+    EXPECT_DOUBLE_EQ(recorder->sampleRate(), 48000.0);
+    EXPECT_EQ(engine.recordingURL(), std::optional<fs::path>(takes.path()));
+    EXPECT_EQ(engine.scopedRecordingFolder(), std::optional<fs::path>(takes.path()));
+    EXPECT_NE(engine.tap(music.bundleID), nullptr) << "every playing application is recorded";
+    EXPECT_GT(bridge->appLists, listsBefore) << "the phone sees the record state";
+    const std::string stamp = recorder->takeStamp();
+    EXPECT_EQ(wavFiles(takes.path()), std::vector<std::string>{"OREVANT " + stamp + " Music.wav"});
+
+    world.runAudio(0.5);
+    engine.startRecording();
+    EXPECT_EQ(recorder->takeStamp(), stamp);
+    EXPECT_EQ(world.logs->count("Take open:"), 1u);
+    EXPECT_EQ(world.logs->count("Capture running"), 1u);
+
+    const int listsBeforeStop = bridge->appLists;
+    engine.stopRecording();
+    EXPECT_FALSE(engine.isRecording());
+    EXPECT_FALSE(recorder->isTakeOpen());
+    EXPECT_FALSE(recorder->isCapturing());
+    EXPECT_EQ(engine.recordingURL(), std::optional<fs::path>(takes.path())) << "the last take stays findable";
+    EXPECT_FALSE(engine.scopedRecordingFolder().has_value());
+    EXPECT_GT(bridge->appLists, listsBeforeStop);
+    EXPECT_EQ(wavFiles(takes.path()).size(), 1u) << "the audible take is kept";
+
+    world.runAudio(0.2);
+    EXPECT_NE(engine.tap(music.bundleID), nullptr);
+    world.runAudio(0.2);
+    EXPECT_EQ(engine.tap(music.bundleID), nullptr) << "released 0.3 s after the take";
+}
+
+TEST_F(RecordingControlTest, NoOutputDeviceMeansNoTake) {
+    world.addApp("com.example.music", "Music");
+    MixerEngine& engine = startEngine();
+    ASSERT_FALSE(engine.currentOutputDevice().has_value());
+    engine.startRecording();
+    EXPECT_FALSE(engine.isRecording());
+    EXPECT_FALSE(recorder->isCapturing());
+    EXPECT_TRUE(wavFiles(takes.path()).empty());
+}
+
+TEST_F(RecordingControlTest, CaptureRunsAtTheOutputDeviceRateOrFortyEightKilohertz) {
+    SimDeviceSpec device;
+    device.uid = "studio";
+    device.name = "Studio";
+    device.sampleRate = 44100.0;
+    const AudioObjectID studio = world.audio.addDevice(device);
+    world.setDefaultOutput(studio);
+    MixerEngine& engine = startEngine();
+    ASSERT_TRUE(engine.currentOutputDevice().has_value());
+
+    engine.startRecording();
+    EXPECT_DOUBLE_EQ(recorder->sampleRate(), 44100.0);
+    engine.stopRecording();
+
+    world.server.injectFailure(studio, sel::nominalSampleRate, status::unknownProperty, SimAudioServer::opGet);
+    engine.startRecording();
+    EXPECT_TRUE(engine.isRecording()) << "an unreadable rate does not prevent the take";
+    EXPECT_DOUBLE_EQ(recorder->sampleRate(), MixerEngine::kDefaultRecordingSampleRate);
+    engine.stopRecording();
+}
+
+TEST_F(RecordingControlTest, AFolderThatNoLongerExistsFallsBackToTheMusicFolder) {
+    test::TempDir music;
+    test::ScopedEnv musicDir("XDG_MUSIC_DIR", music.path().c_str());
+    world.defaults.set(RecordingFolder::kBookmarkKey, (takes.path() / "gone").string());
+    world.addOutputDevice("speakers", "Speakers");
+    world.addApp("com.example.music", "Music");
+    MixerEngine& engine = startEngine();
+
+    engine.startRecording();
+    const fs::path fallback = music.path() / "OREVANT";
+    EXPECT_EQ(engine.recordingURL(), std::optional<fs::path>(fallback));
+    EXPECT_FALSE(engine.scopedRecordingFolder().has_value());
+    EXPECT_TRUE(fs::is_directory(fallback));
+    EXPECT_EQ(wavFiles(fallback).size(), 1u);
+    EXPECT_EQ(world.logs->count("Recording folder bookmark could not be resolved; using the container", LogLevel::error),
+              1u);
+    engine.stopRecording();
+}
+
+TEST_F(RecordingControlTest, AutomaticRecordingKeepsCaptureAndTapsBetweenTakes) {
+    world.addOutputDevice("speakers", "Speakers");
+    const test::SimApp music = world.addApp("com.example.music", "Music");
+    MixerEngine& engine = startEngine();
+
+    engine.setIsAutoRec(true);
+    EXPECT_EQ(world.defaults.boolean(std::string(defaults_keys::autoRec)), std::optional<bool>(true));
+    EXPECT_NE(engine.tap(music.bundleID), nullptr) << "every playing application keeps a lane";
+
+    engine.startRecording();
+    const uint64_t captureStart = recorder->startHostTime();
+    world.runAudio(1.0);
+    engine.stopRecording();
+    EXPECT_FALSE(recorder->isTakeOpen());
+    EXPECT_TRUE(recorder->isCapturing()) << "the pre-roll keeps filling";
+    world.runAudio(1.0);
+    EXPECT_NE(engine.tap(music.bundleID), nullptr);
+
+    engine.startRecording();
+    EXPECT_TRUE(recorder->isTakeOpen());
+    EXPECT_EQ(recorder->startHostTime(), captureStart) << "the next take does not restart capture";
+    EXPECT_EQ(world.logs->count("Capture running"), 1u);
+    engine.stopRecording();
+
+    engine.setIsAutoRec(false);
+    EXPECT_EQ(world.defaults.boolean(std::string(defaults_keys::autoRec)), std::optional<bool>(false));
+    engine.startRecording();
+    engine.stopRecording();
+    EXPECT_FALSE(recorder->isCapturing()) << "without the switch a stop ends capture";
+}
+
+TEST_F(RecordingControlTest, ALaneAtItsSizeCeilingClosesTheWholeTake) {
+    world.addOutputDevice("speakers", "Speakers");
+    world.addApp("com.example.music", "Music", 440.0);
+    world.addApp("com.example.voice", "Voice", 220.0);
+    RecordingLaneOptions small;
+    small.sizeCeilingBytes = 48000 * 8; // one second of stereo float
+    MixerEngine& engine = startEngine(small);
+
+    engine.startRecording();
+    ASSERT_TRUE(engine.isRecording());
+    world.runAudio(2.0);
+    EXPECT_FALSE(engine.isRecording()) << "stopped through the current engine";
+    EXPECT_FALSE(recorder->isTakeOpen());
+    EXPECT_FALSE(recorder->isCapturing());
+    EXPECT_EQ(wavFiles(takes.path()).size(), 2u) << "both files of the take are kept";
+}
+
+TEST_F(RecordingControlTest, IndicatorIsShownWhileRecordingAndStopsTheTake) {
+    world.addOutputDevice("speakers", "Speakers");
+    world.addApp("com.example.music", "Music");
+    MixerEngine& engine = startEngine();
+    RecordingIndicator indicator(world.queue);
+    int redraws = 0;
+    indicator.onChange = [&] { ++redraws; };
+    indicator.attach(engine);
+    EXPECT_FALSE(indicator.isShown());
+    EXPECT_TRUE(indicator.menu().empty());
+
+    engine.startRecording();
+    world.queue.runUntilIdle();
+    ASSERT_TRUE(indicator.isShown());
+    EXPECT_EQ(redraws, 1);
+    ASSERT_EQ(indicator.menu().size(), 3u);
+    EXPECT_EQ(indicator.menu()[0].title, "Recording");
+    EXPECT_FALSE(indicator.menu()[0].isEnabled);
+    EXPECT_EQ(indicator.menu()[0].tag, RecordingIndicator::kTimeItemTag);
+    EXPECT_TRUE(indicator.menu()[1].isSeparator);
+    EXPECT_EQ(indicator.menu()[2].title, "Stop Recording");
+    EXPECT_TRUE(indicator.menu()[2].isEnabled);
+
+    world.runAudio(2.5);
+    indicator.menuWillOpen();
+    EXPECT_EQ(indicator.menu()[0].title, "Recording — 00:02");
+
+    indicator.stopRecording();
+    EXPECT_FALSE(engine.isRecording());
+    world.queue.runUntilIdle();
+    EXPECT_FALSE(indicator.isShown());
+    EXPECT_TRUE(indicator.menu().empty());
+    indicator.detach();
+}
+
+TEST(RecordingIndicatorTitleTest, ElapsedTimeInWholeMinutesAndSeconds) {
+    EXPECT_EQ(RecordingIndicator::elapsedTitle(125 * 48000, 48000.0), "Recording — 02:05");
+    EXPECT_EQ(RecordingIndicator::elapsedTitle(125 * 48000 - 1, 48000.0), "Recording — 02:04");
+    EXPECT_EQ(RecordingIndicator::elapsedTitle(0, 48000.0), "Recording — 00:00");
+    EXPECT_EQ(RecordingIndicator::elapsedTitle(int64_t{6000} * 44100, 44100.0), "Recording — 100:00")
+        << "minutes are not limited to two digits";
+    EXPECT_EQ(RecordingIndicator::elapsedTitle(61, 0.0), "Recording — 01:01") << "a rate below 1 counts as 1";
+}
+
+} // namespace
+} // namespace orevant
