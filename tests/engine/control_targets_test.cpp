@@ -1,0 +1,228 @@
+#include "engine/mixer_engine.h"
+
+#include "audio/audio_device_monitor.h"
+#include "audio/device_volume_controller.h"
+#include "audio/phones_bus_volume_controller.h"
+#include "audio/system_volume_controller.h"
+#include "engine/control_target.h"
+#include "persistence/volume_store.h"
+#include "recording/mix_recorder.h"
+#include "recording/recording_folder.h"
+#include "recording/recording_test_support.h"
+#include "remote/osc_listener.h"
+#include "remote/pairing_pin.h"
+#include "support/counting_companion_bridge.h"
+#include "support/engine_fixture.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace orevant {
+namespace {
+
+using test::CountingCompanionBridge;
+using test::EngineFixture;
+using test::SimApp;
+
+constexpr float kSineRMS = 0.5f * 0.70710678f;
+
+TEST(ControlTargetTest, ParsesEveryKindOfTarget) {
+    using Kind = ControlTarget::Kind;
+    EXPECT_EQ(ControlTarget::parse("transport:record"), (ControlTarget{Kind::record, ""}));
+    EXPECT_EQ(ControlTarget::parse("cue:com.example.music"), (ControlTarget{Kind::cue, "com.example.music"}));
+    EXPECT_EQ(ControlTarget::parse("bus:main"), (ControlTarget{Kind::mainBus, ""}));
+    EXPECT_EQ(ControlTarget::parse("bus:phones"), (ControlTarget{Kind::phonesBus, ""}));
+    EXPECT_EQ(ControlTarget::parse("system_output"), (ControlTarget{Kind::systemOutput, ""}));
+    EXPECT_EQ(ControlTarget::parse("system_input"), (ControlTarget{Kind::systemInput, ""}));
+    EXPECT_EQ(ControlTarget::parse("device:AppleUSB:1"), (ControlTarget{Kind::device, "AppleUSB:1"}));
+    // Anything else is a bundle ID, including near misses of the fixed names.
+    EXPECT_EQ(ControlTarget::parse("bus:aux"), (ControlTarget{Kind::application, "bus:aux"}));
+    EXPECT_EQ(ControlTarget::parse("transport:record2"), (ControlTarget{Kind::application, "transport:record2"}));
+    EXPECT_EQ(ControlTarget::parse(""), ControlTarget{});
+    EXPECT_EQ(ControlTarget::parse("cue:"), ControlTarget{});
+
+    EXPECT_FLOAT_EQ(ControlTarget::midiValue(127), 1.0f);
+    EXPECT_FLOAT_EQ(ControlTarget::midiValue(0), 0.0f);
+    EXPECT_NEAR(ControlTarget::midiValue(64), 0.504f, 0.001f);
+    EXPECT_TRUE(ControlTarget::isPress(ControlTarget::midiValue(64)));
+    EXPECT_FALSE(ControlTarget::isPress(ControlTarget::midiValue(63)));
+    EXPECT_FLOAT_EQ(ControlTarget::midiValue(300), 1.0f);
+    EXPECT_FLOAT_EQ(ControlTarget::midiValue(-5), 0.0f);
+}
+
+// A 4-channel interface (paired) and 2-channel speakers; two playing applications and one
+// installed application that is not running.
+class ControlTargetsTest : public ::testing::Test {
+protected:
+    EngineFixture world;
+    AudioObjectID interface = world.addOutputDevice("interface-uid", "Interface", 4, transport::usb);
+    AudioObjectID speakers = world.addOutputDevice("speakers-uid", "Speakers");
+    SimApp music = world.addApp("com.example.music", "Music", 440.0);
+    SimApp video = world.addApp("com.example.video", "Video", 550.0);
+    const std::string absent = "com.example.absent";
+};
+
+TEST_F(ControlTargetsTest, BusAndSystemTargetsSetTheirLevels) {
+    world.setDefaultOutput(speakers);
+    MixerEngine& engine = world.startEngine();
+
+    engine.handleControl("bus:main", 0.4f);
+    EXPECT_FLOAT_EQ(engine.systemVolume().volume(), 0.4f);
+    engine.handleControl("system_output", 0.7f);
+    EXPECT_FLOAT_EQ(engine.systemVolume().volume(), 0.7f);
+    engine.setValue("bus:main", 0.2f);
+    EXPECT_FLOAT_EQ(engine.systemVolume().volume(), 0.2f);
+    engine.setValue("system_output", 1.5f);
+    EXPECT_FLOAT_EQ(engine.systemVolume().volume(), 1.0f) << "limited by the controller";
+    engine.handleControl("system_input", 0.3f);
+    EXPECT_FLOAT_EQ(engine.inputVolume().volume(), 0.3f);
+    engine.setValue("system_input", 0.6f);
+    EXPECT_FLOAT_EQ(engine.inputVolume().volume(), 0.6f);
+
+    // No PHONES bus on the speakers: nothing changes, nothing is stored.
+    engine.handleControl("bus:phones", 0.25f);
+    engine.setValue("bus:phones", 0.25f);
+    EXPECT_FLOAT_EQ(engine.phonesBusVolume().volume(), 1.0f);
+    EXPECT_FALSE(world.defaults.object(PhonesBusVolumeController::kVolumeKey).has_value());
+
+    world.setDefaultOutput(interface);
+    world.settle();
+    engine.handleControl("bus:phones", 0.25f);
+    EXPECT_FLOAT_EQ(engine.phonesBusVolume().volume(), 0.25f);
+    engine.setValue("bus:phones", 0.5f);
+    EXPECT_FLOAT_EQ(engine.phonesBusVolume().volume(), 0.5f);
+    EXPECT_TRUE(engine.volumes().empty()) << "no fixed target is taken for a bundle ID";
+}
+
+TEST_F(ControlTargetsTest, DeviceTargetsReachOnlyRoutedDevicesAndOnlyThroughSetValue) {
+    world.setDefaultOutput(speakers);
+    MixerEngine& engine = world.startEngine();
+
+    engine.setValue("device:speakers-uid", 0.3f);
+    EXPECT_TRUE(engine.routeVolumes().empty());
+    EXPECT_TRUE(engine.volumes().empty()) << "an unrouted device changes nothing";
+
+    engine.addOutput(*engine.deviceMonitor().device("interface-uid"), world.app(music));
+    ASSERT_NE(engine.routeVolumeController("interface-uid"), nullptr);
+    engine.setValue("device:interface-uid", 0.3f);
+    EXPECT_FLOAT_EQ(engine.routeVolumeController("interface-uid")->volume(), 0.3f);
+    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 1.0f);
+}
+
+TEST_F(ControlTargetsTest, ApplicationVolumeIsHeardAndNotRunningApplicationsDiffer) {
+    world.setDefaultOutput(speakers);
+    MixerEngine& engine = world.startEngine();
+
+    engine.handleControl(music.bundleID, 0.5f);
+    ASSERT_NE(engine.tap(music.bundleID), nullptr);
+    engine.setValue(video.bundleID, 0.0f);
+    world.runAudio(0.3);
+    EXPECT_NEAR(world.rms(speakers, 0), kSineRMS * 0.125f, 0.004) << "music at 0.5 (gain 0.125), video silent";
+
+    // Not running: handleControl creates a stored setting, setValue only changes an existing one.
+    engine.setValue(absent, 0.4f);
+    EXPECT_FALSE(engine.volumes().count(absent));
+    engine.handleControl(absent, 0.4f);
+    ASSERT_TRUE(engine.volumes().count(absent));
+    EXPECT_FLOAT_EQ(engine.volumes().at(absent).volume, 0.4f);
+    EXPECT_EQ(engine.tap(absent), nullptr);
+    engine.setValue(absent, 0.6f);
+    EXPECT_FLOAT_EQ(engine.volumes().at(absent).volume, 0.6f);
+    world.advance(MixerEngine::kSaveDelaySeconds);
+    EXPECT_FLOAT_EQ(engine.store().load().at(absent).volume, 0.6f);
+
+    // Values out of range are limited before they are stored.
+    engine.handleControl(absent, 3.0f);
+    EXPECT_FLOAT_EQ(engine.volumes().at(absent).volume, 1.0f);
+    engine.setValue(absent, -2.0f);
+    EXPECT_FLOAT_EQ(engine.volumes().at(absent).volume, 0.0f);
+    engine.handleControl(absent, std::nanf(""));
+    EXPECT_FLOAT_EQ(engine.volumes().at(absent).volume, 0.0f);
+
+    // The empty target names nothing.
+    const auto before = engine.volumes();
+    engine.handleControl("", 0.5f);
+    engine.setValue("", 0.5f);
+    EXPECT_EQ(engine.volumes(), before);
+}
+
+TEST_F(ControlTargetsTest, CueSwitchTogglesOnPressesOnlyAndCuedControlMovesTheCueLevel) {
+    MixerEngine& engine = world.startEngine();
+    ASSERT_TRUE(engine.isPaired());
+    ASSERT_FALSE(engine.volumes().count(music.bundleID));
+
+    const std::string cue = "cue:" + music.bundleID;
+    engine.handleControl(cue, 1.0f);
+    EXPECT_TRUE(engine.volumes().at(music.bundleID).isCued) << "an application without a setting is cued";
+    engine.handleControl(cue, 0.0f);
+    EXPECT_TRUE(engine.volumes().at(music.bundleID).isCued) << "a release does nothing";
+    engine.handleControl(cue, ControlTarget::midiValue(64));
+    EXPECT_FALSE(engine.volumes().at(music.bundleID).isCued);
+    engine.handleControl(cue, 0.49f);
+    EXPECT_FALSE(engine.volumes().at(music.bundleID).isCued);
+    // setValue knows no switches: "cue:..." is just an unknown bundle ID there.
+    engine.setValue(cue, 1.0f);
+    EXPECT_FALSE(engine.volumes().at(music.bundleID).isCued);
+    EXPECT_FALSE(engine.volumes().count(cue));
+
+    engine.handleControl(cue, 1.0f);
+    engine.handleControl(music.bundleID, 0.5f);
+    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).cueVolume, 0.5f);
+    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 1.0f) << "the MAIN volume stays";
+    world.runAudio(0.3);
+    EXPECT_NEAR(world.rms(interface, 2), kSineRMS * 0.125f, 0.004) << "PHONES hears the cue at 0.5";
+    EXPECT_NEAR(world.rms(interface, 0), std::sqrt(2.0f) * kSineRMS, 0.02) << "MAIN hears both at unity";
+
+    // setValue moves the volume even of a cued application.
+    engine.setValue(music.bundleID, 0.5f);
+    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 0.5f);
+    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).cueVolume, 0.5f);
+}
+
+TEST_F(ControlTargetsTest, RecordTransportTogglesOncePerPress) {
+    test::TempDir takes;
+    world.defaults.set(RecordingFolder::kBookmarkKey, takes.path().string());
+    MixRecorder recorder(world.queue, world.queue.hostClock(), [this](const std::string&) {
+        return std::unique_ptr<TaskQueue>(std::make_unique<test::SharedQueueRef>(world.queue));
+    });
+    world.setDefaultOutput(speakers);
+    world.makeEngine([&](MixerEngine::Services& services) { services.recorder = &recorder; });
+    MixerEngine& engine = world.startEngine();
+
+    engine.handleControl("transport:record", 1.0f);
+    EXPECT_TRUE(engine.isRecording());
+    EXPECT_TRUE(recorder.isTakeOpen());
+    engine.handleControl("transport:record", 0.0f);
+    EXPECT_TRUE(engine.isRecording()) << "the release of the button does nothing";
+    world.runAudio(0.2);
+    engine.handleControl("transport:record", 1.0f);
+    EXPECT_FALSE(engine.isRecording());
+    EXPECT_FALSE(recorder.isTakeOpen());
+    engine.handleControl("transport:record", 0.0f);
+    EXPECT_FALSE(engine.isRecording());
+    world.dropEngine();
+}
+
+TEST_F(ControlTargetsTest, ResetPairingIssuesANewPINAndForgetsThePhone) {
+    MixerEngine& engine = world.makeEngine();
+    auto owned = std::make_unique<CountingCompanionBridge>();
+    CountingCompanionBridge& bridge = *owned;
+    engine.setCompanionBridge(std::move(owned));
+    world.startEngine();
+    engine.oscListener().onIPhoneConnected(NetworkEndpoint{"127.0.0.1", 50123});
+    ASSERT_TRUE(engine.iphoneEndpoint().has_value());
+    EXPECT_GE(bridge.appLists, 1) << "the phone is answered with the application list";
+
+    int notifications = 0;
+    auto token = engine.addObserver([&] { ++notifications; });
+    engine.resetCompanionPairing();
+    EXPECT_TRUE(PairingPIN::isValid(engine.pairingPIN().pin()));
+    EXPECT_EQ(world.defaults.string(PairingPIN::kDefaultsKey), std::optional<std::string>(engine.pairingPIN().pin()));
+    EXPECT_FALSE(engine.iphoneEndpoint().has_value());
+    EXPECT_GE(notifications, 1) << "the pairing panel sees the phone go";
+}
+
+} // namespace
+} // namespace orevant

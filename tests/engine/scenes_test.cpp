@@ -1,0 +1,277 @@
+#include "engine/mixer_engine.h"
+
+#include "audio/audio_device_monitor.h"
+#include "audio/phones_bus_volume_controller.h"
+#include "audio/system_volume_controller.h"
+#include "audio/volume_controlling.h"
+#include "persistence/snapshot_store.h"
+#include "persistence/volume_store.h"
+#include "remote/osc_listener.h"
+#include "support/counting_companion_bridge.h"
+#include "support/engine_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace orevant {
+namespace {
+
+using test::CountingCompanionBridge;
+using test::EngineFixture;
+using test::SimApp;
+
+constexpr float kSineRMS = 0.5f * 0.70710678f;
+
+class ScenesTest : public ::testing::Test {
+protected:
+    EngineFixture world;
+    AudioObjectID speakers = world.addOutputDevice("speakers-uid", "Speakers");
+    AudioObjectID interface = world.addOutputDevice("interface-uid", "Interface", 4, transport::usb);
+    SimApp music = world.addApp("com.example.music", "Music", 440.0);
+    SimApp video = world.addApp("com.example.video", "Video", 550.0);
+    CountingCompanionBridge* bridge = nullptr;
+
+    MixerEngine& start() {
+        world.makeEngine();
+        auto owned = std::make_unique<CountingCompanionBridge>();
+        bridge = owned.get();
+        world.engine->setCompanionBridge(std::move(owned));
+        return world.startEngine();
+    }
+
+    std::vector<std::string> sceneNames() const {
+        std::vector<std::string> names;
+        for (const MixSnapshot& scene : world.engine->snapshots()) names.push_back(scene.name);
+        return names;
+    }
+};
+
+TEST_F(ScenesTest, SavingTwiceUnderOneNameKeepsOneSceneWithTheFirstIdAndTheSecondContent) {
+    MixerEngine& engine = start();
+    engine.setVolume(0.5f, world.app(music));
+    engine.systemVolume().setVolume(0.8f);
+    const int listsBefore = bridge->appLists;
+
+    engine.saveScene("Evening");
+    ASSERT_EQ(engine.snapshots().size(), 1u);
+    const MixSnapshot first = engine.snapshots().front();
+    EXPECT_EQ(first.name, "Evening");
+    EXPECT_EQ(first.volumes, engine.volumes());
+    EXPECT_EQ(first.mainLevel, std::optional<float>(0.8f));
+    EXPECT_EQ(first.phonesLevel, std::nullopt) << "the speakers have no PHONES bus";
+    EXPECT_EQ(bridge->appLists, listsBefore + 1) << "the phone sees the new scene name";
+
+    engine.saveScene("Other");
+    engine.setVolume(0.25f, world.app(music));
+    world.advance(1.0);
+    engine.saveScene("Evening");
+    ASSERT_EQ(sceneNames(), (std::vector<std::string>{"Evening", "Other"})) << "replaced in place";
+    const MixSnapshot& second = engine.snapshots().front();
+    EXPECT_EQ(second.id, first.id);
+    EXPECT_FLOAT_EQ(second.volumes.at(music.bundleID).volume, 0.25f);
+    EXPECT_GE(second.savedAt, first.savedAt);
+    EXPECT_NE(engine.snapshots()[1].id, first.id);
+
+    // Every change is stored, and a restart brings the scenes back as they were.
+    EXPECT_EQ(world.defaults.writeCount("mixSnapshots"), 3u);
+    EXPECT_EQ(engine.snapshotStore().load(), engine.snapshots());
+    const std::vector<MixSnapshot> before = engine.snapshots();
+    world.dropEngine();
+    world.startEngine();
+    EXPECT_EQ(world.engine->snapshots(), before);
+}
+
+TEST_F(ScenesTest, DefaultNameAfterDeletingTheFirstOfThreeOverwritesTheThird) {
+    MixerEngine& engine = start();
+    OSCListener& companion = engine.oscListener();
+    for (int i = 0; i < 3; ++i) companion.dispatch("/snapshot/save", 1.0f);
+    ASSERT_EQ(sceneNames(), (std::vector<std::string>{"Scene 1", "Scene 2", "Scene 3"}));
+    const UUID third = engine.snapshots()[2].id;
+
+    const int listsBefore = bridge->appLists;
+    engine.deleteScene(engine.snapshots()[0].id);
+    EXPECT_EQ(sceneNames(), (std::vector<std::string>{"Scene 2", "Scene 3"}));
+    EXPECT_EQ(bridge->appLists, listsBefore + 1);
+    EXPECT_EQ(engine.snapshotStore().load(), engine.snapshots());
+
+    engine.setVolume(0.3f, world.app(video));
+    companion.dispatch("/snapshot/save", 1.0f);
+    ASSERT_EQ(sceneNames(), (std::vector<std::string>{"Scene 2", "Scene 3"}));
+    EXPECT_EQ(engine.snapshots()[1].id, third);
+    EXPECT_FLOAT_EQ(engine.snapshots()[1].volumes.at(video.bundleID).volume, 0.3f);
+
+    // Deleting an id that no scene has leaves the list as it is.
+    engine.deleteScene(UUID::random());
+    EXPECT_EQ(engine.snapshots().size(), 2u);
+}
+
+TEST_F(ScenesTest, RecallBringsBackWhatTheListenerHeardAndDropsLaterSettings) {
+    MixerEngine& engine = start();
+    engine.setVolume(0.5f, world.app(music));
+    world.runAudio(0.3);
+    ASSERT_NEAR(world.rms(speakers, 0), std::sqrt(std::pow(kSineRMS * 0.125f, 2.0f) + kSineRMS * kSineRMS), 0.01);
+    engine.saveScene("Quiet music");
+
+    // Later: music at unity, video muted (a setting the scene does not know).
+    engine.setVolume(1.0f, world.app(music));
+    engine.toggleMute(world.app(video));
+    world.runAudio(0.3);
+    ASSERT_NEAR(world.rms(speakers, 0), kSineRMS, 0.01);
+
+    engine.applyScene(engine.snapshots().front());
+    EXPECT_EQ(engine.volumes(), engine.snapshots().front().volumes);
+    EXPECT_FALSE(engine.volumes().count(video.bundleID)) << "the scene's map replaces the live one";
+    world.runAudio(0.25);
+    EXPECT_NEAR(world.rms(speakers, 0), std::sqrt(std::pow(kSineRMS * 0.125f, 2.0f) + kSineRMS * kSineRMS), 0.01);
+    // The video tap, back at its default setting, goes with the coverage drop.
+    world.runAudio(0.2);
+    EXPECT_EQ(engine.tap(video.bundleID), nullptr);
+    ASSERT_NE(engine.tap(music.bundleID), nullptr);
+    EXPECT_FLOAT_EQ(engine.tap(music.bundleID)->volume(), 0.5f);
+
+    // The recalled map is saved like any other change, after the usual delay.
+    world.advance(MixerEngine::kSaveDelaySeconds);
+    EXPECT_EQ(engine.store().load(), engine.volumes());
+}
+
+TEST_F(ScenesTest, RecallPutsExplicitlyRoutedApplicationsAtUnity) {
+    MixerEngine& engine = start();
+    const AudioApp app = world.app(music);
+    engine.setVolume(0.2f, app);
+    engine.addOutput(*engine.deviceMonitor().device("speakers-uid"), app);
+    engine.saveScene("Routed");
+    engine.clearOutputs(app);
+    ASSERT_FLOAT_EQ(engine.tap(music.bundleID)->volume(), 0.2f);
+
+    engine.applyScene(engine.snapshots().front());
+    ASSERT_NE(engine.tap(music.bundleID), nullptr);
+    EXPECT_FLOAT_EQ(engine.tap(music.bundleID)->volume(), 1.0f);
+    EXPECT_FALSE(engine.tap(music.bundleID)->isMuted());
+    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 0.2f) << "the stored setting is kept";
+    world.runAudio(0.3);
+    EXPECT_NEAR(world.rms(speakers, 0), std::sqrt(2.0f) * kSineRMS, 0.02);
+}
+
+TEST_F(ScenesTest, RecallRoutingToAnAbsentDeviceFollowsTheDefaultOutput) {
+    const AudioObjectID usb = world.addOutputDevice("usb-uid", "USB DAC", 2, transport::usb);
+    MixerEngine& engine = start();
+    const AudioApp app = world.app(music);
+    engine.addOutput(*engine.deviceMonitor().device("usb-uid"), app);
+    engine.saveScene("On the DAC");
+    engine.removeOutput("usb-uid", app);
+    world.runAudio(0.4);
+    ASSERT_EQ(engine.tap(music.bundleID), nullptr);
+
+    world.audio.removeDevice(usb);
+    world.settle();
+    engine.applyScene(engine.snapshots().front());
+    ASSERT_NE(engine.tap(music.bundleID), nullptr);
+    EXPECT_EQ(engine.tap(music.bundleID)->activatedOutputs().front().uid, "speakers-uid");
+    world.runAudio(0.2);
+    EXPECT_NEAR(world.rms(speakers, 0), std::sqrt(2.0f) * kSineRMS, 0.02) << "music still plays, on the default";
+
+    // When the device returns, the application goes back to it.
+    const AudioObjectID returned = world.addOutputDevice("usb-uid", "USB DAC", 2, transport::usb);
+    world.settle();
+    ASSERT_NE(engine.tap(music.bundleID), nullptr);
+    EXPECT_EQ(engine.tap(music.bundleID)->activatedOutputs().front().uid, "usb-uid");
+    world.runAudio(0.2);
+    EXPECT_NEAR(world.rms(returned, 0), kSineRMS, 0.01);
+    EXPECT_NEAR(world.rms(speakers, 0), kSineRMS, 0.01);
+}
+
+TEST_F(ScenesTest, SceneWithoutPhonesLevelNeverChangesPhonesButRestoresMain) {
+    MixerEngine& engine = start(); // speakers: no pairing
+    engine.systemVolume().setVolume(0.6f);
+    engine.saveScene("Speakers");
+    ASSERT_FALSE(engine.snapshots().front().phonesLevel.has_value());
+
+    world.setDefaultOutput(interface);
+    world.settle();
+    ASSERT_NE(engine.phonesController(), nullptr);
+    engine.phonesController()->setVolume(0.3f);
+    engine.systemVolume().setVolume(0.9f);
+    engine.applyScene(engine.snapshots().front());
+    EXPECT_FLOAT_EQ(engine.phonesBusVolume().volume(), 0.3f);
+    EXPECT_FLOAT_EQ(engine.systemVolume().volume(), 0.6f);
+}
+
+TEST_F(ScenesTest, PairedSceneRestoresPhonesLevelAndCues) {
+    world.setDefaultOutput(interface);
+    MixerEngine& engine = start();
+    ASSERT_TRUE(engine.isPaired());
+    engine.phonesController()->setVolume(0.5f);
+    engine.setCue(true, music.bundleID);
+    engine.saveScene("Cue music");
+    EXPECT_EQ(engine.snapshots().front().phonesLevel, std::optional<float>(0.5f));
+
+    engine.setCue(false, music.bundleID);
+    engine.phonesController()->setVolume(1.0f);
+    world.runAudio(0.2);
+    ASSERT_EQ(engine.tap(video.bundleID)->phonesMode(), 0);
+
+    engine.applyScene(engine.snapshots().front());
+    EXPECT_FLOAT_EQ(engine.phonesBusVolume().volume(), 0.5f);
+    EXPECT_EQ(engine.tap(music.bundleID)->phonesMode(), 1);
+    EXPECT_EQ(engine.tap(video.bundleID)->phonesMode(), 2);
+    world.runAudio(0.3);
+    EXPECT_NEAR(world.rms(interface, 2), kSineRMS * 0.125f, 0.004) << "only the cued music, at the PHONES level";
+
+    // The same scene on the unpaired speakers: the cue is stored but PHONES is left alone.
+    world.setDefaultOutput(speakers);
+    world.settle();
+    engine.phonesBusVolume().setVolume(0.9f);
+    engine.applyScene(engine.snapshots().front());
+    EXPECT_FLOAT_EQ(engine.phonesBusVolume().volume(), 0.9f);
+    EXPECT_TRUE(engine.volumes().at(music.bundleID).isCued);
+}
+
+TEST_F(ScenesTest, CompanionRecallsScenesByIndexAndIgnoresOthers) {
+    MixerEngine& engine = start();
+    engine.setVolume(0.5f, world.app(music));
+    engine.saveScene("A");
+    engine.setVolume(0.7f, world.app(music));
+    engine.saveScene("B");
+    OSCListener& companion = engine.oscListener();
+
+    companion.dispatch("/snapshot/0", 1.0f);
+    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 0.5f);
+    companion.dispatch("/snapshot/1", 1.0f);
+    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 0.7f);
+
+    const auto before = engine.volumes();
+    const int listsBefore = bridge->appLists;
+    companion.dispatch("/snapshot/2", 1.0f);
+    companion.dispatch("/snapshot/-1", 1.0f);
+    companion.dispatch("/snapshot/0", 0.2f); // a release, not a press
+    EXPECT_EQ(engine.volumes(), before);
+    EXPECT_EQ(bridge->appLists, listsBefore);
+}
+
+TEST_F(ScenesTest, ConsoleSlotsLoadOnlyAsEightAndChangeOnlyWhenDifferent) {
+    world.defaults.set("consoleSlots", DefaultsStringArray{"bus:main", "a", "b", "c", "d", "e"});
+    MixerEngine& engine = start();
+    const std::vector<std::string> defaults{"bus:main", "bus:phones", "", "", "", "", "", ""};
+    EXPECT_EQ(engine.slots(), defaults) << "six stored slots give the default eight";
+
+    const int listsBefore = bridge->appLists;
+    const size_t writesBefore = world.defaults.writeCount("consoleSlots");
+    engine.setSlot(3, "");
+    engine.setSlot(8, "bus:main");
+    engine.setSlot(-1, "bus:main");
+    EXPECT_EQ(engine.slots(), defaults);
+    EXPECT_EQ(bridge->appLists, listsBefore);
+    EXPECT_EQ(world.defaults.writeCount("consoleSlots"), writesBefore);
+
+    engine.oscListener().dispatch("/slot/3/com.example.music", 1.0f);
+    EXPECT_EQ(engine.slots()[3], music.bundleID);
+    EXPECT_EQ(bridge->appLists, listsBefore + 1);
+    EXPECT_EQ(world.defaults.stringArray("consoleSlots"), std::optional<DefaultsStringArray>(engine.slots()));
+    world.dropEngine();
+    world.startEngine();
+    EXPECT_EQ(world.engine->slots()[3], music.bundleID);
+}
+
+} // namespace
+} // namespace orevant
