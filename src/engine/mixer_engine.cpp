@@ -19,6 +19,7 @@
 #include "platform/service_advertiser.h"
 #include "remote/osc_listener.h"
 #include "remote/pairing_pin.h"
+#include "remote/total_mix_routing_writer.h"
 
 #include <algorithm>
 #include <cctype>
@@ -80,6 +81,8 @@ MixerEngine::MixerEngine(Services services) : services_(std::move(services)) {
     }
     oscListener_ = std::make_unique<OSCListener>(queue, services_.hostClock, *advertiser, services_.oscPort);
     pairingPIN_ = std::make_unique<PairingPIN>(defaults);
+    totalMixWriter_ = std::make_unique<TotalMixRoutingWriter>(queue, TotalMixRoutingWriter::kDefaultHost,
+                                                              services_.totalMixPort);
     store_ = std::make_unique<VolumeStore>(defaults);
     snapshotStore_ = std::make_unique<SnapshotStore>(defaults, std::string(defaults_keys::mixSnapshots));
 }
@@ -88,7 +91,7 @@ MixerEngine::~MixerEngine() {
     // Tasks and callbacks hold the token weakly: from here on they do nothing.
     alive_.reset();
     for (TaskHandle* task : {&saveTask_, &routingTask_, &bluetoothRefreshTask_, &coverageDropTask_, &appListSendTask_,
-                             &totalMixWriteTask_, &autoRecSilenceTask_, &meterTimer_, &watchdogTask_, &tapRetryTask_}) {
+                             &autoRecSilenceTask_, &meterTimer_, &watchdogTask_, &tapRetryTask_}) {
         task->cancel();
     }
     if (currentEngine().engine == this) currentEngine() = {};

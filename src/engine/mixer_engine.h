@@ -62,6 +62,7 @@ class PhonesBusVolumeController;
 class ServiceAdvertiser;
 class SnapshotStore;
 class SystemVolumeController;
+class TotalMixRoutingWriter;
 class VolumeControlling;
 class VolumeStore;
 class VolumeWriteQueue;
@@ -102,6 +103,8 @@ public:
         ServiceAdvertiser* advertiser = nullptr;
         // UDP port of the OSC listener; 0 takes any free port (tests).
         uint16_t oscPort = 9000;
+        // UDP port of TotalMix's OSC input on this computer (tests: a loopback peer).
+        uint16_t totalMixPort = 7001;
         // The process-wide recorder; none: taps are made without recording lanes.
         MixRecorder* recorder = nullptr;
         // The one blocking wait of the engine (shutdown lets gain ramps reach unity). Default:
@@ -209,6 +212,10 @@ public:
     void setBusPairing(const std::string& uid, int mainOffset, int phonesOffset);
     void setCue(bool cued, const std::string& bundleID);
     void applyCueState();
+    // Writes the default MAIN/PHONES routing to a TotalMix mixer; nothing while a write runs or
+    // while the default output device has no pairing.
+    void writeTotalMixDefaultRouting();
+    bool isWritingTotalMixRouting() const;
 
     // ---- Scenes and console slots ----
     void saveScene(const std::string& name);
@@ -314,7 +321,8 @@ private:
     TaskHandle bluetoothRefreshTask_;
     TaskHandle coverageDropTask_;
     TaskHandle appListSendTask_;
-    TaskHandle totalMixWriteTask_;
+    // Holds the running TotalMix write (its task) while one is under way.
+    std::unique_ptr<TotalMixRoutingWriter> totalMixWriter_;
     std::vector<MixSnapshot> snapshots_;
     bool isAutoRec_ = false;
     TaskHandle autoRecSilenceTask_;
