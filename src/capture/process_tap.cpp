@@ -2,11 +2,11 @@
 
 #include "audio/hal.h"
 #include "capture/render_mix.h"
+#include "persistence/uuid.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <random>
 
 namespace orevant {
 
@@ -14,25 +14,8 @@ namespace {
 
 constexpr double kFallbackSampleRate = 48000.0;
 
-// A version-4 UUID in its canonical upper-case form.
-std::string randomUUID() {
-    static thread_local std::mt19937_64 engine{std::random_device{}()};
-    uint8_t b[16];
-    for (int i = 0; i < 16; i += 8) {
-        const uint64_t r = engine();
-        std::memcpy(b + i, &r, 8);
-    }
-    b[6] = static_cast<uint8_t>((b[6] & 0x0F) | 0x40);
-    b[8] = static_cast<uint8_t>((b[8] & 0x3F) | 0x80);
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (int i = 0; i < 16; ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
-        out += hex[b[i] >> 4];
-        out += hex[b[i] & 0x0F];
-    }
-    return out;
-}
+// Fresh per start, so rebuilt taps never collide with objects the server still holds.
+std::string randomUUID() { return UUID::random().uuidString(); }
 
 std::string joinIDs(const std::vector<AudioObjectID>& ids) {
     std::string out;
