@@ -7,12 +7,16 @@ namespace orevant {
 bool AppVolume::isCustomized() const { return volume != 1.0f || isMuted || !outputDeviceUIDs.empty() || isCued; }
 
 void to_json(Json& j, const AppVolume& value) {
+    // Encode the floats first: they throw on NaN, and a throw after the object was allocated
+    // inside a converting constructor would leak it.
+    const auto volume = encodeFloat(value.volume);
+    const auto cueVolume = encodeFloat(value.cueVolume);
     j = Json::object();
-    j["volume"] = encodeFloat(value.volume);
+    j["volume"] = volume;
     j["isMuted"] = value.isMuted;
     j["outputDeviceUIDs"] = value.outputDeviceUIDs;
     j["isCued"] = value.isCued;
-    j["cueVolume"] = encodeFloat(value.cueVolume);
+    j["cueVolume"] = cueVolume;
 }
 
 namespace {

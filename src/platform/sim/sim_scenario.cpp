@@ -96,7 +96,10 @@ SimAudioSource parseSource(const json& j, const std::string& where) {
         fail(where, "unknown source \"" + kind + "\"");
     }
     if (!j.is_object() || j.size() != 1) fail(where, "must be \"silence\", \"noise\" or an object with one key");
-    const auto& [kind, body] = *j.items().begin();
+    // Hold the iterator: the items() proxy is a temporary.
+    const auto first = j.begin();
+    const std::string kind = first.key();
+    const auto& body = first.value();
     if (kind == "sine") {
         requireObject(body, where + ".sine");
         source.kind = SimAudioSource::Kind::sine;
