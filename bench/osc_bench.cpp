@@ -25,8 +25,8 @@ void BM_DecodeAndGateVolumeMessage(benchmark::State& state) {
         benchmark::DoNotOptimize(value);
     }
     state.SetItemsProcessed(state.iterations());
-    state.counters["datagrams/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                       benchmark::Counter::kIsRate);
+    state.counters["datagrams/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DecodeAndGateVolumeMessage);
 

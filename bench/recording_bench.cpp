@@ -46,8 +46,8 @@ void BM_WritePerCycle(benchmark::State& state) {
         cursor += lane->write(buffer.data(), static_cast<uint32_t>(buffer.size() * 4), channels, 0, cursor);
         benchmark::DoNotOptimize(cursor);
     }
-    state.counters["share_of_cycle"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * 512.0 / kRate, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["share_of_cycle"] = benchmark::Counter(static_cast<double>(state.iterations()) * 512.0 / kRate,
+                                                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     lane->stopCapture();
 }
 BENCHMARK(BM_WritePerCycle)->Arg(2)->Arg(1)->Arg(8);
@@ -64,7 +64,8 @@ void BM_Drain64LanesToDisk(benchmark::State& state) {
         MixRecorder recorder(queue, queue.hostClock(),
                              [&queue](const std::string&) { return std::make_unique<SharedQueue>(queue); });
         std::vector<std::shared_ptr<RecordingLane>> lanes;
-        for (int i = 0; i < 64; ++i) lanes.push_back(recorder.lane("lane" + std::to_string(i), "Lane " + std::to_string(i)));
+        for (int i = 0; i < 64; ++i)
+            lanes.push_back(recorder.lane("lane" + std::to_string(i), "Lane " + std::to_string(i)));
         recorder.startCapture(kRate);
         recorder.openTake(folder, "bench");
         std::vector<float> buffer(480 * 2, 0.25f);

@@ -56,7 +56,8 @@ Rig& rig() {
 }
 
 struct Output {
-    explicit Output(uint32_t channels) : data(channels * kFrames), buffer{channels, channels * uint32_t(kFrames) * 4, nullptr} {
+    explicit Output(uint32_t channels)
+        : data(channels * kFrames), buffer{channels, channels * uint32_t(kFrames) * 4, nullptr} {
         buffer.data = data.data();
     }
     std::vector<float> data;
@@ -155,7 +156,8 @@ int main(int argc, char** argv) {
     auto& t = reporter.nanos;
     auto ratio = [&](const char* name, const char* base) {
         if (t.count(name) && t.count(base) && t[base] > 0)
-            std::printf("%-18s %8.1f ns = %5.1f x memcpy (%s %.1f ns)\n", name, t[name], t[name] / t[base], base, t[base]);
+            std::printf("%-18s %8.1f ns = %5.1f x memcpy (%s %.1f ns)\n", name, t[name], t[name] / t[base], base,
+                        t[base]);
     };
     std::printf("\n512-frame cycle, ratio to memcpy of the same output bytes\n");
     ratio("BM_SteadyStereo", "BM_MemcpyStereo");

@@ -57,7 +57,8 @@ std::vector<ScenarioMIDISource> BuiltinScenario::midiSources(const std::string& 
         }
         ScenarioMIDISource source{entry.at("name").get<std::string>(), false};
         if (entry.contains("hardware")) {
-            if (!entry.at("hardware").is_boolean()) throw std::runtime_error(where + ".hardware: must be true or false");
+            if (!entry.at("hardware").is_boolean())
+                throw std::runtime_error(where + ".hardware: must be true or false");
             source.isHardware = entry.at("hardware").get<bool>();
         }
         sources.push_back(std::move(source));

@@ -109,8 +109,7 @@ CompanionMessage CompanionCommand::control(const std::string& pin, int number, c
 
 CompanionMessage CompanionCommand::hello(const std::string& pin) { return message(pin, "/hello", 0.0f); }
 
-std::optional<CompanionCommand::StringMessage> CompanionCommand::decodeStringMessage(const uint8_t* data,
-                                                                                      size_t size) {
+std::optional<CompanionCommand::StringMessage> CompanionCommand::decodeStringMessage(const uint8_t* data, size_t size) {
     auto address = readPadded(data, size, 0);
     if (!address || address->first.empty() || address->first[0] != '/') return std::nullopt;
     auto tags = readPadded(data, size, address->second);

@@ -180,10 +180,10 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
         if (probe) probe->install(engine);
         std::printf("OREVANT %s running headless on the simulated audio server (%s).\n", OREVANT_VERSION,
                     options.scenarioFile ? options.scenarioFile->c_str() : "built-in scenario");
-        std::printf("%s\n", companionLine(engine.oscListener().port() ? engine.oscListener().port()
-                                                                      : OSCListener::kDefaultPort,
-                                          localAddresses(), engine.pairingPIN().pin())
-                                .c_str());
+        std::printf("%s\n",
+                    companionLine(engine.oscListener().port() ? engine.oscListener().port() : OSCListener::kDefaultPort,
+                                  localAddresses(), engine.pairingPIN().pin())
+                        .c_str());
         std::printf("Press Ctrl-C to quit.\n");
         std::fflush(stdout);
         if (!liveView) return;
@@ -195,7 +195,8 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
                 LiveViewModel::Device row{device.name, device.outputChannels, 0.0f, device.id == defaultOutput};
                 const size_t frames = 4800; // the last 0.1 s
                 for (int channel = 0; channel < device.outputChannels; ++channel) {
-                    row.peak = std::max(row.peak, server.audio().outputPeak(device.id, static_cast<uint32_t>(channel), frames));
+                    row.peak = std::max(row.peak,
+                                        server.audio().outputPeak(device.id, static_cast<uint32_t>(channel), frames));
                 }
                 model.devices.push_back(row);
             }

@@ -6,8 +6,8 @@
 #include "audio/system_volume_controller.h"
 #include "engine/mixer_engine.h"
 #include "recording/recording_folder.h"
-#include "remote/pairing_pin.h"
 #include "remote/osc_listener.h"
+#include "remote/pairing_pin.h"
 
 #include <algorithm>
 #include <cmath>
@@ -60,7 +60,8 @@ LiveViewModel LiveViewModel::from(const MixerEngine& engine) {
         row.isMuted = setting.isMuted;
         row.isCued = setting.isCued;
         row.cueVolume = setting.cueVolume;
-        for (const std::string& uid : setting.outputDeviceUIDs) row.outputs.push_back(engine.deviceName(uid).value_or(uid));
+        for (const std::string& uid : setting.outputDeviceUIDs)
+            row.outputs.push_back(engine.deviceName(uid).value_or(uid));
         if (auto it = engine.meterLevels().find(app.bundleID); it != engine.meterLevels().end()) row.meter = it->second;
         model.apps.push_back(std::move(row));
     }
@@ -68,7 +69,8 @@ LiveViewModel LiveViewModel::from(const MixerEngine& engine) {
         model.mainDevice = device->name;
         if (auto pairing = engine.channelPairing(*device)) {
             model.phonesAvailable = true;
-            model.phonesChannels = std::to_string(pairing->phonesOffset + 1) + "/" + std::to_string(pairing->phonesOffset + 2);
+            model.phonesChannels =
+                std::to_string(pairing->phonesOffset + 1) + "/" + std::to_string(pairing->phonesOffset + 2);
         }
     }
     model.mainVolume = engine.systemVolume().volume();
@@ -132,8 +134,8 @@ std::string LiveView::render(const LiveViewModel& model, int width) {
         line("");
         line("DEVICE OUTPUT");
         for (const auto& device : model.devices) {
-            line((device.isDefault ? "* " : "  ") + pad(device.name, 26) + " " + pad(std::to_string(device.channels) + " ch", 6) +
-                 " " + bar(device.peak, 20));
+            line((device.isDefault ? "* " : "  ") + pad(device.name, 26) + " " +
+                 pad(std::to_string(device.channels) + " ch", 6) + " " + bar(device.peak, 20));
         }
     }
     line("");

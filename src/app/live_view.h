@@ -31,8 +31,8 @@ struct LiveViewModel {
         bool isDefault = false;
     };
     std::vector<App> apps;
-    std::string mainDevice;   // empty: none
-    float mainVolume = 1.0f;  // the default output device's volume
+    std::string mainDevice;  // empty: none
+    float mainVolume = 1.0f; // the default output device's volume
     bool mainMuted = false;
     bool phonesAvailable = false;
     std::string phonesChannels; // "3/4"

@@ -56,8 +56,8 @@ void OREVANTApp::launch() {
         [engine] { return engine->needsAudioCapturePermission(); },
         [engine](ObserverList::Observer observer) { return engine->addObserver(std::move(observer)); },
     };
-    permissionWindow_ =
-        std::make_unique<PermissionWindow>(services_.mainQueue, std::move(needsPermission), services_.permissionPresenter);
+    permissionWindow_ = std::make_unique<PermissionWindow>(services_.mainQueue, std::move(needsPermission),
+                                                           services_.permissionPresenter);
 
     appDelegate_.applicationDidFinishLaunching();
 

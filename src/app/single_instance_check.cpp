@@ -20,8 +20,9 @@ SingleInstanceCheck::Result SingleInstanceCheck::run(const std::string& lockPath
         result.lock.reset();
         break;
     case SingleInstanceLock::Outcome::unavailable:
-        Logger("OREVANTApp").error(strprintf("Single-instance check skipped: cannot open %s: %s", lockPath.c_str(),
-                                             result.lock->errorText().c_str()));
+        Logger("OREVANTApp")
+            .error(strprintf("Single-instance check skipped: cannot open %s: %s", lockPath.c_str(),
+                             result.lock->errorText().c_str()));
         break;
     }
     return result;

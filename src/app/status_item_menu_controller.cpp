@@ -11,11 +11,15 @@
 
 namespace orevant {
 
-StatusItemMenuController::StatusItemMenuController(std::shared_ptr<UpdateController> updater,
-                                                   AutostartEntry& loginItem, AppInfo app, SystemInfo system,
-                                                   Hooks hooks, std::function<MixerEngine*()> engine)
-    : updater_(std::move(updater)), loginItem_(loginItem), app_(std::move(app)), system_(std::move(system)),
-      hooks_(std::move(hooks)), engine_(engine ? std::move(engine) : std::function<MixerEngine*()>(&MixerEngine::current)) {}
+StatusItemMenuController::StatusItemMenuController(std::shared_ptr<UpdateController> updater, AutostartEntry& loginItem,
+                                                   AppInfo app, SystemInfo system, Hooks hooks,
+                                                   std::function<MixerEngine*()> engine)
+    : updater_(std::move(updater)),
+      loginItem_(loginItem),
+      app_(std::move(app)),
+      system_(std::move(system)),
+      hooks_(std::move(hooks)),
+      engine_(engine ? std::move(engine) : std::function<MixerEngine*()>(&MixerEngine::current)) {}
 
 void StatusItemMenuController::installMonitor() { monitor_ = true; }
 

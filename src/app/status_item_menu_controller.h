@@ -22,7 +22,7 @@ class UpdateController;
 
 class StatusItemMenuController {
 public:
-    static constexpr uint64_t kMonitoredEventMask = 10;    // left and right mouse down
+    static constexpr uint64_t kMonitoredEventMask = 10; // left and right mouse down
     static constexpr uint64_t kControlModifierFlag = 0x40000;
     static constexpr const char* kStatusBarWindowClass = "NSStatusBarWindow";
     static constexpr const char* kShowSettingsNotification = "orevant.showSettings";

@@ -21,7 +21,8 @@ const Logger& log() {
 // Receives the updater's callbacks and hands them to the controller on the main queue.
 class UpdateController::Bridge final : public UpdaterDelegate {
 public:
-    Bridge(MainQueue& mainQueue, std::weak_ptr<UpdateController> owner) : mainQueue_(mainQueue), owner_(std::move(owner)) {}
+    Bridge(MainQueue& mainQueue, std::weak_ptr<UpdateController> owner)
+        : mainQueue_(mainQueue), owner_(std::move(owner)) {}
 
     void didFindValidUpdate(const std::string& displayVersion) override {
         hop([displayVersion](UpdateController& c) { c.foundUpdate(displayVersion); });
@@ -57,7 +58,10 @@ private:
 
 UpdateController::UpdateController(MainQueue& mainQueue, AudioServer& server, DefaultsStore& defaults,
                                    AppActivation& activation, std::shared_ptr<Updater> updater)
-    : mainQueue_(mainQueue), server_(server), defaults_(defaults), activation_(activation),
+    : mainQueue_(mainQueue),
+      server_(server),
+      defaults_(defaults),
+      activation_(activation),
       updater_(std::move(updater)) {}
 
 std::shared_ptr<UpdateController> UpdateController::create(MainQueue& mainQueue, AudioServer& server,
@@ -185,14 +189,14 @@ void UpdateController::watchRunningState() {
     }
     if (watchedDevice_ == kAudioObjectUnknown) return;
     std::weak_ptr<UpdateController> weak = weak_from_this();
-    runningListener_ = std::make_unique<HALListener>(
-        server_, watchedDevice_, PropertyAddress{sel::deviceIsRunningSomewhere, scope::global, 0},
-        [weak, &queue = mainQueue_](uint32_t, const PropertyAddress*) {
-            queue.post([weak] {
-                auto self = weak.lock();
-                if (self && self->runningListener_) self->tryToInstall();
-            });
-        });
+    runningListener_ = std::make_unique<HALListener>(server_, watchedDevice_,
+                                                     PropertyAddress{sel::deviceIsRunningSomewhere, scope::global, 0},
+                                                     [weak, &queue = mainQueue_](uint32_t, const PropertyAddress*) {
+                                                         queue.post([weak] {
+                                                             auto self = weak.lock();
+                                                             if (self && self->runningListener_) self->tryToInstall();
+                                                         });
+                                                     });
 }
 
 void UpdateController::scheduleRetry() {

@@ -30,9 +30,8 @@ public:
 
     // Wires the updater, switches automatic checks on, switches automatic downloads on unless
     // the user ever chose, and starts the updater (a start error is dropped).
-    static std::shared_ptr<UpdateController> create(MainQueue& mainQueue, AudioServer& server,
-                                                    DefaultsStore& defaults, AppActivation& activation,
-                                                    std::shared_ptr<Updater> updater);
+    static std::shared_ptr<UpdateController> create(MainQueue& mainQueue, AudioServer& server, DefaultsStore& defaults,
+                                                    AppActivation& activation, std::shared_ptr<Updater> updater);
     ~UpdateController();
     UpdateController(const UpdateController&) = delete;
     UpdateController& operator=(const UpdateController&) = delete;

@@ -39,7 +39,9 @@ std::optional<int> streamChannels(AudioServer& server, AudioObjectID device, uin
 
 AudioDeviceMonitor::AudioDeviceMonitor(AudioDirection direction, AudioServer& server, MainQueue& mainQueue,
                                        DefaultsStore& defaults)
-    : direction_(direction), server_(server), mainQueue_(mainQueue),
+    : direction_(direction),
+      server_(server),
+      mainQueue_(mainQueue),
       priorityStore_{direction == AudioDirection::output ? "devicePriority" : "devicePriorityInput", &defaults} {}
 
 AudioDeviceMonitor::~AudioDeviceMonitor() = default;
@@ -56,8 +58,9 @@ void AudioDeviceMonitor::start() {
     listeners_.clear();
     listeners_.push_back(std::make_unique<HALListener>(server_, kAudioObjectSystemObject,
                                                        PropertyAddress{sel::deviceList, scope::global, 0}, block));
-    listeners_.push_back(std::make_unique<HALListener>(
-        server_, kAudioObjectSystemObject, PropertyAddress{defaultDeviceSelector(direction_), scope::global, 0}, block));
+    listeners_.push_back(
+        std::make_unique<HALListener>(server_, kAudioObjectSystemObject,
+                                      PropertyAddress{defaultDeviceSelector(direction_), scope::global, 0}, block));
     refresh();
 }
 
@@ -82,7 +85,8 @@ std::optional<AudioDevice> AudioDeviceMonitor::readDevice(AudioObjectID id) cons
     };
     device.transport = read32(sel::transportType, scope::global);
     // Our own aggregates (per-application taps, and those of the former name) stay hidden.
-    if (device.transport == transport::aggregate && (startsWith(device.name, "OREVANT") || startsWith(device.name, "Movra")))
+    if (device.transport == transport::aggregate &&
+        (startsWith(device.name, "OREVANT") || startsWith(device.name, "Movra")))
         return std::nullopt;
     device.outputDataSource = read32(sel::dataSource, scope::output);
     device.inputDataSource = read32(sel::dataSource, scope::input);
@@ -96,8 +100,7 @@ void AudioDeviceMonitor::refresh() {
     AudioObjectID defaultID = 0;
     try {
         defaultID = hal.read<uint32_t>(kAudioObjectSystemObject, defaultDeviceSelector(direction_));
-    } catch (const HALError&) {
-    }
+    } catch (const HALError&) {}
     bool changed = defaultID != defaultDeviceID_;
     defaultDeviceID_ = defaultID;
 
@@ -105,8 +108,7 @@ void AudioDeviceMonitor::refresh() {
     if (defaultID != 0) {
         try {
             currentUID = hal.readString(defaultID, sel::deviceUID);
-        } catch (const HALError&) {
-        }
+        } catch (const HALError&) {}
     }
 
     std::vector<AudioObjectID> ids;

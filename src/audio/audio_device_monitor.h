@@ -50,7 +50,9 @@ public:
     const AudioDevice* device(const std::string& uid) const;
 
     // The observer runs after `devices` or `defaultDeviceID` changed.
-    [[nodiscard]] ObserverList::Token addObserver(ObserverList::Observer observer) { return observers_.add(std::move(observer)); }
+    [[nodiscard]] ObserverList::Token addObserver(ObserverList::Observer observer) {
+        return observers_.add(std::move(observer));
+    }
 
 private:
     std::optional<AudioDevice> readDevice(AudioObjectID id) const;

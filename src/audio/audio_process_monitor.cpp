@@ -50,13 +50,13 @@ void AudioProcessMonitor::start() {
     if (pollTask_.isValid()) return;
     std::weak_ptr<char> alive = alive_;
     MainQueue* queue = &mainQueue_;
-    listListener_ = std::make_unique<HALListener>(
-        server_, kAudioObjectSystemObject, PropertyAddress{sel::processObjectList, scope::global, 0},
-        [this, alive, queue](uint32_t, const PropertyAddress*) {
-            queue->post([this, alive] {
-                if (alive.lock()) scheduleRefresh();
-            });
-        });
+    listListener_ = std::make_unique<HALListener>(server_, kAudioObjectSystemObject,
+                                                  PropertyAddress{sel::processObjectList, scope::global, 0},
+                                                  [this, alive, queue](uint32_t, const PropertyAddress*) {
+                                                      queue->post([this, alive] {
+                                                          if (alive.lock()) scheduleRefresh();
+                                                      });
+                                                  });
     schedulePoll();
     refresh();
 }
@@ -178,8 +178,7 @@ void AudioProcessMonitor::refresh() {
         int32_t pid = -1;
         try {
             pid = hal.read<int32_t>(object, sel::processPID);
-        } catch (const HALError&) {
-        }
+        } catch (const HALError&) {}
         const int32_t ownerPID = owner(pid);
         std::string bundle = "?";
         auto app = workspace_.runningApplication(ownerPID);

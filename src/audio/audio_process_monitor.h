@@ -35,7 +35,9 @@ public:
     // Current list, playing applications first, then by name ignoring case.
     const std::vector<AudioApp>& apps() const { return apps_; }
     // The observer runs after `apps` changed.
-    [[nodiscard]] ObserverList::Token addObserver(ObserverList::Observer observer) { return observers_.add(std::move(observer)); }
+    [[nodiscard]] ObserverList::Token addObserver(ObserverList::Observer observer) {
+        return observers_.add(std::move(observer));
+    }
 
     // Whether a process object is running output; unreadable counts as false.
     bool isRunningOutput(AudioObjectID object) const;

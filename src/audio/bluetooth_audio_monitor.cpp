@@ -74,7 +74,8 @@ void BluetoothAudioMonitor::operate(const BluetoothAudioDevice& device, bool con
             if (status == kIOReturnSuccess) {
                 if (connecting && onConnected) onConnected(device);
             } else {
-                log().error(strprintf(connecting ? "Connect failed for %s: IOReturn %d" : "Disconnect failed for %s: IOReturn %d",
+                log().error(strprintf(connecting ? "Connect failed for %s: IOReturn %d"
+                                                 : "Disconnect failed for %s: IOReturn %d",
                                       device.name.c_str(), status));
             }
         });

@@ -36,7 +36,9 @@ public:
     int refreshGeneration() const { return refreshGeneration_; }
 
     // The observer runs after `paired` or `busy` changed.
-    [[nodiscard]] ObserverList::Token addObserver(ObserverList::Observer observer) { return observers_.add(std::move(observer)); }
+    [[nodiscard]] ObserverList::Token addObserver(ObserverList::Observer observer) {
+        return observers_.add(std::move(observer));
+    }
 
 private:
     void operate(const BluetoothAudioDevice& device, bool connecting,

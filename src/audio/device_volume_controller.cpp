@@ -36,14 +36,12 @@ void DeviceVolumeController::refresh() {
         const float v = hal.read<float>(endpoint_.deviceID, sel::virtualMainVolume, endpoint_.scope);
         changed |= v != volume_;
         volume_ = v;
-    } catch (const HALError&) {
-    }
+    } catch (const HALError&) {}
     try {
         const bool m = hal.read<uint32_t>(endpoint_.deviceID, sel::mute, endpoint_.scope) != 0;
         changed |= m != isMuted_;
         isMuted_ = m;
-    } catch (const HALError&) {
-    }
+    } catch (const HALError&) {}
     if (changed) observers_.notify();
 }
 

@@ -9,7 +9,8 @@ std::vector<AudioObjectID> HAL::readIDs(AudioObjectID object, uint32_t selector,
     if (size < sizeof(AudioObjectID)) return {};
     std::vector<AudioObjectID> ids(size / sizeof(AudioObjectID));
     uint32_t ioSize = static_cast<uint32_t>(ids.size() * sizeof(AudioObjectID));
-    if (OSStatus s = server_.getPropertyData(object, address, ioSize, ids.data())) throw HALError::osStatus(s, selector);
+    if (OSStatus s = server_.getPropertyData(object, address, ioSize, ids.data()))
+        throw HALError::osStatus(s, selector);
     ids.resize(ioSize / sizeof(AudioObjectID));
     return ids;
 }

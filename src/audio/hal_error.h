@@ -21,7 +21,11 @@ public:
 
 private:
     HALError(Kind kind, int32_t status, uint32_t selector, std::string operation, const std::string& text)
-        : std::runtime_error(text), kind_(kind), status_(status), selector_(selector), operation_(std::move(operation)) {}
+        : std::runtime_error(text),
+          kind_(kind),
+          status_(status),
+          selector_(selector),
+          operation_(std::move(operation)) {}
 
     Kind kind_;
     int32_t status_;

@@ -9,7 +9,10 @@ namespace orevant {
 
 SystemVolumeController::SystemVolumeController(AudioDirection direction, AudioServer& server, MainQueue& mainQueue,
                                                VolumeWriteQueue& writes)
-    : direction_(direction), server_(server), mainQueue_(mainQueue), writes_(writes),
+    : direction_(direction),
+      server_(server),
+      mainQueue_(mainQueue),
+      writes_(writes),
       endpoint_{0, scopeFor(direction)} {}
 
 SystemVolumeController::~SystemVolumeController() = default;
@@ -75,16 +78,14 @@ void SystemVolumeController::refresh() {
             volume_ = v;
             didChange = true;
         }
-    } catch (const HALError&) {
-    }
+    } catch (const HALError&) {}
     try {
         const bool m = hal.read<uint32_t>(endpoint_.deviceID, sel::mute, endpoint_.scope) != 0;
         if (m != isMuted_) {
             isMuted_ = m;
             didChange = true;
         }
-    } catch (const HALError&) {
-    }
+    } catch (const HALError&) {}
     if (didChange) changed();
 }
 

@@ -19,7 +19,8 @@ class VolumeWriteQueue;
 class SystemVolumeController final : public VolumeControlling {
 public:
     // `writes` is the queue shared by the two system controllers.
-    SystemVolumeController(AudioDirection direction, AudioServer& server, MainQueue& mainQueue, VolumeWriteQueue& writes);
+    SystemVolumeController(AudioDirection direction, AudioServer& server, MainQueue& mainQueue,
+                           VolumeWriteQueue& writes);
     ~SystemVolumeController() override;
 
     // Listens to the default device and attaches to it.

@@ -26,8 +26,7 @@ std::vector<AudioObjectID> MirrorAggregateCleanup::subDevices(AudioObjectID aggr
     for (AudioObjectID d : devices) {
         try {
             known.emplace_back(d, hal.readString(d, sel::deviceUID));
-        } catch (const HALError&) {
-        }
+        } catch (const HALError&) {}
     }
     std::vector<AudioObjectID> result;
     for (const std::string& uid : uids) {
@@ -60,8 +59,7 @@ void MirrorAggregateCleanup::run() {
         AudioObjectID defaultOutput = 0;
         try {
             defaultOutput = hal.read<uint32_t>(kAudioObjectSystemObject, sel::defaultOutputDevice);
-        } catch (const HALError&) {
-        }
+        } catch (const HALError&) {}
         if (defaultOutput == device) {
             const auto subs = subDevices(device);
             if (!subs.empty()) {

@@ -36,8 +36,8 @@ std::string bufferShape(const AudioBufferList& list) {
     std::string out;
     for (uint32_t i = 0; i < list.numberBuffers; ++i) {
         if (i) out += ' ';
-        out += std::to_string(list.buffers[i].numberChannels) + "ch/" + std::to_string(list.buffers[i].dataByteSize) +
-               "B";
+        out +=
+            std::to_string(list.buffers[i].numberChannels) + "ch/" + std::to_string(list.buffers[i].dataByteSize) + "B";
     }
     return out;
 }
@@ -109,8 +109,7 @@ void ProcessTap::start(const std::vector<Output>& outputs, std::optional<Channel
     double rate = kFallbackSampleRate;
     try {
         rate = hal.read<double>(aggregateID_, sel::nominalSampleRate);
-    } catch (const HALError&) {
-    }
+    } catch (const HALError&) {}
     if (!(rate > 0.0) || !std::isfinite(rate)) rate = kFallbackSampleRate; // a nonsense rate would freeze the ramp
     rampCoefficient_.store(orevant::rampCoefficient(rate), std::memory_order_relaxed);
 
@@ -175,8 +174,7 @@ bool ProcessTap::isAnyProcessPlaying() const {
     for (AudioObjectID id : processObjectIDs_) {
         try {
             if (hal.read<uint32_t>(id, sel::processIsRunningOutput) != 0) return true;
-        } catch (const HALError&) {
-        }
+        } catch (const HALError&) {}
     }
     return false;
 }
@@ -211,8 +209,7 @@ void ProcessTap::meter(const AudioBuffer& buffer, int start, int count) noexcept
     }
     // Raise only; takePeak may clear it concurrently.
     float current = peak_.load(std::memory_order_relaxed);
-    while (highest > current && !peak_.compare_exchange_weak(current, highest, std::memory_order_relaxed)) {
-    }
+    while (highest > current && !peak_.compare_exchange_weak(current, highest, std::memory_order_relaxed)) {}
 }
 
 void ProcessTap::feedLane(const AudioBuffer& buffer, uint32_t channelOffset) noexcept {
@@ -234,8 +231,7 @@ void ProcessTap::logShape(const AudioBufferList& input, const AudioBufferList& o
                           bufferShape(input).c_str(), isFloat32_.load(std::memory_order_relaxed) ? "true" : "false"));
 }
 
-void ProcessTap::logPeakDiag(const AudioBufferList& input, const AudioBufferList& output, float mainTarget,
-                             float vol) {
+void ProcessTap::logPeakDiag(const AudioBufferList& input, const AudioBufferList& output, float mainTarget, float vol) {
     log_.notice(strprintf("PEAKDIAG n=%llu inPeaks=[%s] outPeaks=[%s] target=%f vol=%f maxTap=%f maxIn0=%f",
                           static_cast<unsigned long long>(renderCount_.load(std::memory_order_relaxed)),
                           bufferPeaks(input).c_str(), bufferPeaks(output).c_str(), static_cast<double>(mainTarget),
@@ -283,9 +279,15 @@ void ProcessTap::render(const AudioBufferList& input, AudioBufferList& output) n
     float mainTarget = muted ? 0.0f : gainForControl(vol);
     float cueTarget;
     switch (phonesMode_.load(std::memory_order_relaxed)) {
-    case 1: cueTarget = gainForControl(cueVolume_.load(std::memory_order_relaxed)); break;
-    case 2: cueTarget = 0.0f; break;
-    default: cueTarget = mainTarget; break;
+    case 1:
+        cueTarget = gainForControl(cueVolume_.load(std::memory_order_relaxed));
+        break;
+    case 2:
+        cueTarget = 0.0f;
+        break;
+    default:
+        cueTarget = mainTarget;
+        break;
     }
     float phonesTarget = cueTarget * phonesBusGain_.load(std::memory_order_relaxed);
     if (panic) {
@@ -314,8 +316,8 @@ void ProcessTap::render(const AudioBufferList& input, AudioBufferList& output) n
             const size_t sn = tap->dataByteSize / 4, dn = out.dataByteSize / 4;
             g = mix(src, tap->numberChannels, sn, dst, out.numberChannels, dn, mainSlice.start, mainSlice.count, g,
                     mainTarget, k);
-            c = mix(src, tap->numberChannels, sn, dst, out.numberChannels, dn, phonesSlice.start, phonesSlice.count,
-                    c, phonesTarget, k);
+            c = mix(src, tap->numberChannels, sn, dst, out.numberChannels, dn, phonesSlice.start, phonesSlice.count, c,
+                    phonesTarget, k);
             meter(out, mainSlice.start, mainSlice.count);
             if (records) feedLane(out, static_cast<uint32_t>(mainSlice.start));
             currentGain_.store(g, std::memory_order_relaxed);
@@ -360,8 +362,7 @@ void ProcessTap::render(const AudioBufferList& input, AudioBufferList& output) n
         if (cycle % 500 == 0) {
             try {
                 logPeakDiag(input, output, mainTarget, vol);
-            } catch (...) {
-            }
+            } catch (...) {}
             if (cycle >= 2500) diagLogged_.store(true, std::memory_order_relaxed);
         }
     }

@@ -55,9 +55,9 @@ public:
     void stop();
 
     // Main queue: control parameters.
-    void setVolume(float v);         // stores clamp(v)
-    void setCueVolume(float v);      // stores clamp(v)
-    void setPhonesBusGain(float v);  // stores clamp(v)
+    void setVolume(float v);        // stores clamp(v)
+    void setCueVolume(float v);     // stores clamp(v)
+    void setPhonesBusGain(float v); // stores clamp(v)
     void setMuted(bool muted);
     void setPhonesMode(int32_t mode); // 0 same gain as MAIN, 1 cue level, 2 silent; others act as 0
     void setPanicked(bool panicked);

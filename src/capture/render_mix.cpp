@@ -25,9 +25,7 @@ float rampCoefficient(double sampleRate) noexcept {
     return 1.0f - std::exp(-1.0f / (rate * 0.03f));
 }
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 float settledGain(float g, float target, float k) noexcept {
     if (std::fabs(g - target) < kGainSnap) return target;
@@ -134,8 +132,8 @@ float mixRamp(const float* __restrict src, float* __restrict dst, const Shape& s
 
 } // namespace
 
-float mix(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn, int start,
-          int width, float gain, float target, float k) noexcept {
+float mix(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn, int start, int width,
+          float gain, float target, float k) noexcept {
     const Shape sh = shapeOf(sc, sn, dc, dn);
     if (sh.frames == 0) return settledGain(gain, target, k);
     const auto st = static_cast<size_t>(start), w = static_cast<size_t>(width);
@@ -146,8 +144,8 @@ float mix(const float* source, uint32_t sc, size_t sn, float* destination, uint3
     return settledGain(mixRamp(source, destination, sh, sc, st, w, gain, target, k), target, k);
 }
 
-float mixReference(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn,
-                   int start, int width, float g, float target, float k) noexcept {
+float mixReference(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn, int start,
+                   int width, float g, float target, float k) noexcept {
     const size_t ds = std::max<uint32_t>(dc, 1), ss = std::max<uint32_t>(sc, 1);
     const size_t frames = std::min(dn / ds, sn / ss);
     const auto w = static_cast<size_t>(width);
@@ -158,8 +156,10 @@ float mixReference(const float* source, uint32_t sc, size_t sn, float* destinati
             for (size_t j = 0; j < w; ++j) destination[d + j] = g * source[s + j];
         } else if (w != 1) {
             for (size_t j = 0; j < w; ++j) {
-                if (j < ss) destination[d + j] = g * source[s + j];
-                else destination[d + j] = sc > 1 ? 0.0f : g * source[s];
+                if (j < ss)
+                    destination[d + j] = g * source[s + j];
+                else
+                    destination[d + j] = sc > 1 ? 0.0f : g * source[s];
             }
         } else {
             float sum = 0.0f;

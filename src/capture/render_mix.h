@@ -40,10 +40,10 @@ float rampCoefficient(double sampleRate) noexcept;
 // is copied channel for channel; a mono source fills every channel of the slice; a multichannel
 // source leaves slice channels beyond its own silent; a one-channel slice gets the average of the
 // source's channels. Returns settledGain of the final gain.
-float mix(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn, int start,
-          int width, float gain, float target, float k) noexcept;
-float mixReference(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn,
-                   int start, int width, float gain, float target, float k) noexcept;
+float mix(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn, int start, int width,
+          float gain, float target, float k) noexcept;
+float mixReference(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn, int start,
+                   int width, float gain, float target, float k) noexcept;
 
 // The gain a ramp ends a block with: `target` when within kGainSnap of it or when one more step
 // would not change `g` (the ramp has stalled short of the target in single precision); else g.

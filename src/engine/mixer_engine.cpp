@@ -62,7 +62,8 @@ MixerEngine::MixerEngine(Services services) : services_(std::move(services)) {
     systemVolumeWrites_ = std::make_unique<VolumeWriteQueue>(server, queue);
 
     processMonitor_ = std::make_unique<AudioProcessMonitor>(server, queue, services_.workspace);
-    systemVolume_ = std::make_unique<SystemVolumeController>(AudioDirection::output, server, queue, *systemVolumeWrites_);
+    systemVolume_ =
+        std::make_unique<SystemVolumeController>(AudioDirection::output, server, queue, *systemVolumeWrites_);
     phonesBusVolume_ = std::make_unique<PhonesBusVolumeController>(defaults);
     deviceMonitor_ = std::make_unique<AudioDeviceMonitor>(AudioDirection::output, server, queue, defaults);
     inputVolume_ = std::make_unique<SystemVolumeController>(AudioDirection::input, server, queue, *systemVolumeWrites_);
@@ -81,8 +82,8 @@ MixerEngine::MixerEngine(Services services) : services_(std::move(services)) {
     }
     oscListener_ = std::make_unique<OSCListener>(queue, services_.hostClock, *advertiser, services_.oscPort);
     pairingPIN_ = std::make_unique<PairingPIN>(defaults);
-    totalMixWriter_ = std::make_unique<TotalMixRoutingWriter>(queue, TotalMixRoutingWriter::kDefaultHost,
-                                                              services_.totalMixPort);
+    totalMixWriter_ =
+        std::make_unique<TotalMixRoutingWriter>(queue, TotalMixRoutingWriter::kDefaultHost, services_.totalMixPort);
     store_ = std::make_unique<VolumeStore>(defaults);
     snapshotStore_ = std::make_unique<SnapshotStore>(defaults, std::string(defaults_keys::mixSnapshots));
 }
@@ -146,14 +147,14 @@ void MixerEngine::start() {
     inputVolume_->onVolumeChanged = volumeChanged;
     // 15: the listener runs on the main queue; the rebuild is a task of its own so that the
     // device monitor's refresh of the new default, posted by its own listener, runs first.
-    deviceListener_ = std::make_unique<HALListener>(
-        services_.audioServer, kAudioObjectSystemObject, PropertyAddress{sel::defaultOutputDevice, scope::global, 0},
-        [this, alive = weakAlive()](uint32_t, const PropertyAddress*) {
-            if (!alive.lock()) return;
-            services_.mainQueue.post([this, alive] {
-                if (alive.lock()) rebuildTaps();
-            });
-        });
+    deviceListener_ = std::make_unique<HALListener>(services_.audioServer, kAudioObjectSystemObject,
+                                                    PropertyAddress{sel::defaultOutputDevice, scope::global, 0},
+                                                    [this, alive = weakAlive()](uint32_t, const PropertyAddress*) {
+                                                        if (!alive.lock()) return;
+                                                        services_.mainQueue.post([this, alive] {
+                                                            if (alive.lock()) rebuildTaps();
+                                                        });
+                                                    });
     // 16
     setCurrent(this);
     // 17
@@ -401,10 +402,10 @@ void MixerEngine::routeToBluetooth(const BluetoothAudioDevice& device, int attem
         routingTask_ = {};
         return;
     }
-    routingTask_ = services_.mainQueue.postAfter(kBluetoothRoutingIntervalSeconds,
-                                                 [this, alive = weakAlive(), device, attempt] {
-                                                     if (alive.lock()) routeToBluetooth(device, attempt + 1);
-                                                 });
+    routingTask_ =
+        services_.mainQueue.postAfter(kBluetoothRoutingIntervalSeconds, [this, alive = weakAlive(), device, attempt] {
+            if (alive.lock()) routeToBluetooth(device, attempt + 1);
+        });
 }
 
 std::optional<BluetoothAudioDevice> MixerEngine::bluetoothDevice(const AudioDevice& device) const {

@@ -27,8 +27,8 @@
 #include "midi/midi_source.h"
 #include "persistence/app_volume.h"
 #include "persistence/mix_snapshot.h"
-#include "platform/main_queue.h"
 #include "platform/logger.h"
+#include "platform/main_queue.h"
 #include "remote/network_endpoint.h"
 
 #include <cstdint>
@@ -174,9 +174,7 @@ public:
     const std::map<std::string, std::unique_ptr<ProcessTap>>& taps() const { return taps_; }
     // The tap of one application, or null.
     ProcessTap* tap(const std::string& bundleID) const;
-    const std::map<std::string, std::unique_ptr<DeviceVolumeController>>& routeVolumes() const {
-        return routeVolumes_;
-    }
+    const std::map<std::string, std::unique_ptr<DeviceVolumeController>>& routeVolumes() const { return routeVolumes_; }
     const std::optional<std::filesystem::path>& scopedRecordingFolder() const { return scopedRecordingFolder_; }
     int64_t meterTick() const { return meterTick_; }
     int64_t autoRecTick() const { return autoRecTick_; }

@@ -47,8 +47,8 @@ void MixerEngine::meterTickNow() {
     meterTick_ += 1;
     if (meterTick_ % kMeterFrameEveryTicks != 0) return;
     if (!iphoneEndpoint_) return;
-    const bool silent =
-        std::all_of(levels.begin(), levels.end(), [](const auto& entry) { return entry.second < kMeterSilenceThreshold; });
+    const bool silent = std::all_of(levels.begin(), levels.end(),
+                                    [](const auto& entry) { return entry.second < kMeterSilenceThreshold; });
     if (silent && metersWereSilent_) return;
     metersWereSilent_ = silent;
     if (companionBridge_) companionBridge_->sendMeters(levels);

@@ -24,8 +24,7 @@ void MixerEngine::startRecording() {
         const double nominal = HAL(services_.audioServer).read<double>(device->id, sel::nominalSampleRate);
         // A device that reports no usable rate records at the default rather than at 0 Hz.
         if (nominal > 0) rate = nominal;
-    } catch (const HALError&) {
-    }
+    } catch (const HALError&) {}
 
     // A lane that outgrows its file stops the whole take, through whichever engine is current.
     setTakeCeilingHandler([] {

@@ -15,7 +15,9 @@
 namespace orevant {
 
 namespace {
-bool isBluetooth(uint32_t transport) { return transport == transport::bluetooth || transport == transport::bluetoothLE; }
+bool isBluetooth(uint32_t transport) {
+    return transport == transport::bluetooth || transport == transport::bluetoothLE;
+}
 } // namespace
 
 ProcessTap* MixerEngine::tap(const std::string& bundleID) const {
@@ -85,9 +87,8 @@ void MixerEngine::makeTap(const AudioApp& app, const AppVolume& setting) {
     // A new tap starts at its target gains. During a panic those must be silence from the first
     // sample, so the tap is built at zero gain on both buses and given its levels afterwards;
     // its render path holds them at zero until the panic is released, then ramps up.
-    auto created = std::make_unique<ProcessTap>(services_.audioServer, app.objectIDs, volume,
-                                                isPanicked_ ? true : mute, isPanicked_ ? 0.0f : setting.cueVolume,
-                                                std::move(lane));
+    auto created = std::make_unique<ProcessTap>(services_.audioServer, app.objectIDs, volume, isPanicked_ ? true : mute,
+                                                isPanicked_ ? 0.0f : setting.cueVolume, std::move(lane));
     created->setPanicked(isPanicked_);
     created->setMuted(mute);
     created->setCueVolume(setting.cueVolume);
@@ -166,9 +167,8 @@ void MixerEngine::updateRouteVolumes() {
     }
     for (const std::string& uid : routed) {
         if (routeVolumes_.count(uid)) continue;
-        routeVolumes_[uid] = std::make_unique<DeviceVolumeController>(deviceMonitor_->device(uid)->id,
-                                                                      services_.audioServer, services_.mainQueue,
-                                                                      *deviceVolumeWrites_);
+        routeVolumes_[uid] = std::make_unique<DeviceVolumeController>(
+            deviceMonitor_->device(uid)->id, services_.audioServer, services_.mainQueue, *deviceVolumeWrites_);
     }
 }
 
@@ -241,8 +241,8 @@ void MixerEngine::watchdogCheck() {
     // Only taps still running keep their count.
     watchdogStrikes_ = std::move(strikes);
     for (const std::string& bundleID : rebuild) {
-        log_.notice(strprintf("Watchdog: tap for %s never rendered while its process outputs — rebuilding",
-                              bundleID.c_str()));
+        log_.notice(
+            strprintf("Watchdog: tap for %s never rendered while its process outputs — rebuilding", bundleID.c_str()));
         stopAndRemoveTap(bundleID);
     }
     if (!rebuild.empty()) syncTaps();

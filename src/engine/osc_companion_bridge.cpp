@@ -29,8 +29,8 @@ void OSCCompanionBridge::sendAppList() {
 
 void OSCCompanionBridge::scheduleAppListSend() {
     if (!engine_.iphoneEndpoint() || appListSendTask_.isValid()) return;
-    appListSendTask_ = engine_.services().mainQueue.postAfter(
-        kAppListSendDelaySeconds, [this, alive = std::weak_ptr<char>(alive_)] {
+    appListSendTask_ =
+        engine_.services().mainQueue.postAfter(kAppListSendDelaySeconds, [this, alive = std::weak_ptr<char>(alive_)] {
             if (!alive.lock()) return;
             appListSendTask_ = {};
             sendAppList();

@@ -65,7 +65,6 @@ private:
 
 // Gives `engine` an OSCCompanionBridge. The application shell calls it once, before start(), so
 // that the phone's first admitted message is answered with the full state.
-OSCCompanionBridge& installOSCCompanionBridge(MixerEngine& engine,
-                                              uint16_t replyPort = OSCCompanionBridge::kReplyPort);
+OSCCompanionBridge& installOSCCompanionBridge(MixerEngine& engine, uint16_t replyPort = OSCCompanionBridge::kReplyPort);
 
 } // namespace orevant

@@ -65,8 +65,8 @@ void RecordingIndicator::stopRecording() {
 }
 
 std::string RecordingIndicator::elapsedTitle(int64_t frames, double sampleRate) {
-    const auto seconds = static_cast<long long>(static_cast<double>(std::max<int64_t>(frames, 0)) /
-                                                std::max(sampleRate, 1.0));
+    const auto seconds =
+        static_cast<long long>(static_cast<double>(std::max<int64_t>(frames, 0)) / std::max(sampleRate, 1.0));
     return strprintf("Recording — %02lld:%02lld", seconds / 60, seconds % 60);
 }
 

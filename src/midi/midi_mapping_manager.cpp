@@ -28,9 +28,7 @@ std::optional<int> parseDecimal(const std::string& text) {
 
 } // namespace
 
-MIDIMappingManager::MIDIMappingManager(DefaultsStore& defaults) : defaults_(defaults) {
-    load();
-}
+MIDIMappingManager::MIDIMappingManager(DefaultsStore& defaults) : defaults_(defaults) { load(); }
 
 std::optional<std::string> MIDIMappingManager::learnOrLookup(int cc, const std::optional<MIDISource>& source) {
     if (learningTarget_) {
@@ -100,11 +98,10 @@ void MIDIMappingManager::load() {
     // aside as an unreadable entry.
     defaults_.remove(key);
     save();
-    log().info(strprintf("Migratoitu %ld MIDI-kartoitusta lähdetietoiseen muotoon", static_cast<long>(mappings_.size())));
+    log().info(
+        strprintf("Migratoitu %ld MIDI-kartoitusta lähdetietoiseen muotoon", static_cast<long>(mappings_.size())));
 }
 
-void MIDIMappingManager::save() {
-    JSONDefaults::save(mappings_, defaults_keys::midiMappings, defaults_);
-}
+void MIDIMappingManager::save() { JSONDefaults::save(mappings_, defaults_keys::midiMappings, defaults_); }
 
 } // namespace orevant

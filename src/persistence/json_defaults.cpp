@@ -59,8 +59,8 @@ void JSONDefaults::keepUnreadable(std::string_view key, DefaultsStore& defaults,
         copyKey = name + ".unreadable." + std::to_string(n);
     }
     defaults.set(copyKey, *current);
-    log().error(strprintf("Stored %s could not be read; kept it as %s before replacing it", name.c_str(),
-                          copyKey.c_str()));
+    log().error(
+        strprintf("Stored %s could not be read; kept it as %s before replacing it", name.c_str(), copyKey.c_str()));
 }
 
 void JSONDefaults::logEncodeFailure(std::string_view key) {

@@ -46,8 +46,7 @@ public:
             logEncodeFailure(key);
             return;
         }
-        saveJSON(*document, key, defaults,
-                 [](const Json& previous) { return decode<T>(previous).has_value(); });
+        saveJSON(*document, key, defaults, [](const Json& previous) { return decode<T>(previous).has_value(); });
     }
 
     // The parsed document under `key`, or nothing (absent, not data, not JSON).

@@ -12,8 +12,12 @@ std::optional<T> typed(const DefaultsStore& store, const std::string& key) {
 }
 } // namespace
 
-std::optional<DefaultsData> DefaultsStore::data(const std::string& key) const { return typed<DefaultsData>(*this, key); }
-std::optional<std::string> DefaultsStore::string(const std::string& key) const { return typed<std::string>(*this, key); }
+std::optional<DefaultsData> DefaultsStore::data(const std::string& key) const {
+    return typed<DefaultsData>(*this, key);
+}
+std::optional<std::string> DefaultsStore::string(const std::string& key) const {
+    return typed<std::string>(*this, key);
+}
 std::optional<DefaultsStringArray> DefaultsStore::stringArray(const std::string& key) const {
     return typed<DefaultsStringArray>(*this, key);
 }

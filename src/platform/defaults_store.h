@@ -26,7 +26,9 @@ struct DefaultsValue {
     DefaultsValue(const char* v) : value(std::string(v)) {}
 
     template <typename T>
-    const T* get() const { return std::get_if<T>(&value); }
+    const T* get() const {
+        return std::get_if<T>(&value);
+    }
     bool operator==(const DefaultsValue& other) const { return value == other.value; }
 };
 

@@ -87,16 +87,21 @@ json encodeValue(const DefaultsValue& value) {
     return std::visit(
         [](const auto& v) -> json {
             using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, DefaultsData>) return tagged("data", base64(v));
-            else if constexpr (std::is_same_v<T, std::string>) return tagged("string", v);
-            else if constexpr (std::is_same_v<T, bool>) return tagged("bool", v);
-            else if constexpr (std::is_same_v<T, int64_t>) return tagged("integer", v);
+            if constexpr (std::is_same_v<T, DefaultsData>)
+                return tagged("data", base64(v));
+            else if constexpr (std::is_same_v<T, std::string>)
+                return tagged("string", v);
+            else if constexpr (std::is_same_v<T, bool>)
+                return tagged("bool", v);
+            else if constexpr (std::is_same_v<T, int64_t>)
+                return tagged("integer", v);
             else if constexpr (std::is_same_v<T, double>) {
                 // JSON has no words for these; written as text so they survive.
                 if (std::isnan(v)) return tagged("real", "nan");
                 if (std::isinf(v)) return tagged("real", v > 0 ? "inf" : "-inf");
                 return tagged("real", v);
-            } else if constexpr (std::is_same_v<T, DefaultsStringArray>) return tagged("stringArray", v);
+            } else if constexpr (std::is_same_v<T, DefaultsStringArray>)
+                return tagged("stringArray", v);
             else {
                 json entries = json::object();
                 for (const auto& [key, inner] : v) entries[key] = encodeValue(inner);

@@ -13,10 +13,14 @@ std::shared_ptr<LogSink> currentSink;
 
 const char* logLevelName(LogLevel level) {
     switch (level) {
-    case LogLevel::debug: return "debug";
-    case LogLevel::info: return "info";
-    case LogLevel::notice: return "default";
-    case LogLevel::error: return "error";
+    case LogLevel::debug:
+        return "debug";
+    case LogLevel::info:
+        return "info";
+    case LogLevel::notice:
+        return "default";
+    case LogLevel::error:
+        return "error";
     }
     return "default";
 }

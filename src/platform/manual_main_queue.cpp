@@ -22,7 +22,9 @@ TaskHandle ManualMainQueue::enqueue(int64_t dueNanos, Task task) {
     return TaskHandle(cancelled);
 }
 
-TaskHandle ManualMainQueue::post(Task task) { return enqueue(nowNanos_.load(std::memory_order_relaxed), std::move(task)); }
+TaskHandle ManualMainQueue::post(Task task) {
+    return enqueue(nowNanos_.load(std::memory_order_relaxed), std::move(task));
+}
 
 TaskHandle ManualMainQueue::postAfter(double seconds, Task task) {
     return enqueue(nowNanos_.load(std::memory_order_relaxed) + toNanos(seconds), std::move(task));

@@ -30,9 +30,12 @@ size_t dataBytesFor(uint8_t status) {
     if (status < 0xF0) return (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 1 : 2;
     switch (status) {
     case 0xF1:
-    case 0xF3: return 1;
-    case 0xF2: return 2;
-    default: return 0;
+    case 0xF3:
+        return 1;
+    case 0xF2:
+        return 2;
+    default:
+        return 0;
     }
 }
 

@@ -26,8 +26,7 @@ std::string StderrLogSink::formatLine(const LogRecord& record, double unixSecond
 
 void StderrLogSink::write(const LogRecord& record) {
     if (static_cast<int>(record.level) < static_cast<int>(minimum_)) return;
-    const double now =
-        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     const std::string line = formatLine(record, now) + "\n";
     std::lock_guard lock(mutex_);
     std::fwrite(line.data(), 1, line.size(), stream_);

@@ -22,7 +22,10 @@ constexpr int kMaxNameAttempts = 1000;
 
 MixRecorder::MixRecorder(MainQueue& mainQueue, const HostClock& clock, TaskQueueFactory writerQueues,
                          RecordingLaneOptions laneOptions)
-    : mainQueue_(mainQueue), clock_(clock), writerQueues_(std::move(writerQueues)), laneOptions_(std::move(laneOptions)) {}
+    : mainQueue_(mainQueue),
+      clock_(clock),
+      writerQueues_(std::move(writerQueues)),
+      laneOptions_(std::move(laneOptions)) {}
 
 MixRecorder::~MixRecorder() { stopCapture(); }
 

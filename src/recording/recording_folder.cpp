@@ -70,7 +70,9 @@ fs::path RecordingFolder::homeDirectory() {
     return fs::temp_directory_path();
 }
 
-fs::path RecordingFolder::musicDirectory() { return userDirectory("XDG_MUSIC_DIR").value_or(homeDirectory() / "Music"); }
+fs::path RecordingFolder::musicDirectory() {
+    return userDirectory("XDG_MUSIC_DIR").value_or(homeDirectory() / "Music");
+}
 
 fs::path RecordingFolder::documentsDirectory() {
     return userDirectory("XDG_DOCUMENTS_DIR").value_or(homeDirectory() / "Documents");

@@ -34,14 +34,12 @@ int64_t floorMod(int64_t value, int64_t modulus) {
 
 void raiseTo(std::atomic<int64_t>& field, int64_t value) noexcept {
     int64_t seen = field.load(std::memory_order_relaxed);
-    while (value > seen && !field.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
-    }
+    while (value > seen && !field.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {}
 }
 
 void raiseTo(std::atomic<float>& field, float value) noexcept {
     float seen = field.load(std::memory_order_relaxed);
-    while (value > seen && !field.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
-    }
+    while (value > seen && !field.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {}
 }
 
 } // namespace
@@ -259,7 +257,8 @@ void RecordingLane::drain(bool isFinal) {
     // before `from` (frames skipped as overwritten, a range whose write failed) becomes silence,
     // so every file of a take stays aligned with the others; frames before the file's start are
     // dropped.
-    const int64_t expected = clipStartFrame_.load(std::memory_order_relaxed) + clipFrames_.load(std::memory_order_relaxed);
+    const int64_t expected =
+        clipStartFrame_.load(std::memory_order_relaxed) + clipFrames_.load(std::memory_order_relaxed);
     if (upTo <= expected) return;
     if (from > expected && appendSilence(from - expected) < from - expected) return;
     const int64_t skip = std::max<int64_t>(0, expected - from);

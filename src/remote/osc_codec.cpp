@@ -112,8 +112,7 @@ std::optional<OSCMessage> OSCCodec::decode(const uint8_t* data, size_t size) {
     if (size - argOffset < 4) return std::nullopt;
 
     const uint32_t bits = readBigEndian(data + argOffset);
-    const float value = isFloat ? std::bit_cast<float>(bits)
-                                : static_cast<float>(static_cast<int32_t>(bits)) / 127.0f;
+    const float value = isFloat ? std::bit_cast<float>(bits) : static_cast<float>(static_cast<int32_t>(bits)) / 127.0f;
     return OSCMessage{std::string(address), value};
 }
 

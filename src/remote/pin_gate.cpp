@@ -7,8 +7,7 @@
 
 namespace orevant {
 
-PINGate::PINGate(const HostClock& clock)
-    : clock_(clock), lockoutUntil_(-std::numeric_limits<double>::infinity()) {}
+PINGate::PINGate(const HostClock& clock) : clock_(clock), lockoutUntil_(-std::numeric_limits<double>::infinity()) {}
 
 void PINGate::setPIN(std::string pin) {
     std::lock_guard lock(pinLock_);

@@ -28,14 +28,8 @@ std::vector<TotalMixOSC::Command> TotalMixOSC::defaultRouting(int mainOffset, in
     const std::string mainVolume = "/1/volume" + std::to_string(m + 1);
     const std::string phonesVolume = "/1/volume" + std::to_string(p + 1);
     return {
-        {"/setSubmix", static_cast<float>(p)},
-        {"/1/busPlayback", 1.0f},
-        {mainVolume, 0.0f},
-        {phonesVolume, 0.82f},
-        {"/setSubmix", static_cast<float>(m)},
-        {"/1/busPlayback", 1.0f},
-        {mainVolume, 0.82f},
-        {phonesVolume, 0.0f},
+        {"/setSubmix", static_cast<float>(p)}, {"/1/busPlayback", 1.0f}, {mainVolume, 0.0f},  {phonesVolume, 0.82f},
+        {"/setSubmix", static_cast<float>(m)}, {"/1/busPlayback", 1.0f}, {mainVolume, 0.82f}, {phonesVolume, 0.0f},
     };
 }
 

@@ -19,8 +19,7 @@ public:
     static constexpr uint16_t kDefaultPort = 7001;
     static constexpr double kPauseSeconds = 0.08;
 
-    explicit TotalMixRoutingWriter(MainQueue& mainQueue, std::string host = kDefaultHost,
-                                   uint16_t port = kDefaultPort);
+    explicit TotalMixRoutingWriter(MainQueue& mainQueue, std::string host = kDefaultHost, uint16_t port = kDefaultPort);
     ~TotalMixRoutingWriter();
     TotalMixRoutingWriter(const TotalMixRoutingWriter&) = delete;
     TotalMixRoutingWriter& operator=(const TotalMixRoutingWriter&) = delete;

@@ -44,7 +44,8 @@ void printDocument(const CompanionCommand::StringMessage& message, bool pretty) 
 // documents were printed (0: no limit).
 int receiveReplies(UdpSocket& socket, double seconds, int count, bool pretty) {
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    const auto deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     std::vector<uint8_t> buffer(65536);
     int printed = 0;
     while (count == 0 || printed < count) {
@@ -160,16 +161,26 @@ int main(int argc, char** argv) {
     try {
         const std::string& pin = options.pin;
         if (pin.empty()) throw std::invalid_argument("give the agent's PIN with --pin (or OREVANT_PIN)");
-        if (*volume) message = CompanionCommand::volume(pin, target, level);
-        else if (*cue) message = CompanionCommand::cue(pin, target, onOff);
-        else if (*cueVolume) message = CompanionCommand::cueVolume(pin, target, level);
-        else if (*slot) message = CompanionCommand::slot(pin, number, target);
-        else if (*panic) message = CompanionCommand::panic(pin, onOff);
-        else if (*record) message = CompanionCommand::record(pin, onOff);
-        else if (*recall) message = CompanionCommand::recallScene(pin, number);
-        else if (*save) message = CompanionCommand::saveScene(pin);
-        else if (*control) message = CompanionCommand::control(pin, number, level);
-        else if (*listen) message = CompanionCommand::hello(pin);
+        if (*volume)
+            message = CompanionCommand::volume(pin, target, level);
+        else if (*cue)
+            message = CompanionCommand::cue(pin, target, onOff);
+        else if (*cueVolume)
+            message = CompanionCommand::cueVolume(pin, target, level);
+        else if (*slot)
+            message = CompanionCommand::slot(pin, number, target);
+        else if (*panic)
+            message = CompanionCommand::panic(pin, onOff);
+        else if (*record)
+            message = CompanionCommand::record(pin, onOff);
+        else if (*recall)
+            message = CompanionCommand::recallScene(pin, number);
+        else if (*save)
+            message = CompanionCommand::saveScene(pin);
+        else if (*control)
+            message = CompanionCommand::control(pin, number, level);
+        else if (*listen)
+            message = CompanionCommand::hello(pin);
     } catch (const std::invalid_argument& error) {
         std::cerr << "orevant-remote: " << error.what() << "\n";
         return 2;

@@ -13,9 +13,12 @@ TEST(CompanionCommandTest, EachCommandBuildsThePhonesMessageWithThePIN) {
     const std::string pin = "012345";
     EXPECT_EQ(CompanionCommand::volume(pin, "com.example.player", "0.5"),
               (CompanionMessage{"/a/012345/volume/com.example.player", 0.5f}));
-    EXPECT_EQ(CompanionCommand::volume(pin, "bus:phones", "25%"), (CompanionMessage{"/a/012345/volume/bus:phones", 0.25f}));
-    EXPECT_EQ(CompanionCommand::cue(pin, "com.example.player", "on"), (CompanionMessage{"/a/012345/cue/com.example.player", 1}));
-    EXPECT_EQ(CompanionCommand::cue(pin, "com.example.player", "OFF"), (CompanionMessage{"/a/012345/cue/com.example.player", 0}));
+    EXPECT_EQ(CompanionCommand::volume(pin, "bus:phones", "25%"),
+              (CompanionMessage{"/a/012345/volume/bus:phones", 0.25f}));
+    EXPECT_EQ(CompanionCommand::cue(pin, "com.example.player", "on"),
+              (CompanionMessage{"/a/012345/cue/com.example.player", 1}));
+    EXPECT_EQ(CompanionCommand::cue(pin, "com.example.player", "OFF"),
+              (CompanionMessage{"/a/012345/cue/com.example.player", 0}));
     EXPECT_EQ(CompanionCommand::cueVolume(pin, "a.b", "1"), (CompanionMessage{"/a/012345/cuevolume/a.b", 1}));
     EXPECT_EQ(CompanionCommand::slot(pin, 2, "bus:main"), (CompanionMessage{"/a/012345/slot/2/bus:main", 1}));
     EXPECT_EQ(CompanionCommand::slot(pin, 2, ""), (CompanionMessage{"/a/012345/slot/2/", 1}));

@@ -10,8 +10,8 @@
 #include "platform/linux/autostart_entry.h"
 #include "platform/linux/linux_updater.h"
 #include "recording/mix_recorder.h"
-#include "remote/pairing_pin.h"
 #include "recording/recording_test_support.h"
+#include "remote/pairing_pin.h"
 #include "support/engine_fixture.h"
 #include "support/temp_dir.h"
 

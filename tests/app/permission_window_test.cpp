@@ -77,8 +77,8 @@ TEST_F(PermissionWindowTest, ButtonsCloseTheWindowAndOpenPrivacySettingsOpensThe
     queue.runUntilIdle();
     std::vector<std::string> opened;
     window.openPrivacySettings([&](const std::string& url) { opened.push_back(url); });
-    EXPECT_EQ(opened, std::vector<std::string>{
-                          "x-apple.systempreferences:com.apple.preference.security?Privacy_AudioCapture"});
+    EXPECT_EQ(opened,
+              std::vector<std::string>{"x-apple.systempreferences:com.apple.preference.security?Privacy_AudioCapture"});
     EXPECT_FALSE(window.isOpen());
     EXPECT_EQ(presenter->closes, 1);
     window.close();
@@ -92,9 +92,7 @@ TEST_F(PermissionWindowTest, ButtonsCloseTheWindowAndOpenPrivacySettingsOpensThe
 
 TEST_F(PermissionWindowTest, AWindowDestroyedWithAPendingUpdateDoesNothing) {
     needs.value = true;
-    {
-        PermissionWindow window(queue, needs.flag(), presenter);
-    }
+    { PermissionWindow window(queue, needs.flag(), presenter); }
     queue.runUntilIdle();
     needs.set(false);
     needs.set(true);

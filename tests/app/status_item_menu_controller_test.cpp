@@ -70,8 +70,8 @@ protected:
         hooks.postNotification = [this](const std::string& name) { notifications.push_back(name); };
         hooks.quit = [this] { ++quits; };
         return std::make_unique<Menu>(updates, loginItem, Menu::AppInfo{"1.4.2", "142"},
-                                      SystemInfo{"Linux 6.1.0 (Debian GNU/Linux 12 (bookworm))", "ThinkPad X1"},
-                                      hooks, std::move(engine));
+                                      SystemInfo{"Linux 6.1.0 (Debian GNU/Linux 12 (bookworm))", "ThinkPad X1"}, hooks,
+                                      std::move(engine));
     }
 
     test::TempDir home;

@@ -298,7 +298,8 @@ TEST_F(UpdateControllerTest, AnUnreadableRunningStateNeverHoldsAnUpdateBack) {
 TEST_F(UpdateControllerTest, AnUnreadableDefaultDeviceCountsAsQuiet) {
     setRunning(speakers, true);
     queue.runUntilIdle();
-    server.injectFailure(kAudioObjectSystemObject, sel::defaultOutputDevice, status::unspecified, SimAudioServer::opGet);
+    server.injectFailure(kAudioObjectSystemObject, sel::defaultOutputDevice, status::unspecified,
+                         SimAudioServer::opGet);
     auto controller = make();
     stageThroughUpdater("2.7");
     EXPECT_EQ(installs, 1);

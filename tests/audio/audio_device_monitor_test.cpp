@@ -236,7 +236,8 @@ TEST_F(AudioDeviceMonitorTest, FailuresAreLoggedAndKeepTheState) {
     system.setDefaultOutput(builtin);
     monitor.start();
 
-    server.injectFailure(kAudioObjectSystemObject, sel::defaultOutputDevice, status::permissionDenied, SimAudioServer::opSet);
+    server.injectFailure(kAudioObjectSystemObject, sel::defaultOutputDevice, status::permissionDenied,
+                         SimAudioServer::opSet);
     monitor.setDefault(*monitor.device("usb1"));
     EXPECT_EQ(logs->count("Failed to set default device to One: HAL property " +
                               std::to_string(sel::defaultOutputDevice) + " failed: OSStatus",

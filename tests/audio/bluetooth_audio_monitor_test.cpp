@@ -9,8 +9,8 @@
 namespace orevant {
 namespace {
 
-SimBluetoothDevice paired(std::string address, std::optional<std::string> name, uint32_t major = 4,
-                          uint32_t minor = 1, bool connected = false) {
+SimBluetoothDevice paired(std::string address, std::optional<std::string> name, uint32_t major = 4, uint32_t minor = 1,
+                          bool connected = false) {
     return SimBluetoothDevice{BluetoothPairedDevice{std::move(address), std::move(name), major, minor, connected}};
 }
 
@@ -101,7 +101,8 @@ TEST_F(BluetoothAudioMonitorTest, FailedConnectAndDisconnectAreLoggedAndRefresh)
     const BluetoothAudioDevice gone{"aa-09", "Gone", true, 1};
     monitor.disconnect(gone);
     run();
-    EXPECT_EQ(logs->count("Disconnect failed for Gone: IOReturn " + std::to_string(kIOReturnError), LogLevel::error), 1u);
+    EXPECT_EQ(logs->count("Disconnect failed for Gone: IOReturn " + std::to_string(kIOReturnError), LogLevel::error),
+              1u);
 }
 
 TEST_F(BluetoothAudioMonitorTest, ResultsForADestroyedMonitorAreDropped) {

@@ -52,8 +52,9 @@ TEST_F(HALTest, WritesSettableTestAndListeners) {
     EXPECT_TRUE(hal.isSettable(dev, sel::virtualMainVolume, scope::output));
 
     int calls = 0;
-    auto listener = std::make_unique<HALListener>(server, dev, PropertyAddress{sel::virtualMainVolume, scope::output, 0},
-                                                  [&](uint32_t, const PropertyAddress*) { ++calls; });
+    auto listener =
+        std::make_unique<HALListener>(server, dev, PropertyAddress{sel::virtualMainVolume, scope::output, 0},
+                                      [&](uint32_t, const PropertyAddress*) { ++calls; });
     hal.write(dev, sel::virtualMainVolume, scope::output, 0.5f);
     EXPECT_EQ(calls, 0); // delivered on the main queue, not inline
     queue.runUntilIdle();

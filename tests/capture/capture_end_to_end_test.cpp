@@ -86,8 +86,8 @@ TEST_F(EndToEndTest, PairedBusesOnTheInterface) {
 }
 
 TEST_F(EndToEndTest, TwoApplicationsMixOnTheDefaultOutput) {
-    const AudioObjectID other = system.addProcess(
-        test::processSpec(777, true, test::sourceSpec(SimAudioSource::Kind::sine, 0.25f, 1000.0)));
+    const AudioObjectID other =
+        system.addProcess(test::processSpec(777, true, test::sourceSpec(SimAudioSource::Kind::sine, 0.25f, 1000.0)));
     run(0.1);
     EXPECT_NEAR(peak(speakers, 0), 0.75f, 0.001f); // same frequency and phase: amplitudes add
     ProcessTap tap(server, {other}, 0.0f, true, 1.0f);

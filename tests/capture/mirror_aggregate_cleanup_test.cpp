@@ -55,7 +55,8 @@ TEST_F(MirrorAggregateCleanupTest, LeftoverDefaultMovesToItsFirstSubDeviceBefore
 
     AudioObjectID defaultWhenDestroyed = 0;
     server.addObserver([&](SimAudioServer::Event event, AudioObjectID object, const PropertyAddress&) {
-        if (event == SimAudioServer::Event::destroyed && object == mirror) defaultWhenDestroyed = system.defaultOutput();
+        if (event == SimAudioServer::Event::destroyed && object == mirror)
+            defaultWhenDestroyed = system.defaultOutput();
     });
     cleanup.run();
     EXPECT_EQ(defaultWhenDestroyed, usb);
@@ -95,7 +96,9 @@ TEST_F(MirrorAggregateCleanupTest, LeftoverDefaultWithoutSubDevicesIsDestroyedAl
     cleanup.run();
     EXPECT_TRUE(server.exists(stuck));
     EXPECT_FALSE(logs->contains("Destroyed leftover"));
-    EXPECT_EQ(logs->count("Failed to destroy leftover mirror aggregate com.brenlake.orevant.multi-output", LogLevel::error), 1u);
+    EXPECT_EQ(
+        logs->count("Failed to destroy leftover mirror aggregate com.brenlake.orevant.multi-output", LogLevel::error),
+        1u);
 }
 
 } // namespace

@@ -287,7 +287,7 @@ TEST_F(ProcessTapTest, TeardownOrderAndRepeatedStop) {
         recorder.calls.clear();
         tap.stop();
         EXPECT_EQ(recorder.calls, (std::vector<std::string>{"stopDevice", "destroyIOProc", "destroyAggregateDevice",
-                                                             "destroyProcessTap"}));
+                                                            "destroyProcessTap"}));
         EXPECT_EQ(tap.aggregateID(), 0u);
         EXPECT_EQ(tap.tapID(), 0u);
         EXPECT_FALSE(tap.procID().has_value());

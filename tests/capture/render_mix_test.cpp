@@ -128,10 +128,10 @@ TEST(RenderMix, FastPathMatchesReferenceExactly) {
                 for (float& v : src) v = sample(rng);
                 std::vector<float> a(frames * std::max<uint32_t>(c.dc, 1), 9.0f), b = a;
                 const float k = rampCoefficient(48000.0);
-                const float ga = mix(src.data(), c.sc, src.size(), a.data(), c.dc, a.size(), c.start, c.width, g0,
-                                     target, k);
-                const float gb = mixReference(src.data(), c.sc, src.size(), b.data(), c.dc, b.size(), c.start,
-                                              c.width, g0, target, k);
+                const float ga =
+                    mix(src.data(), c.sc, src.size(), a.data(), c.dc, a.size(), c.start, c.width, g0, target, k);
+                const float gb = mixReference(src.data(), c.sc, src.size(), b.data(), c.dc, b.size(), c.start, c.width,
+                                              g0, target, k);
                 EXPECT_EQ(ga, gb) << c.sc << "->" << c.dc;
                 EXPECT_EQ(a, b) << c.sc << "->" << c.dc << " g0 " << g0 << " target " << target;
             }

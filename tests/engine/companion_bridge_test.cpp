@@ -91,8 +91,7 @@ protected:
     }
 
     void drainInbox() {
-        while (phoneInbox.receive(0)) {
-        }
+        while (phoneInbox.receive(0)) {}
     }
 };
 
@@ -267,7 +266,8 @@ TEST_F(CompanionBridgeTest, MeterFramesGoToTheReplyPortWithThreeDecimals) {
 
     // The phone's messages came from some port; the meters go to the reply port of that host.
     world.engine->setIphoneEndpoint(NetworkEndpoint{"127.0.0.1", 50123});
-    bridge->sendMeters({{"com.example.music", 0.12345f}, {"com.example.voice", 0.0005f}, {"com.example.quiet", 0.0004f}});
+    bridge->sendMeters(
+        {{"com.example.music", 0.12345f}, {"com.example.voice", 0.0005f}, {"com.example.quiet", 0.0004f}});
     auto reply = nextReply();
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->address, "/meters");
@@ -330,10 +330,12 @@ TEST(CompanionDocumentsTest, AppListKeepsItsKeyOrderAndDecodesStrictly) {
     EXPECT_FALSE(MixerAppState::decode("{\"apps\":").has_value());
 
     // A name that is not UTF-8 costs the phone one character, not the whole list.
-    state.apps[0].name = std::string("Mus\xff" "ic");
+    state.apps[0].name = std::string("Mus\xff"
+                                     "ic");
     auto decoded = MixerAppState::decode(state.encode());
     ASSERT_TRUE(decoded.has_value());
-    EXPECT_EQ(decoded->apps[0].name, "Mus\xef\xbf\xbd" "ic");
+    EXPECT_EQ(decoded->apps[0].name, "Mus\xef\xbf\xbd"
+                                     "ic");
 }
 
 } // namespace

@@ -23,9 +23,7 @@ protected:
     AudioObjectID speakers = world.addOutputDevice("speakers-uid", "Speakers");
     SimApp music = world.addApp("com.example.music", "Music", 440.0);
 
-    size_t createCalls() {
-        return world.server.audio().callCount(SimAudioEngine::Call::createProcessTap);
-    }
+    size_t createCalls() { return world.server.audio().callCount(SimAudioEngine::Call::createProcessTap); }
 };
 
 TEST_F(MixerEngineTapsTest, ResolveOutputsPutsWiredDeviceFirstAndSkipsAbsentOnes) {

@@ -216,8 +216,7 @@ TEST_F(MixerEngineTest, StartRemovesObsoleteKeyLoadsSlotsAndIsObservable) {
     auto token = world.engine->addObserver([&] { ++notifications; });
     world.engine->start();
     EXPECT_FALSE(world.defaults.object("cueOutputUID").has_value());
-    EXPECT_EQ(world.engine->slots(),
-              (std::vector<std::string>{"bus:main", "bus:phones", "", "", "", "", "", ""}));
+    EXPECT_EQ(world.engine->slots(), (std::vector<std::string>{"bus:main", "bus:phones", "", "", "", "", "", ""}));
     EXPECT_EQ(MixerEngine::current(), world.engine.get());
     EXPECT_GE(notifications, 1);
 
@@ -258,8 +257,9 @@ TEST_F(MixerEngineTest, TwoInstancesOfOneBundleIDFirstWinsAndEngineKeepsRunning)
     SimApp second = world.addApp("com.example.music", "Music", 880.0);
     world.startEngine();
     const auto& apps = world.engine->processMonitor().apps();
-    ASSERT_EQ(std::count_if(apps.begin(), apps.end(), [](const AudioApp& a) { return a.bundleID == "com.example.music"; }),
-              2);
+    ASSERT_EQ(
+        std::count_if(apps.begin(), apps.end(), [](const AudioApp& a) { return a.bundleID == "com.example.music"; }),
+        2);
     const AudioApp first = apps.front();
     world.engine->setVolume(0.5f, first);
     world.settle();
@@ -271,7 +271,8 @@ TEST_F(MixerEngineTest, TwoInstancesOfOneBundleIDFirstWinsAndEngineKeepsRunning)
     world.settle();
     world.runAudio(0.2);
     ASSERT_EQ(world.engine->taps().size(), 1u);
-    EXPECT_EQ(world.engine->tap("com.example.music")->processObjectIDs(), world.engine->processMonitor().apps().front().objectIDs);
+    EXPECT_EQ(world.engine->tap("com.example.music")->processObjectIDs(),
+              world.engine->processMonitor().apps().front().objectIDs);
     (void)second;
     (void)other;
 }
@@ -286,9 +287,8 @@ TEST_F(MixerEngineTest, BluetoothDeviceLookupAndRoutingToConnectedHeadset) {
     // The headset's audio device appears 1 s after the connection opens.
     world.bluetooth.onConnectionChanged = [&](const std::string&, bool connected) {
         if (!connected) return;
-        world.queue.postAfter(1.0, [&] {
-            world.addOutputDevice("aa-bb-cc-dd-ee-ff:output", "Headset", 2, transport::bluetooth);
-        });
+        world.queue.postAfter(
+            1.0, [&] { world.addOutputDevice("aa-bb-cc-dd-ee-ff:output", "Headset", 2, transport::bluetooth); });
     };
     world.engine->connectBluetooth(headset);
     world.advance(0.9);

@@ -158,8 +158,8 @@ TEST_F(RecordingControlTest, AFolderThatNoLongerExistsFallsBackToTheMusicFolder)
     EXPECT_FALSE(engine.scopedRecordingFolder().has_value());
     EXPECT_TRUE(fs::is_directory(fallback));
     EXPECT_EQ(wavFiles(fallback).size(), 1u);
-    EXPECT_EQ(world.logs->count("Recording folder bookmark could not be resolved; using the container", LogLevel::error),
-              1u);
+    EXPECT_EQ(
+        world.logs->count("Recording folder bookmark could not be resolved; using the container", LogLevel::error), 1u);
     engine.stopRecording();
 }
 

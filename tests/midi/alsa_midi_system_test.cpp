@@ -1,6 +1,6 @@
-#include "platform/linux/alsa_midi_system.h"
 #include "midi/midi_manager.h"
 #include "platform/capture_log_sink.h"
+#include "platform/linux/alsa_midi_system.h"
 #include "platform/manual_main_queue.h"
 
 #include <alsa/asoundlib.h>

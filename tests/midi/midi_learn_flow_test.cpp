@@ -42,9 +42,9 @@ TEST(MIDILearnFlowTest, LearnFromAControllerThenDriveOnlyFromIt) {
     EXPECT_TRUE(applied.empty()) << "the learning movement is not applied";
     EXPECT_EQ(mapping.mappings().at("7"), (MIDIMapping{"bus:main", midi.uniqueIDOf(usb)}));
 
-    midi.sendControlChange(usb, 9, 7, 127);      // another channel of the same controller
-    midi.sendControlChange(software, 0, 7, 10);  // the same number from another source
-    midi.send(usb, {0x90, 7, 100});              // a note with the same number
+    midi.sendControlChange(usb, 9, 7, 127);     // another channel of the same controller
+    midi.sendControlChange(software, 0, 7, 10); // the same number from another source
+    midi.send(usb, {0x90, 7, 100});             // a note with the same number
     midi.sendControlChange(usb, 0, 7, 0);
     queue.runUntilIdle();
     EXPECT_EQ(applied, (std::vector<Applied>{{"bus:main", 1.0f}, {"bus:main", 0.0f}}));

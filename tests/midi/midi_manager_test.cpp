@@ -62,9 +62,7 @@ TEST_F(MIDIManagerTest, ControlChangeOnAnyChannelArrivesOnTheMainQueueWithItsSou
     midi.sendControlChange(virtualSource, 15, 1, 0);
     queue.runUntilIdle();
 
-    EXPECT_EQ(received, (std::vector<Received>{{7, 100, {4242, true}},
-                                                {7, 100, {4242, true}},
-                                                {1, 0, {-77, false}}}));
+    EXPECT_EQ(received, (std::vector<Received>{{7, 100, {4242, true}}, {7, 100, {4242, true}}, {1, 0, {-77, false}}}));
     EXPECT_EQ(manager->lastReceivedCC(), (MIDIControlChange{1, 0}));
     EXPECT_EQ(logs->count("CC 7 = 100", LogLevel::debug), 2u);
 }
@@ -76,13 +74,13 @@ TEST_F(MIDIManagerTest, EveryMessageButControlChangeIsIgnored) {
     queue.runUntilIdle();
     received.clear();
 
-    midi.send(controller, {0x90, 60, 100});                 // note on
-    midi.send(controller, {0x80, 60, 0});                   // note off
-    midi.send(controller, {0xE0, 0x00, 0x40});              // pitch bend
-    midi.send(controller, {0xC3, 5});                       // program change
-    midi.send(controller, {0xD0, 90});                      // channel pressure
+    midi.send(controller, {0x90, 60, 100});                      // note on
+    midi.send(controller, {0x80, 60, 0});                        // note off
+    midi.send(controller, {0xE0, 0x00, 0x40});                   // pitch bend
+    midi.send(controller, {0xC3, 5});                            // program change
+    midi.send(controller, {0xD0, 90});                           // channel pressure
     midi.send(controller, {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}); // system exclusive
-    midi.send(controller, {0xF8, 0xFA, 0xF2, 0x10, 0x20});   // clock, start, song position
+    midi.send(controller, {0xF8, 0xFA, 0xF2, 0x10, 0x20});       // clock, start, song position
     // A MIDI 2.0 control change (message type 4) is not a MIDI 1.0 one.
     const uint32_t midi2CC[] = {0x40B00700, 0xFFFFFFFF};
     midi.sendPackets(controller, midi2CC);
@@ -192,7 +190,8 @@ TEST_F(MIDIManagerTest, EventsFromAnotherThreadAndAfterDestructionAreSafe) {
     midiThread.join();
     queue.runUntilIdle();
     ASSERT_EQ(received.size(), 100u);
-    for (int i = 0; i < 100; ++i) EXPECT_EQ(received[size_t(i)], (Received{i, 127 - i, {midi.uniqueIDOf(source), true}}));
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(received[size_t(i)], (Received{i, 127 - i, {midi.uniqueIDOf(source), true}}));
 
     // Posted before the manager went away: the task finds nothing to call.
     midi.sendControlChange(source, 0, 9, 9);
@@ -207,8 +206,8 @@ TEST_F(MIDIManagerTest, EventsFromAnotherThreadAndAfterDestructionAreSafe) {
 TEST(MIDISourceTest, PackedReferenceValueCarriesIDAndHardwareFlag) {
     EXPECT_EQ((MIDISource{5, false}).packed(), (uint64_t(1) << 33) | 5u);
     EXPECT_EQ((MIDISource{5, true}).packed(), (uint64_t(3) << 32) | 5u);
-    for (MIDISource source : {MIDISource{0, false}, MIDISource{-1, true}, MIDISource{INT32_MIN, false},
-                              MIDISource{INT32_MAX, true}}) {
+    for (MIDISource source :
+         {MIDISource{0, false}, MIDISource{-1, true}, MIDISource{INT32_MIN, false}, MIDISource{INT32_MAX, true}}) {
         EXPECT_NE(source.packed(), 0u);
         EXPECT_EQ(MIDISource::unpack(source.packed()), source);
     }

@@ -102,7 +102,8 @@ TEST_F(MIDIMappingManagerTest, UnboundMappingBindsToTheFirstHardwareSourceOnly) 
 }
 
 TEST_F(MIDIMappingManagerTest, LegacyDictionaryIsMigratedOnce) {
-    defaults.set("midiMappings", DefaultsDictionary{{"7", DefaultsValue("bus:main")}, {"12", DefaultsValue("cue:com.example.a")}});
+    defaults.set("midiMappings",
+                 DefaultsDictionary{{"7", DefaultsValue("bus:main")}, {"12", DefaultsValue("cue:com.example.a")}});
     {
         MIDIMappingManager manager(defaults);
         EXPECT_EQ(manager.mappings(), (MIDIMappingManager::Mappings{{"7", {"bus:main", std::nullopt}},
@@ -137,7 +138,8 @@ TEST_F(MIDIMappingManagerTest, UnreadableStoredFormsGiveNoMappings) {
 }
 
 TEST_F(MIDIMappingManagerTest, KeyThatIsNotANumberIsNeverFound) {
-    storeJSON(defaults, R"({"seven":{"target":"bus:main"},"":{"target":"system_input"},"+5":{"target":"system_output"}})");
+    storeJSON(defaults,
+              R"({"seven":{"target":"bus:main"},"":{"target":"system_input"},"+5":{"target":"system_output"}})");
     MIDIMappingManager manager(defaults);
     EXPECT_EQ(manager.mappings().size(), 3u);
     EXPECT_EQ(manager.ccNumber("bus:main"), std::nullopt);

@@ -49,13 +49,16 @@ TEST(SimMIDISystemTest, SourcesComeAndGoWithNotificationsAndKeptConnections) {
     std::vector<int32_t> notices;
     std::vector<std::pair<std::vector<uint32_t>, uint64_t>> delivered;
     MIDIClientRef client = 0;
-    ASSERT_EQ(midi.clientCreate("c", [&](int32_t message) { notices.push_back(message); }, &client), 0);
+    ASSERT_EQ(midi.clientCreate(
+                  "c", [&](int32_t message) { notices.push_back(message); }, &client),
+              0);
     MIDIPortRef port = 0;
-    ASSERT_EQ(midi.inputPortCreate(client, "p",
-                                   [&](MIDIEventList list, uint64_t refCon) {
-                                       delivered.emplace_back(std::vector<uint32_t>(list.begin(), list.end()), refCon);
-                                   },
-                                   &port),
+    ASSERT_EQ(midi.inputPortCreate(
+                  client, "p",
+                  [&](MIDIEventList list, uint64_t refCon) {
+                      delivered.emplace_back(std::vector<uint32_t>(list.begin(), list.end()), refCon);
+                  },
+                  &port),
               0);
 
     auto hardware = midi.addSource("USB", true, 5);

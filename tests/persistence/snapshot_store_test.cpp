@@ -27,8 +27,8 @@ TEST(SnapshotStoreTest, WritesTheKeysInOrderAndLeavesAbsentLevelsOut) {
     InMemoryDefaultsStore defaults;
     SnapshotStore store(defaults);
     EXPECT_EQ(store.key(), "mixSnapshots");
-    MixSnapshot scene{kID, "Stream", {{"com.a", av(0.5f)}, {"com.b", AppVolume{}}}, 0.8f, std::nullopt,
-                      ReferenceDate{700000000.5}};
+    MixSnapshot scene{kID,  "Stream",     {{"com.a", av(0.5f)}, {"com.b", AppVolume{}}},
+                      0.8f, std::nullopt, ReferenceDate{700000000.5}};
     store.save({scene});
     EXPECT_EQ(stored(defaults),
               R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"Stream","volumes":{)"
@@ -57,10 +57,10 @@ TEST(SnapshotStoreTest, OneUnreadableSceneEmptiesTheWholeList) {
     storeText(defaults, "[" + good + "]");
     EXPECT_EQ(store.load().size(), 1u);
     for (const char* bad :
-         {R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"B","volumes":{}})",                 // no savedAt
-          R"({"id":"E621E1F8C36C495A93FC0C247A3E6E5F","name":"B","volumes":{},"savedAt":1})",         // not canonical
-          R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","volumes":{},"savedAt":1})",                 // no name
-          R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"B","savedAt":1})",                   // no volumes
+         {R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"B","volumes":{}})",         // no savedAt
+          R"({"id":"E621E1F8C36C495A93FC0C247A3E6E5F","name":"B","volumes":{},"savedAt":1})", // not canonical
+          R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","volumes":{},"savedAt":1})",        // no name
+          R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"B","savedAt":1})",          // no volumes
           R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"B","volumes":{},"savedAt":"now"})",
           R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"B","volumes":{},"savedAt":1,"mainLevel":"x"})",
           R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"B","volumes":{"a":{"isMuted":0}},"savedAt":1})"}) {

@@ -43,8 +43,8 @@ TEST(VolumeStoreTest, AnythingUnreadableLoadsAsAnEmptyMapWithoutALog) {
     VolumeStore store(defaults);
     ScopedLogCapture capture;
     EXPECT_TRUE(store.load().empty()); // absent
-    for (const std::string& text : {std::string(R"({"com.a":{"volume":0.5},"com.b":{"volume":"loud"}})"), std::string("{"),
-                                   std::string("[]"), std::string("")}) {
+    for (const std::string& text : {std::string(R"({"com.a":{"volume":0.5},"com.b":{"volume":"loud"}})"),
+                                    std::string("{"), std::string("[]"), std::string("")}) {
         storeText(defaults, "appVolumes", text);
         EXPECT_TRUE(store.load().empty()) << text;
         EXPECT_EQ(stored(defaults, "appVolumes"), text); // untouched

@@ -107,11 +107,12 @@ TEST(FileDefaultsStoreTest, AnUnreadableFileIsMovedAsideLoggedAndTheStoreStartsE
     EXPECT_EQ(FileDefaultsStore(file).boolean("autoRec"), true);
 
     // Well-formed JSON of the wrong shape is unreadable too, and an earlier copy is not replaced.
-    for (const std::string& text : {std::string("[1,2]"), std::string("{\"format\":1,\"values\":{\"k\":{\"type\":"
-                                                                     "\"integer\",\"value\":1.5}}}"),
-                                   std::string("{\"format\":1,\"values\":{\"k\":{\"type\":\"data\",\"value\":"
-                                               "\"A===\"}}}"),
-                                   std::string("")}) {
+    for (const std::string& text : {std::string("[1,2]"),
+                                    std::string("{\"format\":1,\"values\":{\"k\":{\"type\":"
+                                                "\"integer\",\"value\":1.5}}}"),
+                                    std::string("{\"format\":1,\"values\":{\"k\":{\"type\":\"data\",\"value\":"
+                                                "\"A===\"}}}"),
+                                    std::string("")}) {
         writeFile(file, text);
         FileDefaultsStore store(file);
         EXPECT_TRUE(store.movedAsidePath()) << text;
@@ -161,8 +162,10 @@ TEST(FileDefaultsStoreTest, DefaultPathFollowsXDGConfigHomeThenHome) {
     EXPECT_EQ(FileDefaultsStore::defaultPath(), "/home/ana/.config/orevant/defaults.json");
 
     if (savedXdg) setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
-    if (savedHome) setenv("HOME", home.c_str(), 1);
-    else unsetenv("HOME");
+    if (savedHome)
+        setenv("HOME", home.c_str(), 1);
+    else
+        unsetenv("HOME");
 }
 
 TEST(InMemoryDefaultsStoreTest, TypedReadsConvertNumbersAndRefuseOtherTypes) {

@@ -47,8 +47,8 @@ TEST(StderrLogSinkTest, WritesOneLinePerRecordAtOrAboveItsLevel) {
     EXPECT_NE(text.find("[default] MixerEngine: first forged [error] line\n"), std::string::npos);
     EXPECT_NE(text.find("[error] OSCListener: 100% bad\n"), std::string::npos);
 
-    const std::string line = StderrLogSink::formatLine(
-        LogRecord{kLogSubsystem, "Recording", LogLevel::info, "take started"}, 1700000000.25);
+    const std::string line =
+        StderrLogSink::formatLine(LogRecord{kLogSubsystem, "Recording", LogLevel::info, "take started"}, 1700000000.25);
     // "YYYY-MM-DD HH:MM:SS.mmm [info] Recording: take started" in local time.
     ASSERT_GE(line.size(), 24u);
     EXPECT_EQ(line.substr(19, 4), ".250");

@@ -1,9 +1,9 @@
 #include "platform/sim/sim_audio_engine.h"
 
+#include "capture/capture_fixture.h"
 #include "platform/manual_main_queue.h"
 #include "platform/sim/sim_audio_server.h"
 #include "platform/sim/sim_audio_system.h"
-#include "capture/capture_fixture.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -129,7 +129,9 @@ TEST_F(SimAudioEngineTest, MuteBehaviourOfTaps) {
 
     const AudioObjectID agg = aggregateOver({"usb"}, "TAP-1");
     IOProcID proc = 0;
-    ASSERT_EQ(audio().createIOProc(agg, [](const AudioBufferList&, AudioBufferList&) {}, proc), 0);
+    ASSERT_EQ(audio().createIOProc(
+                  agg, [](const AudioBufferList&, AudioBufferList&) {}, proc),
+              0);
     ASSERT_EQ(audio().startDevice(agg, proc), 0);
     audio().runCycles(1);
     EXPECT_EQ(audio().outputPeak(speakers, 0, 512), 0.0f); // muted while tapped and read
@@ -169,26 +171,27 @@ TEST_F(SimAudioEngineTest, AggregateIOBuffersAndOutput) {
     };
     auto seen = std::make_shared<Seen>();
     IOProcID proc = 0;
-    ASSERT_EQ(audio().createIOProc(agg,
-                                   [seen](const AudioBufferList& in, AudioBufferList& out) {
-                                       seen->in.clear();
-                                       seen->out.clear();
-                                       for (uint32_t i = 0; i < in.numberBuffers; ++i)
-                                           seen->in.push_back({in.buffers[i].numberChannels, in.buffers[i].dataByteSize});
-                                       for (uint32_t i = 0; i < out.numberBuffers; ++i) {
-                                           seen->out.push_back({out.buffers[i].numberChannels, out.buffers[i].dataByteSize});
-                                           auto* d = static_cast<float*>(out.buffers[i].data);
-                                           for (uint32_t s = 0; s < out.buffers[i].dataByteSize / 4; ++s)
-                                               d[s] = 0.25f * static_cast<float>(i + 1);
-                                       }
-                                       const auto* tap = static_cast<const float*>(in.buffers[in.numberBuffers - 1].data);
-                                       float peak = 0;
-                                       for (uint32_t s = 0; s < 1024; ++s) peak = std::max(peak, std::fabs(tap[s]));
-                                       seen->tapFirst = peak;
-                                       seen->thread = std::this_thread::get_id();
-                                       ++seen->calls;
-                                   },
-                                   proc),
+    ASSERT_EQ(audio().createIOProc(
+                  agg,
+                  [seen](const AudioBufferList& in, AudioBufferList& out) {
+                      seen->in.clear();
+                      seen->out.clear();
+                      for (uint32_t i = 0; i < in.numberBuffers; ++i)
+                          seen->in.push_back({in.buffers[i].numberChannels, in.buffers[i].dataByteSize});
+                      for (uint32_t i = 0; i < out.numberBuffers; ++i) {
+                          seen->out.push_back({out.buffers[i].numberChannels, out.buffers[i].dataByteSize});
+                          auto* d = static_cast<float*>(out.buffers[i].data);
+                          for (uint32_t s = 0; s < out.buffers[i].dataByteSize / 4; ++s)
+                              d[s] = 0.25f * static_cast<float>(i + 1);
+                      }
+                      const auto* tap = static_cast<const float*>(in.buffers[in.numberBuffers - 1].data);
+                      float peak = 0;
+                      for (uint32_t s = 0; s < 1024; ++s) peak = std::max(peak, std::fabs(tap[s]));
+                      seen->tapFirst = peak;
+                      seen->thread = std::this_thread::get_id();
+                      ++seen->calls;
+                  },
+                  proc),
               0);
     audio().runCycles(1);
     EXPECT_EQ(seen->calls, 0); // not started
@@ -246,7 +249,9 @@ TEST_F(SimAudioEngineTest, InjectedFailures) {
 
     audio().injectFailure(SimAudioEngine::Call::startDevice, status::unspecified);
     IOProcID proc = 0;
-    ASSERT_EQ(audio().createIOProc(id, [](const AudioBufferList&, AudioBufferList&) {}, proc), 0);
+    ASSERT_EQ(audio().createIOProc(
+                  id, [](const AudioBufferList&, AudioBufferList&) {}, proc),
+              0);
     EXPECT_EQ(audio().startDevice(id, proc), status::unspecified);
     EXPECT_EQ(audio().startDevice(id, proc), status::unspecified);
     audio().clearFailures();
@@ -268,7 +273,9 @@ TEST_F(SimAudioEngineTest, RealTimeClockRunsCyclesUntilStopped) {
     const AudioObjectID agg = aggregateOver({"spk"}, "");
     std::atomic<int> calls{0};
     IOProcID proc = 0;
-    ASSERT_EQ(audio().createIOProc(agg, [&](const AudioBufferList&, AudioBufferList&) { ++calls; }, proc), 0);
+    ASSERT_EQ(audio().createIOProc(
+                  agg, [&](const AudioBufferList&, AudioBufferList&) { ++calls; }, proc),
+              0);
     ASSERT_EQ(audio().startDevice(agg, proc), 0);
     audio().startClock();
     EXPECT_TRUE(audio().isClockRunning());

@@ -26,12 +26,13 @@ TEST_F(SimAudioServerTest, ListenersRunOnTheMainQueueAfterTheChangeAndSeeTheNewV
     server.setSettable(dev, sel::virtualMainVolume, scope::output, true);
     std::vector<float> seen;
     ListenerID id = 0;
-    ASSERT_EQ(server.addPropertyListener(dev, volumeOut,
-                                         [&](uint32_t, const PropertyAddress*) {
-                                             OSStatus s;
-                                             seen.push_back(readVolume(server, dev, volumeOut, s));
-                                         },
-                                         id),
+    ASSERT_EQ(server.addPropertyListener(
+                  dev, volumeOut,
+                  [&](uint32_t, const PropertyAddress*) {
+                      OSStatus s;
+                      seen.push_back(readVolume(server, dev, volumeOut, s));
+                  },
+                  id),
               status::noErr);
     const float half = 0.5f;
     ASSERT_EQ(server.setPropertyData(dev, volumeOut, 4, &half), status::noErr);
@@ -82,8 +83,9 @@ TEST_F(SimAudioServerTest, DestroyedObjectsFailReadsAndTheirListenersStaySilent)
     server.setValue<uint32_t>(dev, sel::deviceIsAlive, scope::global, 1);
     int calls = 0;
     ListenerID id = 0;
-    server.addPropertyListener(dev, PropertyAddress{sel::deviceIsAlive, scope::global, 0},
-                               [&](uint32_t, const PropertyAddress*) { ++calls; }, id);
+    server.addPropertyListener(
+        dev, PropertyAddress{sel::deviceIsAlive, scope::global, 0}, [&](uint32_t, const PropertyAddress*) { ++calls; },
+        id);
     server.setValue<uint32_t>(dev, sel::deviceIsAlive, scope::global, 0);
     server.destroyObject(dev);
     EXPECT_FALSE(server.exists(dev));

@@ -118,7 +118,8 @@ TEST(SimScenarioTest, RejectsUnusableDocumentsWithTheirPlace) {
     EXPECT_NE(message(R"({"devices": [{"uid": "x", "transport": "usb"}]})").find("four-character"), std::string::npos);
     EXPECT_NE(message(R"({"devices": [{"uid": "x", "outputVolume": 2}]})").find("between 0 and 1"), std::string::npos);
     EXPECT_NE(message(R"({"apps": [{"pid": 1, "policy": "odd"}]})").find("apps[0].policy"), std::string::npos);
-    EXPECT_NE(message(R"({"processes": [{"pid": 1, "source": {"square": {}}}]})").find("unknown source"), std::string::npos);
+    EXPECT_NE(message(R"({"processes": [{"pid": 1, "source": {"square": {}}}]})").find("unknown source"),
+              std::string::npos);
     EXPECT_NE(message(R"({"events": [{"at": 1}]})").find("names no event"), std::string::npos);
     EXPECT_NE(message(R"({"events": [{"at": -1, "play": 3}]})").find("events[0].at"), std::string::npos);
     EXPECT_NE(message(R"({"events": [{"at": 1, "play": 3, "stop": 3}]})").find("names both"), std::string::npos);

@@ -45,7 +45,8 @@ TEST_F(RecordingFolderTest, WithoutAChoiceTakesGoToMusicOrevantWhichIsCreated) {
 }
 
 TEST_F(RecordingFolderTest, TheXdgMusicDirectoryIsFollowed) {
-    writeUserDirs("# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_MUSIC_DIR=\"$HOME/Tunes\"\n");
+    writeUserDirs(
+        "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_MUSIC_DIR=\"$HOME/Tunes\"\n");
     EXPECT_EQ(folder.defaultFolder(), home / "Tunes" / "OREVANT");
     EXPECT_TRUE(fs::is_directory(home / "Tunes" / "OREVANT"));
 

@@ -371,8 +371,11 @@ TEST_F(RecordingLaneTest, AFileThatCannotBeCreatedLeavesTheLaneCapturing) {
 // A file that fails the writes we choose, and otherwise writes a real WAV file.
 class FlakyFile final : public AudioFile {
 public:
-    FlakyFile(std::unique_ptr<AudioFile> inner, std::shared_ptr<int> failuresLeft, std::shared_ptr<int> writesBeforeFailing)
-        : inner_(std::move(inner)), failuresLeft_(std::move(failuresLeft)), writesBeforeFailing_(std::move(writesBeforeFailing)) {}
+    FlakyFile(std::unique_ptr<AudioFile> inner, std::shared_ptr<int> failuresLeft,
+              std::shared_ptr<int> writesBeforeFailing)
+        : inner_(std::move(inner)),
+          failuresLeft_(std::move(failuresLeft)),
+          writesBeforeFailing_(std::move(writesBeforeFailing)) {}
     int64_t writeFrames(const float* interleaved, int64_t frames) override {
         if (*writesBeforeFailing_ > 0) {
             --*writesBeforeFailing_;

@@ -14,11 +14,21 @@ struct Recorder {
 
     Recorder() {
         auto f = [](float v) { return std::to_string(v); };
-        callbacks.onOREVANTValueReceived = [this, f](int n, float v) { calls.push_back("orevant " + std::to_string(n) + " " + f(v)); };
-        callbacks.onAppVolumeReceived = [this, f](const std::string& id, float v) { calls.push_back("volume " + id + " " + f(v)); };
-        callbacks.onCueReceived = [this](const std::string& id, bool on) { calls.push_back("cue " + id + (on ? " on" : " off")); };
-        callbacks.onCueVolumeReceived = [this, f](const std::string& id, float v) { calls.push_back("cuevolume " + id + " " + f(v)); };
-        callbacks.onSlotReceived = [this](int n, const std::string& t) { calls.push_back("slot " + std::to_string(n) + " [" + t + "]"); };
+        callbacks.onOREVANTValueReceived = [this, f](int n, float v) {
+            calls.push_back("orevant " + std::to_string(n) + " " + f(v));
+        };
+        callbacks.onAppVolumeReceived = [this, f](const std::string& id, float v) {
+            calls.push_back("volume " + id + " " + f(v));
+        };
+        callbacks.onCueReceived = [this](const std::string& id, bool on) {
+            calls.push_back("cue " + id + (on ? " on" : " off"));
+        };
+        callbacks.onCueVolumeReceived = [this, f](const std::string& id, float v) {
+            calls.push_back("cuevolume " + id + " " + f(v));
+        };
+        callbacks.onSlotReceived = [this](int n, const std::string& t) {
+            calls.push_back("slot " + std::to_string(n) + " [" + t + "]");
+        };
         callbacks.onPanicReceived = [this](bool on) { calls.push_back(on ? "panic on" : "panic off"); };
         callbacks.onRecordReceived = [this](bool on) { calls.push_back(on ? "record on" : "record off"); };
         callbacks.onAutoRecReceived = [this](bool on) { calls.push_back(on ? "autorec on" : "autorec off"); };
@@ -57,9 +67,9 @@ TEST(OSCCallbacksTest, EachAddressReachesItsCallback) {
 
 TEST(OSCCallbacksTest, UnmatchedOrUnparsableAddressesAreIgnored) {
     Recorder r;
-    for (const char* address : {"/orevant/abc", "/orevant/", "/orevant/7x", "/orevant/ 7", "/orevant/99999999999",
-                                "/slot/2", "/slot/x/target", "/snapshot/first", "/snapshot/", "/panicky", "/record/",
-                                "/unknown", "/", "/autorec/x"})
+    for (const char* address :
+         {"/orevant/abc", "/orevant/", "/orevant/7x", "/orevant/ 7", "/orevant/99999999999", "/slot/2",
+          "/slot/x/target", "/snapshot/first", "/snapshot/", "/panicky", "/record/", "/unknown", "/", "/autorec/x"})
         EXPECT_TRUE(r.run(address, 1.0f).empty()) << address;
 }
 

@@ -44,7 +44,7 @@ TEST(OSCCodecTest, StringShapeTerminatesAndPadsTheString) {
 TEST(OSCCodecTest, AddressThatIsNotUTF8EncodesToNothing) {
     EXPECT_TRUE(OSCCodec::encode("/bad\xff", 1.0f).empty());
     EXPECT_TRUE(OSCCodec::encode("/bad\xc0\xaf", std::string_view("x")).empty()); // overlong "/"
-    EXPECT_TRUE(OSCCodec::encode("/bad\xed\xa0\x80", 1.0f).empty());             // surrogate
+    EXPECT_TRUE(OSCCodec::encode("/bad\xed\xa0\x80", 1.0f).empty());              // surrogate
     EXPECT_FALSE(OSCCodec::encode("/caf\xc3\xa9", 1.0f).empty());
 }
 
@@ -71,18 +71,18 @@ TEST(OSCCodecTest, FloatAndIntegerArguments) {
 
 TEST(OSCCodecTest, MalformedDatagramsAreDropped) {
     EXPECT_FALSE(OSCCodec::decode(nullptr, 0));
-    EXPECT_FALSE(decode(Bytes{'/', 'x'}));                               // no terminator
-    EXPECT_FALSE(decode(Bytes{'/', 'x', 0, 0}));                         // no type tags
-    EXPECT_FALSE(decode(intMessage("x/no/slash", 1)));                   // not "/"
-    EXPECT_FALSE(decode(intMessage("/x", 1, "i")));                      // tags without ","
-    EXPECT_FALSE(decode(intMessage("/x", 1, ",s")));                     // string argument
-    EXPECT_FALSE(decode(intMessage("/x", 1, ",")));                      // no argument tag
-    EXPECT_FALSE(decode(intMessage("#bundle", 1)));                      // bundles
+    EXPECT_FALSE(decode(Bytes{'/', 'x'}));             // no terminator
+    EXPECT_FALSE(decode(Bytes{'/', 'x', 0, 0}));       // no type tags
+    EXPECT_FALSE(decode(intMessage("x/no/slash", 1))); // not "/"
+    EXPECT_FALSE(decode(intMessage("/x", 1, "i")));    // tags without ","
+    EXPECT_FALSE(decode(intMessage("/x", 1, ",s")));   // string argument
+    EXPECT_FALSE(decode(intMessage("/x", 1, ",")));    // no argument tag
+    EXPECT_FALSE(decode(intMessage("#bundle", 1)));    // bundles
     Bytes noTagEnd = {'/', 'x', 0, 0, ',', 'f', 'f', 'f'};
     EXPECT_FALSE(decode(noTagEnd));
     Bytes shortArg = OSCCodec::encode("/x", 1.0f);
     shortArg.pop_back();
-    EXPECT_FALSE(decode(shortArg));                                      // 3 argument bytes
+    EXPECT_FALSE(decode(shortArg)); // 3 argument bytes
     Bytes noArg = OSCCodec::encode("/x", 1.0f);
     noArg.resize(noArg.size() - 4);
     EXPECT_FALSE(decode(noArg));

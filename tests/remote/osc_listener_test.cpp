@@ -118,7 +118,7 @@ TEST_F(OSCListenerTest, DroppedDatagramsReachNoCallback) {
     deliver(floatMessage("/panic", 1.0f));          // no PIN at all
     deliver(intMessage(pinned("/panic"), 1, ",s")); // string argument
     deliver(test::Bytes{'#', 'b', 'u', 'n', 'd', 'l', 'e', 0});
-    deliver(test::Bytes{});                         // empty datagram
+    deliver(test::Bytes{}); // empty datagram
     EXPECT_TRUE(calls.empty());
     // None of these was a bad PIN: ten wrong PINs are still needed for a lockout.
     for (int i = 0; i < 9; ++i) deliver(floatMessage(pinned("/panic", "000000"), 1.0f));

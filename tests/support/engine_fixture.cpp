@@ -126,13 +126,11 @@ void EngineFixture::runAudio(double seconds) {
 }
 
 float EngineFixture::rms(AudioObjectID device, uint32_t channel, double seconds) {
-    return server.audio().outputRMS(device, channel,
-                                                                 static_cast<size_t>(seconds * kSampleRate));
+    return server.audio().outputRMS(device, channel, static_cast<size_t>(seconds * kSampleRate));
 }
 
 float EngineFixture::peak(AudioObjectID device, uint32_t channel, double seconds) {
-    return server.audio().outputPeak(device, channel,
-                                                                  static_cast<size_t>(seconds * kSampleRate));
+    return server.audio().outputPeak(device, channel, static_cast<size_t>(seconds * kSampleRate));
 }
 
 } // namespace orevant::test

@@ -48,14 +48,24 @@ AlsaMIDISystem::Packets AlsaMIDISystem::universalPackets(const snd_seq_event& ev
     const auto& note = event.data.note;
     const auto& control = event.data.control;
     switch (event.type) {
-    case SND_SEQ_EVENT_NOTEON: voice(0x90, note.channel, note.note, note.velocity); break;
-    case SND_SEQ_EVENT_NOTEOFF: voice(0x80, note.channel, note.note, note.velocity); break;
-    case SND_SEQ_EVENT_KEYPRESS: voice(0xA0, note.channel, note.note, note.velocity); break;
+    case SND_SEQ_EVENT_NOTEON:
+        voice(0x90, note.channel, note.note, note.velocity);
+        break;
+    case SND_SEQ_EVENT_NOTEOFF:
+        voice(0x80, note.channel, note.note, note.velocity);
+        break;
+    case SND_SEQ_EVENT_KEYPRESS:
+        voice(0xA0, note.channel, note.note, note.velocity);
+        break;
     case SND_SEQ_EVENT_CONTROLLER:
         if (control.param < 128) voice(0xB0, control.channel, int(control.param), control.value);
         break;
-    case SND_SEQ_EVENT_PGMCHANGE: voice(0xC0, control.channel, control.value, 0); break;
-    case SND_SEQ_EVENT_CHANPRESS: voice(0xD0, control.channel, control.value, 0); break;
+    case SND_SEQ_EVENT_PGMCHANGE:
+        voice(0xC0, control.channel, control.value, 0);
+        break;
+    case SND_SEQ_EVENT_CHANPRESS:
+        voice(0xD0, control.channel, control.value, 0);
+        break;
     case SND_SEQ_EVENT_PITCHBEND: {
         int value = std::clamp(control.value + 8192, 0, 16383);
         voice(0xE0, control.channel, value & 0x7F, value >> 7);
@@ -78,17 +88,38 @@ AlsaMIDISystem::Packets AlsaMIDISystem::universalPackets(const snd_seq_event& ev
         voice(0xB0, control.channel, 38, control.value & 0x7F);
         break;
     }
-    case SND_SEQ_EVENT_QFRAME: add(1, 0xF1, control.value, 0); break;
-    case SND_SEQ_EVENT_SONGPOS: add(1, 0xF2, control.value & 0x7F, (control.value >> 7) & 0x7F); break;
-    case SND_SEQ_EVENT_SONGSEL: add(1, 0xF3, control.value, 0); break;
-    case SND_SEQ_EVENT_TUNE_REQUEST: add(1, 0xF6, 0, 0); break;
-    case SND_SEQ_EVENT_CLOCK: add(1, 0xF8, 0, 0); break;
-    case SND_SEQ_EVENT_START: add(1, 0xFA, 0, 0); break;
-    case SND_SEQ_EVENT_CONTINUE: add(1, 0xFB, 0, 0); break;
-    case SND_SEQ_EVENT_STOP: add(1, 0xFC, 0, 0); break;
-    case SND_SEQ_EVENT_SENSING: add(1, 0xFE, 0, 0); break;
-    case SND_SEQ_EVENT_RESET: add(1, 0xFF, 0, 0); break;
-    default: break;
+    case SND_SEQ_EVENT_QFRAME:
+        add(1, 0xF1, control.value, 0);
+        break;
+    case SND_SEQ_EVENT_SONGPOS:
+        add(1, 0xF2, control.value & 0x7F, (control.value >> 7) & 0x7F);
+        break;
+    case SND_SEQ_EVENT_SONGSEL:
+        add(1, 0xF3, control.value, 0);
+        break;
+    case SND_SEQ_EVENT_TUNE_REQUEST:
+        add(1, 0xF6, 0, 0);
+        break;
+    case SND_SEQ_EVENT_CLOCK:
+        add(1, 0xF8, 0, 0);
+        break;
+    case SND_SEQ_EVENT_START:
+        add(1, 0xFA, 0, 0);
+        break;
+    case SND_SEQ_EVENT_CONTINUE:
+        add(1, 0xFB, 0, 0);
+        break;
+    case SND_SEQ_EVENT_STOP:
+        add(1, 0xFC, 0, 0);
+        break;
+    case SND_SEQ_EVENT_SENSING:
+        add(1, 0xFE, 0, 0);
+        break;
+    case SND_SEQ_EVENT_RESET:
+        add(1, 0xFF, 0, 0);
+        break;
+    default:
+        break;
     }
     return packets;
 }
@@ -136,7 +167,7 @@ struct AlsaMIDISystem::Impl {
     std::shared_ptr<NotifyProc> notify;
     std::map<MIDIPortRef, Port> ports;
     std::map<uint32_t, uint64_t> refConByAddress; // (local port, source address) -> reference value
-    std::vector<SourceInfo> sources;               // as of the last enumeration
+    std::vector<SourceInfo> sources;              // as of the last enumeration
     int stopFd = -1;
     std::thread thread;
 
@@ -245,7 +276,8 @@ struct AlsaMIDISystem::Impl {
                     if (!setupChanged) out.push_back(Delivery{true, 0, 0, {}});
                     setupChanged = true;
                     break;
-                default: break;
+                default:
+                    break;
                 }
                 continue;
             }
@@ -304,7 +336,8 @@ MIDIStatus AlsaMIDISystem::clientCreate(const std::string& name, NotifyProc noti
     // A private port (no subscription rights for others) for the system's announcements.
     int announcePort = snd_seq_create_simple_port(seq, (name + " announcements").c_str(), SND_SEQ_PORT_CAP_WRITE,
                                                   SND_SEQ_PORT_TYPE_APPLICATION);
-    if (announcePort >= 0) rc = snd_seq_connect_from(seq, announcePort, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+    if (announcePort >= 0)
+        rc = snd_seq_connect_from(seq, announcePort, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
     if (announcePort < 0 || rc < 0) {
         ::close(stopFd);
         snd_seq_close(seq);
@@ -325,8 +358,9 @@ MIDIStatus AlsaMIDISystem::inputPortCreate(MIDIClientRef client, const std::stri
     *outPort = 0;
     std::lock_guard lock(impl_->mutex);
     if (!impl_->seq || client != (kClientRefBase | MIDIClientRef(impl_->clientID))) return midi_status::invalidClient;
-    int port = snd_seq_create_simple_port(impl_->seq, name.c_str(), SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
-                                          SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    int port =
+        snd_seq_create_simple_port(impl_->seq, name.c_str(), SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
     if (port < 0) return port;
     MIDIPortRef ref = kPortRefBase | MIDIPortRef(port);
     impl_->ports[ref] = Impl::Port{port, std::make_shared<ReceiveProc>(std::move(receive)), {}};

@@ -13,9 +13,9 @@ namespace orevant {
 class SingleInstanceLock {
 public:
     enum class Outcome {
-        acquired,       // this process is the only copy
-        heldByAnother,  // another copy holds the lock; see holderPath()
-        unavailable,    // the lock file could not be opened (the check cannot be made)
+        acquired,      // this process is the only copy
+        heldByAnother, // another copy holds the lock; see holderPath()
+        unavailable,   // the lock file could not be opened (the check cannot be made)
     };
 
     explicit SingleInstanceLock(std::string path);

@@ -148,8 +148,8 @@ int UdpSocket::sendTo(const void* data, size_t size, const std::string& host, ui
     sockaddr_storage storage;
     socklen_t length = 0;
     if (!fillAddress(host, port, family_, storage, length)) return EINVAL;
-    const ssize_t sent = ::sendto(fd_, data, size, MSG_DONTWAIT | MSG_NOSIGNAL,
-                                  reinterpret_cast<const sockaddr*>(&storage), length);
+    const ssize_t sent =
+        ::sendto(fd_, data, size, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&storage), length);
     return sent < 0 ? lastError() : 0;
 }
 
@@ -220,7 +220,7 @@ std::string UdpSocket::interfaceDescription(unsigned index) {
     std::memcpy(request.ifr_name, name, sizeof request.ifr_name); // both IF_NAMESIZE, name terminated
     const bool flagsKnown = probe >= 0 && ::ioctl(probe, SIOCGIFFLAGS, &request) == 0;
     if (probe >= 0) ::close(probe);
-    struct stat info{};
+    struct stat info {};
     const std::string sys = std::string("/sys/class/net/") + name;
     if (flagsKnown && (request.ifr_flags & IFF_LOOPBACK) != 0)
         kind = "loopback";

@@ -19,10 +19,10 @@ public:
     };
 
     struct Datagram {
-        size_t size = 0;              // bytes stored in the caller's buffer
-        bool truncated = false;       // the datagram was larger than the buffer
+        size_t size = 0;        // bytes stored in the caller's buffer
+        bool truncated = false; // the datagram was larger than the buffer
         Peer from;
-        unsigned interfaceIndex = 0;  // receiving interface, when packet info is enabled
+        unsigned interfaceIndex = 0; // receiving interface, when packet info is enabled
     };
 
     // receive() results beyond errno values.

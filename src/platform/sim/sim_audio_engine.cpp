@@ -95,8 +95,8 @@ struct SimAudioEngine::Impl {
         SimAudioSource source;
         std::shared_ptr<const WavData> wav;
         bool playing = false;
-        double phase = 0.0;      // sine, in cycles
-        uint64_t wavFrame = 0;   // next frame of the looped file
+        double phase = 0.0;    // sine, in cycles
+        uint64_t wavFrame = 0; // next frame of the looped file
         uint32_t noiseState = 0x9E3779B9u;
         std::vector<float> block = std::vector<float>(kFrames * 2); // stereo, this cycle
         bool rendered = false;
@@ -272,7 +272,8 @@ struct SimAudioEngine::Impl {
     void appendHistory(Device& d) {
         d.history.insert(d.history.end(), d.cycle.begin(), d.cycle.end());
         const size_t keep = static_cast<size_t>(kHistorySeconds * d.rate) * d.channels;
-        if (d.history.size() > 2 * keep) d.history.erase(d.history.begin(), d.history.end() - static_cast<ptrdiff_t>(keep));
+        if (d.history.size() > 2 * keep)
+            d.history.erase(d.history.begin(), d.history.end() - static_cast<ptrdiff_t>(keep));
         if (d.file) sf_writef_float(d.file, d.cycle.data(), kFrames);
     }
 
@@ -294,7 +295,8 @@ struct SimAudioEngine::Impl {
         auto makeBuffers = [](std::vector<std::vector<float>>& data, const std::vector<uint32_t>& ch) {
             std::vector<AudioBuffer> out;
             for (size_t i = 0; i < data.size(); ++i)
-                out.push_back(AudioBuffer{ch[i], static_cast<uint32_t>(data[i].size() * sizeof(float)), data[i].data()});
+                out.push_back(
+                    AudioBuffer{ch[i], static_cast<uint32_t>(data[i].size() * sizeof(float)), data[i].data()});
             return out;
         };
         a.inBuffers = makeBuffers(a.inData, inChannels);
@@ -439,9 +441,8 @@ SimAudioEngine::SimAudioEngine(SimAudioServer& server) : impl_(std::make_unique<
         server.value<uint32_t>(kAudioObjectSystemObject, sel::defaultOutputDevice, scope::global).value_or(0);
     // The server outlives its engine's observer calls: it destroys the engine first and changes
     // nothing after that.
-    server.addObserver([impl](SimAudioServer::Event e, AudioObjectID o, const PropertyAddress& a) {
-        impl->onEvent(e, o, a);
-    });
+    server.addObserver(
+        [impl](SimAudioServer::Event e, AudioObjectID o, const PropertyAddress& a) { impl->onEvent(e, o, a); });
 }
 
 SimAudioEngine::~SimAudioEngine() {
@@ -645,7 +646,8 @@ void SimAudioEngine::setDeviceOutputFile(AudioObjectID device, const std::string
     info.channels = static_cast<int>(d.channels);
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     d.file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!d.file) impl_->log.error(strprintf("Cannot write device output to %s: %s", path.c_str(), sf_strerror(nullptr)));
+    if (!d.file)
+        impl_->log.error(strprintf("Cannot write device output to %s: %s", path.c_str(), sf_strerror(nullptr)));
 }
 
 void SimAudioEngine::runCycles(size_t count) {

@@ -37,8 +37,7 @@ public:
 
     // AudioServer
     OSStatus getPropertyDataSize(AudioObjectID object, const PropertyAddress& address, uint32_t& size) override;
-    OSStatus getPropertyData(AudioObjectID object, const PropertyAddress& address, uint32_t& size,
-                             void* data) override;
+    OSStatus getPropertyData(AudioObjectID object, const PropertyAddress& address, uint32_t& size, void* data) override;
     OSStatus setPropertyData(AudioObjectID object, const PropertyAddress& address, uint32_t size,
                              const void* data) override;
     OSStatus isPropertySettable(AudioObjectID object, const PropertyAddress& address, bool& settable) override;

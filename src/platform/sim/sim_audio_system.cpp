@@ -33,7 +33,8 @@ AudioStreamBasicDescription floatFormat(double rate, uint32_t channels) {
 
 SimAudioSystem::SimAudioSystem(SimAudioServer& server) : server_(server) {
     const AudioObjectID sys = kAudioObjectSystemObject;
-    if (!server_.hasProperty(sys, sel::deviceList, scope::global)) server_.setIDs(sys, sel::deviceList, scope::global, {}, false);
+    if (!server_.hasProperty(sys, sel::deviceList, scope::global))
+        server_.setIDs(sys, sel::deviceList, scope::global, {}, false);
     if (!server_.hasProperty(sys, sel::processObjectList, scope::global))
         server_.setIDs(sys, sel::processObjectList, scope::global, {}, false);
     for (uint32_t s : {sel::defaultOutputDevice, sel::defaultInputDevice}) {
@@ -55,13 +56,21 @@ AudioObjectID SimAudioSystem::addDevice(const SimDeviceSpec& spec) {
     server_.setBytes(id, sel::streamConfiguration, scope::output, streamConfiguration(spec.outputChannels), false);
     server_.setBytes(id, sel::streamConfiguration, scope::input, streamConfiguration(spec.inputChannels), false);
     if (spec.outputChannels > 0)
-        server_.setValue(id, sel::streamFormat, scope::output, floatFormat(spec.sampleRate, spec.outputChannels), false);
+        server_.setValue(id, sel::streamFormat, scope::output, floatFormat(spec.sampleRate, spec.outputChannels),
+                         false);
     if (spec.inputChannels > 0)
         server_.setValue(id, sel::streamFormat, scope::input, floatFormat(spec.sampleRate, spec.inputChannels), false);
-    if (spec.outputDataSource) server_.setValue<uint32_t>(id, sel::dataSource, scope::output, *spec.outputDataSource, false);
-    if (spec.inputDataSource) server_.setValue<uint32_t>(id, sel::dataSource, scope::input, *spec.inputDataSource, false);
+    if (spec.outputDataSource)
+        server_.setValue<uint32_t>(id, sel::dataSource, scope::output, *spec.outputDataSource, false);
+    if (spec.inputDataSource)
+        server_.setValue<uint32_t>(id, sel::dataSource, scope::input, *spec.inputDataSource, false);
     if (spec.hasVolume) {
-        struct Dir { uint32_t scope; uint32_t channels; float volume; bool muted; };
+        struct Dir {
+            uint32_t scope;
+            uint32_t channels;
+            float volume;
+            bool muted;
+        };
         for (const Dir& d : {Dir{scope::output, spec.outputChannels, spec.outputVolume, spec.outputMuted},
                              Dir{scope::input, spec.inputChannels, spec.inputVolume, spec.inputMuted}}) {
             if (d.channels == 0) continue;

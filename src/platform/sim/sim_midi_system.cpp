@@ -128,13 +128,9 @@ void SimMIDISystem::sendControlChange(MIDIEndpointRef source, uint8_t channel, u
     send(source, {uint8_t(0xB0 | (channel & 0x0F)), uint8_t(controller & 0x7F), uint8_t(value & 0x7F)});
 }
 
-void SimMIDISystem::sendPackets(MIDIEndpointRef source, std::span<const uint32_t> words) {
-    deliver(source, words);
-}
+void SimMIDISystem::sendPackets(MIDIEndpointRef source, std::span<const uint32_t> words) { deliver(source, words); }
 
-void SimMIDISystem::notifySetupChanged() {
-    notifyAll({kMIDIMsgSetupChanged});
-}
+void SimMIDISystem::notifySetupChanged() { notifyAll({kMIDIMsgSetupChanged}); }
 
 void SimMIDISystem::deliver(MIDIEndpointRef sourceRef, std::span<const uint32_t> words) {
     if (words.empty()) return;

@@ -151,12 +151,20 @@ SimScenarioEvent parseEvent(const json& j, const std::string& where) {
     SimScenarioEvent e;
     e.at = require<double>(j, "at", where);
     if (!(e.at >= 0)) fail(where + ".at", "must be a time in seconds, 0 or later");
-    static const std::pair<const char*, Kind> kinds[] = {
-        {"plug", Kind::plug}, {"unplug", Kind::unplug}, {"spawn", Kind::spawn}, {"exit", Kind::exit},
-        {"play", Kind::play}, {"stop", Kind::stop}, {"record", Kind::record}, {"stopRecording", Kind::stopRecording},
-        {"defaultOutput", Kind::defaultOutput}, {"defaultInput", Kind::defaultInput},
-        {"bluetoothConnect", Kind::bluetoothConnect}, {"bluetoothDisconnect", Kind::bluetoothDisconnect},
-        {"volume", Kind::volume}, {"mute", Kind::mute}};
+    static const std::pair<const char*, Kind> kinds[] = {{"plug", Kind::plug},
+                                                         {"unplug", Kind::unplug},
+                                                         {"spawn", Kind::spawn},
+                                                         {"exit", Kind::exit},
+                                                         {"play", Kind::play},
+                                                         {"stop", Kind::stop},
+                                                         {"record", Kind::record},
+                                                         {"stopRecording", Kind::stopRecording},
+                                                         {"defaultOutput", Kind::defaultOutput},
+                                                         {"defaultInput", Kind::defaultInput},
+                                                         {"bluetoothConnect", Kind::bluetoothConnect},
+                                                         {"bluetoothDisconnect", Kind::bluetoothDisconnect},
+                                                         {"volume", Kind::volume},
+                                                         {"mute", Kind::mute}};
     const char* found = nullptr;
     for (const auto& [name, kind] : kinds) {
         if (!j.contains(name)) continue;
@@ -176,18 +184,28 @@ SimScenarioEvent parseEvent(const json& j, const std::string& where) {
         return v.get<int32_t>();
     };
     switch (e.kind) {
-    case Kind::plug: e.device = parseDevice(body, at); break;
-    case Kind::spawn: e.process = parseProcess(body, at); break;
+    case Kind::plug:
+        e.device = parseDevice(body, at);
+        break;
+    case Kind::spawn:
+        e.process = parseProcess(body, at);
+        break;
     case Kind::unplug:
     case Kind::defaultOutput:
-    case Kind::defaultInput: e.uid = text(body); break;
+    case Kind::defaultInput:
+        e.uid = text(body);
+        break;
     case Kind::bluetoothConnect:
-    case Kind::bluetoothDisconnect: e.address = text(body); break;
+    case Kind::bluetoothDisconnect:
+        e.address = text(body);
+        break;
     case Kind::exit:
     case Kind::play:
     case Kind::stop:
     case Kind::record:
-    case Kind::stopRecording: e.pid = pid(body); break;
+    case Kind::stopRecording:
+        e.pid = pid(body);
+        break;
     case Kind::volume:
         requireObject(body, at);
         e.uid = require<std::string>(body, "uid", at);
@@ -240,14 +258,18 @@ SimScenario SimScenario::fromJSON(const json& document) {
         app.application.processIdentifier = require<int32_t>(j, "pid", where);
         if (j.contains("bundleID")) app.application.bundleIdentifier = require<std::string>(j, "bundleID", where);
         if (j.contains("name")) app.application.localizedName = require<std::string>(j, "name", where);
-        app.application.activationPolicy = parsePolicy(get<std::string>(j, "policy", where, "regular"), where + ".policy");
+        app.application.activationPolicy =
+            parsePolicy(get<std::string>(j, "policy", where, "regular"), where + ".policy");
         app.responsiblePID = get<int32_t>(j, "responsiblePID", where, 0);
         s.apps.push_back(std::move(app));
     });
-    each(document, "devices", [&](const json& j, const std::string& where) { s.devices.push_back(parseDevice(j, where)); });
-    if (document.contains("defaultOutput")) s.defaultOutput = require<std::string>(document, "defaultOutput", "document");
+    each(document, "devices",
+         [&](const json& j, const std::string& where) { s.devices.push_back(parseDevice(j, where)); });
+    if (document.contains("defaultOutput"))
+        s.defaultOutput = require<std::string>(document, "defaultOutput", "document");
     if (document.contains("defaultInput")) s.defaultInput = require<std::string>(document, "defaultInput", "document");
-    each(document, "processes", [&](const json& j, const std::string& where) { s.processes.push_back(parseProcess(j, where)); });
+    each(document, "processes",
+         [&](const json& j, const std::string& where) { s.processes.push_back(parseProcess(j, where)); });
     each(document, "bluetooth", [&](const json& j, const std::string& where) {
         requireObject(j, where);
         SimScenarioBluetooth b;
@@ -265,7 +287,8 @@ SimScenario SimScenario::fromJSON(const json& document) {
         if (j.contains("device")) b.audioDevice = parseDevice(j.at("device"), where + ".device");
         s.bluetooth.push_back(std::move(b));
     });
-    each(document, "events", [&](const json& j, const std::string& where) { s.events.push_back(parseEvent(j, where)); });
+    each(document, "events",
+         [&](const json& j, const std::string& where) { s.events.push_back(parseEvent(j, where)); });
     return s;
 }
 
@@ -336,11 +359,15 @@ void SimScenario::apply(SimAudioSystem& system, SimWorkspace& workspace, SimBlue
             using Kind = SimScenarioEvent::Kind;
             SimAudioServer& server = system.server();
             switch (event.kind) {
-            case Kind::plug: plugDevice(system, *event.device); break;
+            case Kind::plug:
+                plugDevice(system, *event.device);
+                break;
             case Kind::unplug:
                 if (AudioObjectID id = system.deviceWithUID(event.uid)) system.removeDevice(id);
                 break;
-            case Kind::spawn: system.addProcess(event.process->spec); break;
+            case Kind::spawn:
+                system.addProcess(event.process->spec);
+                break;
             case Kind::exit:
                 for (AudioObjectID p : processesOf(server, event.pid)) system.removeProcess(p);
                 break;
@@ -350,12 +377,21 @@ void SimScenario::apply(SimAudioSystem& system, SimWorkspace& workspace, SimBlue
                 break;
             case Kind::record:
             case Kind::stopRecording:
-                for (AudioObjectID p : processesOf(server, event.pid)) system.setRecording(p, event.kind == Kind::record);
+                for (AudioObjectID p : processesOf(server, event.pid))
+                    system.setRecording(p, event.kind == Kind::record);
                 break;
-            case Kind::defaultOutput: setDefault(event.uid, false); break;
-            case Kind::defaultInput: setDefault(event.uid, true); break;
-            case Kind::bluetoothConnect: bluetooth.setConnected(event.address, true); break;
-            case Kind::bluetoothDisconnect: bluetooth.setConnected(event.address, false); break;
+            case Kind::defaultOutput:
+                setDefault(event.uid, false);
+                break;
+            case Kind::defaultInput:
+                setDefault(event.uid, true);
+                break;
+            case Kind::bluetoothConnect:
+                bluetooth.setConnected(event.address, true);
+                break;
+            case Kind::bluetoothDisconnect:
+                bluetooth.setConnected(event.address, false);
+                break;
             case Kind::volume:
                 if (AudioObjectID id = system.deviceWithUID(event.uid))
                     server.setValue<float>(id, sel::virtualMainVolume, event.input ? scope::input : scope::output,

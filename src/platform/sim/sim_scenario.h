@@ -41,8 +41,20 @@ struct SimScenarioBluetooth {
 
 struct SimScenarioEvent {
     enum class Kind {
-        plug, unplug, spawn, exit, play, stop, record, stopRecording, defaultOutput, defaultInput,
-        bluetoothConnect, bluetoothDisconnect, volume, mute,
+        plug,
+        unplug,
+        spawn,
+        exit,
+        play,
+        stop,
+        record,
+        stopRecording,
+        defaultOutput,
+        defaultInput,
+        bluetoothConnect,
+        bluetoothDisconnect,
+        volume,
+        mute,
     };
     double at = 0.0;
     Kind kind = Kind::plug;

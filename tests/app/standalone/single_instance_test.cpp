@@ -47,8 +47,7 @@ void writeAll(int fd, const std::string& text) {
     writeAll(1, std::string(result.lock && result.lock->isHeld() ? "running" : "unchecked") + "\n");
     if (role == "holder") {
         char byte;
-        while (::read(0, &byte, 1) > 0) {
-        }
+        while (::read(0, &byte, 1) > 0) {}
     }
     ::_exit(0);
 }
@@ -87,8 +86,7 @@ struct Child {
     int wait() {
         closeStdin();
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
         if (stdoutFd >= 0) ::close(stdoutFd);
         stdoutFd = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -1,8 +1,8 @@
 // The render path allocates nothing and takes no lock. This binary replaces the global
 // allocation functions and, outside sanitizer builds (whose runtimes own these symbols), malloc
 // and pthread_mutex_lock, counting every call made on the test thread while counting is on.
-#include "capture/process_tap.h"
 #include "../capture_fixture.h"
+#include "capture/process_tap.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Taps torn down while their IO thread is running, with the simulated server's real-time clock
 // driving cycles. Meant to be run under ThreadSanitizer as well (scripts/ci.d/tsan-capture.sh).
-#include "capture/process_tap.h"
 #include "../capture_fixture.h"
+#include "capture/process_tap.h"
 
 #include <gtest/gtest.h>
 

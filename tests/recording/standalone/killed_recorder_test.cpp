@@ -47,8 +47,7 @@ using test::SharedQueueRef;
     if (::write(report, text.data(), text.size()) != static_cast<ssize_t>(text.size())) _exit(2);
     ::close(report);
     char byte;
-    while (::read(hold, &byte, 1) != 0) {
-    }
+    while (::read(hold, &byte, 1) != 0) {}
     _exit(3); // never reached: the parent kills us first
 }
 
