@@ -100,7 +100,7 @@ void BM_RampingStereo(benchmark::State& state) {
 
 void BM_PairedEight(benchmark::State& state) {
     auto tap = rig().tap("eight", ProcessTap::ChannelPairing{0, 2, 2});
-    tap->setPhonesMode(1);
+    tap->setPhonesMode(PhonesMode::cue);
     Output out(8);
     warm(*tap, out);
     AudioBufferList l = out.list();

@@ -70,13 +70,7 @@ void ProcessTap::start(const std::vector<Output>& outputs, std::optional<Channel
     if (aggregateID_ != 0 || outputs.empty()) return;
 
     activatedOutputs_ = outputs;
-    const bool paired = pairing.has_value() && outputs.size() == 1;
-    pairedBuses_.store(paired, std::memory_order_relaxed);
-    if (paired) {
-        mainOffset_.store(pairing->mainOffset, std::memory_order_relaxed);
-        phonesOffset_.store(pairing->phonesOffset, std::memory_order_relaxed);
-        pairWidth_.store(pairing->width, std::memory_order_relaxed);
-    }
+    pairing_.store(packPairing(outputs.size() == 1 ? pairing : std::nullopt), std::memory_order_relaxed);
 
     const std::string firstID = std::to_string(processObjectIDs_.empty() ? 0u : processObjectIDs_.front());
     TapDescription tap;
@@ -137,6 +131,22 @@ void ProcessTap::start(const std::vector<Output>& outputs, std::optional<Channel
                         tapID_, aggregateID_));
 }
 
+uint32_t ProcessTap::packPairing(std::optional<ChannelPairing> pairing) noexcept {
+    if (!pairing) return 0;
+    // Offsets and widths that do not fit a byte name channels no device has: such a pairing is
+    // refused by the render path's channel-count check, so it is stored as unpaired.
+    auto fits = [](int v) { return v >= 0 && v <= 0xff; };
+    if (!fits(pairing->mainOffset) || !fits(pairing->phonesOffset) || !fits(pairing->width)) return 0;
+    return 0x80000000u | (static_cast<uint32_t>(pairing->mainOffset) << 16) |
+           (static_cast<uint32_t>(pairing->phonesOffset) << 8) | static_cast<uint32_t>(pairing->width);
+}
+
+std::optional<ProcessTap::ChannelPairing> ProcessTap::unpackPairing(uint32_t packed) noexcept {
+    if (!(packed & 0x80000000u)) return std::nullopt;
+    return ChannelPairing{static_cast<int>((packed >> 16) & 0xff), static_cast<int>((packed >> 8) & 0xff),
+                          static_cast<int>(packed & 0xff)};
+}
+
 void ProcessTap::teardown() {
     // Statuses are ignored: there is nothing better to do with a failure here.
     if (aggregateID_ != 0) {
@@ -160,7 +170,7 @@ void ProcessTap::setVolume(float v) { volume_.store(clampControl(v), std::memory
 void ProcessTap::setCueVolume(float v) { cueVolume_.store(clampControl(v), std::memory_order_relaxed); }
 void ProcessTap::setPhonesBusGain(float v) { phonesBusGain_.store(clampControl(v), std::memory_order_relaxed); }
 void ProcessTap::setMuted(bool muted) { isMuted_.store(muted, std::memory_order_relaxed); }
-void ProcessTap::setPhonesMode(int32_t mode) { phonesMode_.store(mode, std::memory_order_relaxed); }
+void ProcessTap::setPhonesMode(PhonesMode mode) { phonesMode_.store(mode, std::memory_order_relaxed); }
 void ProcessTap::setPanicked(bool panicked) { panicked_.store(panicked, std::memory_order_relaxed); }
 void ProcessTap::setRecordsToMain(bool records) { recordsToMain_.store(records, std::memory_order_relaxed); }
 
@@ -245,7 +255,8 @@ void ProcessTap::render(const AudioBufferList& input, AudioBufferList& output) n
 
     // Each control parameter is read once per cycle.
     const bool muted = isMuted_.load(std::memory_order_relaxed);
-    const bool paired = pairedBuses_.load(std::memory_order_relaxed);
+    const std::optional<ChannelPairing> pairing = unpackPairing(pairing_.load(std::memory_order_relaxed));
+    const bool paired = pairing.has_value();
     const bool panic = panicked_.load(std::memory_order_relaxed);
 
     // Hard mute: silence at once; the ramped gains keep their values for the unmute.
@@ -279,10 +290,10 @@ void ProcessTap::render(const AudioBufferList& input, AudioBufferList& output) n
     float mainTarget = muted ? 0.0f : gainForControl(vol);
     float cueTarget;
     switch (phonesMode_.load(std::memory_order_relaxed)) {
-    case 1:
+    case PhonesMode::cue:
         cueTarget = gainForControl(cueVolume_.load(std::memory_order_relaxed));
         break;
-    case 2:
+    case PhonesMode::silent:
         cueTarget = 0.0f;
         break;
     default:
@@ -301,9 +312,9 @@ void ProcessTap::render(const AudioBufferList& input, AudioBufferList& output) n
 
     // Paired buses: MAIN and PHONES on two channel ranges of one output.
     if (output.numberBuffers == 1 && paired) {
-        const int mainOff = mainOffset_.load(std::memory_order_relaxed);
-        const int phonesOff = phonesOffset_.load(std::memory_order_relaxed);
-        const int width = pairWidth_.load(std::memory_order_relaxed);
+        const int mainOff = pairing->mainOffset;
+        const int phonesOff = pairing->phonesOffset;
+        const int width = pairing->width;
         AudioBuffer& out = output.buffers[0];
         const int need = std::max(mainOff, phonesOff) + width;
         if (static_cast<int64_t>(out.numberChannels) >= need && out.data && hasTap) {

@@ -23,6 +23,18 @@
 
 namespace orevant {
 
+// What PHONES carries of one application while its tap runs with paired buses.
+enum class PhonesMode : int32_t {
+    sameAsMain = 0, // nothing is cued: PHONES hears the application at its MAIN gain
+    cue = 1,        // this application is cued: PHONES hears it at its cue level, pre-fade
+    silent = 2,     // another application is cued: PHONES does not hear this one
+};
+
+// The PHONES mode of an application, given whether any application is cued and whether this one is.
+constexpr PhonesMode phonesModeFor(bool anyCued, bool isCued) {
+    return !anyCued ? PhonesMode::sameAsMain : (isCued ? PhonesMode::cue : PhonesMode::silent);
+}
+
 class ProcessTap {
 public:
     struct Output {
@@ -59,7 +71,7 @@ public:
     void setCueVolume(float v);     // stores clamp(v)
     void setPhonesBusGain(float v); // stores clamp(v)
     void setMuted(bool muted);
-    void setPhonesMode(int32_t mode); // 0 same gain as MAIN, 1 cue level, 2 silent; others act as 0
+    void setPhonesMode(PhonesMode mode); // values outside the enumeration act as sameAsMain
     void setPanicked(bool panicked);
     void setRecordsToMain(bool records);
 
@@ -78,11 +90,13 @@ public:
     float volume() const { return volume_.load(std::memory_order_relaxed); }
     bool isMuted() const { return isMuted_.load(std::memory_order_relaxed); }
     float cueVolume() const { return cueVolume_.load(std::memory_order_relaxed); }
-    int32_t phonesMode() const { return phonesMode_.load(std::memory_order_relaxed); }
-    bool pairedBuses() const { return pairedBuses_.load(std::memory_order_relaxed); }
-    int mainOffset() const { return mainOffset_.load(std::memory_order_relaxed); }
-    int phonesOffset() const { return phonesOffset_.load(std::memory_order_relaxed); }
-    int pairWidth() const { return pairWidth_.load(std::memory_order_relaxed); }
+    PhonesMode phonesMode() const { return phonesMode_.load(std::memory_order_relaxed); }
+    // The channel pairing the tap runs with; none while its buses are not paired.
+    std::optional<ChannelPairing> pairing() const { return unpackPairing(pairing_.load(std::memory_order_relaxed)); }
+    bool pairedBuses() const { return pairing().has_value(); }
+    int mainOffset() const { return pairing().value_or(ChannelPairing{}).mainOffset; }
+    int phonesOffset() const { return pairing().value_or(ChannelPairing{}).phonesOffset; }
+    int pairWidth() const { return pairing().value_or(ChannelPairing{}).width; }
     float phonesBusGain() const { return phonesBusGain_.load(std::memory_order_relaxed); }
     bool panicked() const { return panicked_.load(std::memory_order_relaxed); }
     bool recordsToMain() const { return recordsToMain_.load(std::memory_order_relaxed); }
@@ -104,6 +118,11 @@ public:
     const std::shared_ptr<RecordingLaneFeed>& recordingLane() const { return recordingLane_; }
 
 private:
+    // The pairing crosses to the IO thread as one word, so a cycle never sees half of a change:
+    // bit 31 set = paired, then MAIN offset, PHONES offset and width, one byte each.
+    static uint32_t packPairing(std::optional<ChannelPairing> pairing) noexcept;
+    static std::optional<ChannelPairing> unpackPairing(uint32_t packed) noexcept;
+
     void teardown();
     void feedLane(const AudioBuffer& buffer, uint32_t channelOffset) noexcept;
     void meter(const AudioBuffer& buffer, int start, int count) noexcept;
@@ -117,11 +136,8 @@ private:
     std::atomic<float> volume_;
     std::atomic<bool> isMuted_;
     std::atomic<float> cueVolume_;
-    std::atomic<int32_t> phonesMode_{0};
-    std::atomic<bool> pairedBuses_{false};
-    std::atomic<int> mainOffset_{0};
-    std::atomic<int> phonesOffset_{2};
-    std::atomic<int> pairWidth_{2};
+    std::atomic<PhonesMode> phonesMode_{PhonesMode::sameAsMain};
+    std::atomic<uint32_t> pairing_{0};
     std::atomic<bool> shapeLogged_{false};
     std::atomic<float> phonesBusGain_{1.0f};
     std::atomic<bool> panicked_{false};
@@ -154,7 +170,8 @@ private:
     static_assert(std::atomic<float>::is_always_lock_free);
     static_assert(std::atomic<bool>::is_always_lock_free);
     static_assert(std::atomic<int32_t>::is_always_lock_free);
-    static_assert(std::atomic<int>::is_always_lock_free);
+    static_assert(std::atomic<uint32_t>::is_always_lock_free);
+    static_assert(std::atomic<PhonesMode>::is_always_lock_free);
     static_assert(std::atomic<uint64_t>::is_always_lock_free);
 };
 

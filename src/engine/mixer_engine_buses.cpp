@@ -61,12 +61,8 @@ void MixerEngine::setCue(bool cued, const std::string& bundleID) {
 void MixerEngine::applyCueState() {
     const bool cueing = anyCued();
     for (const auto& [bundleID, running] : taps_) {
-        int32_t mode = 0;
-        if (cueing) {
-            auto it = volumes_.find(bundleID);
-            mode = it != volumes_.end() && it->second.isCued ? 1 : 2;
-        }
-        running->setPhonesMode(mode);
+        auto it = volumes_.find(bundleID);
+        running->setPhonesMode(phonesModeFor(cueing, it != volumes_.end() && it->second.isCued));
     }
     coverageDropTask_.cancel();
     coverageDropTask_ = {};

@@ -92,7 +92,7 @@ void MixerEngine::makeTap(const AudioApp& app, const AppVolume& setting) {
     created->setPanicked(isPanicked_);
     created->setMuted(mute);
     created->setCueVolume(setting.cueVolume);
-    created->setPhonesMode(!anyCued() ? 0 : (setting.isCued ? 1 : 2));
+    created->setPhonesMode(phonesModeFor(anyCued(), setting.isCued));
     const auto current = currentOutputDevice();
     const std::string firstUID = outputs.empty() ? std::string() : outputs.front().uid;
     const std::string currentUID = current ? current->uid : std::string();

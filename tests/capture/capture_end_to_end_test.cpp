@@ -78,7 +78,7 @@ TEST_F(EndToEndTest, StackedTapIsHeardOnBothDevices) {
 TEST_F(EndToEndTest, PairedBusesOnTheInterface) {
     ProcessTap tap(server, {process}, 1.0f, false, 0.5f);
     tap.start({out(interface8)}, ProcessTap::ChannelPairing{0, 2, 2});
-    tap.setPhonesMode(1);
+    tap.setPhonesMode(PhonesMode::cue);
     run(0.5);
     EXPECT_NEAR(peak(interface8, 0), 0.5f, 0.0005f);
     EXPECT_NEAR(peak(interface8, 2), 0.5f * 0.125f, 0.0001f);

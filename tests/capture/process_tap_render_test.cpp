@@ -113,8 +113,8 @@ TEST_F(RenderTest, PairedBusesByPhonesMode) {
     Buffers eight = cycle(tap, 8);
     for (size_t c = 4; c < 8; ++c) EXPECT_EQ(eight.at(0, 5, c), 0.0f);
 
-    // Mode 1: PHONES ramps to the cue level times the bus gain, independently of MAIN.
-    tap.setPhonesMode(1);
+    // Cue mode: PHONES ramps to the cue level times the bus gain, independently of MAIN.
+    tap.setPhonesMode(PhonesMode::cue);
     tap.setCueVolume(1.0f);
     tap.setPhonesBusGain(0.5f);
     Buffers first = cycle(tap, 4);
@@ -125,16 +125,16 @@ TEST_F(RenderTest, PairedBusesByPhonesMode) {
     EXPECT_FLOAT_EQ(settled.at(0, 9, 2), 0.5f * 0.5f); // L 0.5 at cue 1.0 times bus 0.5
     EXPECT_EQ(tap.currentCueGain(), 0.5f);
 
-    // Mode 2: PHONES ramps to silence rather than cutting.
-    tap.setPhonesMode(2);
+    // Silent mode: PHONES ramps to silence rather than cutting.
+    tap.setPhonesMode(PhonesMode::silent);
     Buffers fading = cycle(tap, 4);
     EXPECT_GT(std::fabs(fading.at(0, kFrames - 1, 2)), 0.0f);
     Buffers silent = cycle(tap, 4, cyclesFor(1.0));
     EXPECT_EQ(silent.at(0, 9, 2), 0.0f);
     EXPECT_FLOAT_EQ(silent.at(0, 9, 0), 0.0625f);
 
-    // A mode outside 0…2 acts as 0.
-    tap.setPhonesMode(7);
+    // A mode outside the enumeration acts as sameAsMain.
+    tap.setPhonesMode(static_cast<PhonesMode>(7));
     Buffers asZero = cycle(tap, 4, cyclesFor(1.0));
     EXPECT_FLOAT_EQ(asZero.at(0, 9, 2), 0.0625f * 0.5f); // main gain times the bus gain
 
@@ -144,15 +144,15 @@ TEST_F(RenderTest, PairedBusesByPhonesMode) {
 TEST_F(RenderTest, PairedMeterTakesOnlyMain) {
     ProcessTap tap(server, {process}, 0.5f, false, 1.0f);
     tap.start({out(interface8)}, ProcessTap::ChannelPairing{2, 0, 2});
-    tap.setPhonesMode(1);
+    tap.setPhonesMode(PhonesMode::cue);
     cycle(tap, 4, cyclesFor(1.0)); // PHONES at 1.0 on channels 0–1, MAIN at 0.125 on 2–3
     EXPECT_FLOAT_EQ(tap.takePeak(), 0.0625f);
 }
 
-TEST_F(RenderTest, PairedMutedApplicationKeepsItsCueOnlyInMode1) {
+TEST_F(RenderTest, PairedMutedApplicationKeepsItsCueOnlyInCueMode) {
     ProcessTap tap(server, {process}, 1.0f, false, 0.5f);
     tap.start({out(interface8)}, ProcessTap::ChannelPairing{0, 2, 2});
-    tap.setPhonesMode(1);
+    tap.setPhonesMode(PhonesMode::cue);
     cycle(tap, 4, cyclesFor(1.0));
     tap.setMuted(true);
     Buffers first = cycle(tap, 4);
@@ -161,7 +161,7 @@ TEST_F(RenderTest, PairedMutedApplicationKeepsItsCueOnlyInMode1) {
     EXPECT_EQ(settled.at(0, 7, 0), 0.0f);
     EXPECT_FLOAT_EQ(settled.at(0, 7, 2), 0.5f * 0.125f); // cue level survives the mute
 
-    tap.setPhonesMode(0);
+    tap.setPhonesMode(PhonesMode::sameAsMain);
     Buffers followed = cycle(tap, 4, cyclesFor(1.0));
     EXPECT_EQ(followed.at(0, 7, 2), 0.0f);
 }

@@ -26,7 +26,7 @@ protected:
     SimApp video = world.addApp("com.example.video", "Video", 550.0);
     SimApp game = world.addApp("com.example.game", "Game", 330.0);
 
-    std::vector<int32_t> modes() {
+    std::vector<PhonesMode> modes() {
         return {world.engine->tap(music.bundleID)->phonesMode(), world.engine->tap(video.bundleID)->phonesMode(),
                 world.engine->tap(game.bundleID)->phonesMode()};
     }
@@ -63,7 +63,7 @@ TEST_F(MixerEngineBusesTest, PairedInterfaceTapsEveryPlayingAppAndCueIsHeardOnPh
         EXPECT_EQ(tap->mainOffset(), 0);
         EXPECT_EQ(tap->phonesOffset(), 2);
     }
-    EXPECT_EQ(modes(), (std::vector<int32_t>{0, 0, 0}));
+    EXPECT_EQ(modes(), (std::vector<PhonesMode>(3, PhonesMode::sameAsMain)));
 
     world.runAudio(0.2);
     const float mix = std::sqrt(3.0f) * kSineRMS; // three sines of different pitch
@@ -73,7 +73,7 @@ TEST_F(MixerEngineBusesTest, PairedInterfaceTapsEveryPlayingAppAndCueIsHeardOnPh
     engine.setVolume(0.5f, world.app(music)); // MAIN level of music; the cue is pre-fade
     engine.setCue(true, music.bundleID);
     engine.setCueVolume(0.5f, music.bundleID);
-    EXPECT_EQ(modes(), (std::vector<int32_t>{1, 2, 2}));
+    EXPECT_EQ(modes(), (std::vector<PhonesMode>{PhonesMode::cue, PhonesMode::silent, PhonesMode::silent}));
     EXPECT_TRUE(world.logs->contains("setCue true for com.example.music"));
     world.runAudio(0.3);
     EXPECT_NEAR(world.rms(interface, 2), kSineRMS * 0.125f, 0.004) << "only the cued app, at its cue level";
@@ -90,7 +90,7 @@ TEST_F(MixerEngineBusesTest, PairedInterfaceTapsEveryPlayingAppAndCueIsHeardOnPh
     // Stopping the cue: every tap back to mode 0; the drop that follows keeps the taps
     // because the interface is paired.
     engine.setCue(false, music.bundleID);
-    EXPECT_EQ(modes(), (std::vector<int32_t>{0, 0, 0}));
+    EXPECT_EQ(modes(), (std::vector<PhonesMode>(3, PhonesMode::sameAsMain)));
     world.runAudio(0.5);
     EXPECT_EQ(engine.taps().size(), 3u);
     EXPECT_TRUE(engine.volumes().count(music.bundleID));
@@ -131,7 +131,7 @@ TEST_F(MixerEngineBusesTest, CueSurvivesUnpairedDefaultAndReturnsWithPairedOne) 
     world.setDefaultOutput(interface);
     world.settle();
     EXPECT_TRUE(engine.isPaired());
-    EXPECT_EQ(modes(), (std::vector<int32_t>{1, 2, 2}));
+    EXPECT_EQ(modes(), (std::vector<PhonesMode>{PhonesMode::cue, PhonesMode::silent, PhonesMode::silent}));
     world.runAudio(0.2);
     EXPECT_NEAR(world.rms(interface, 2), kSineRMS, 0.01);
 }
@@ -150,7 +150,7 @@ TEST_F(MixerEngineBusesTest, NewPairChoiceRebuildsRunningTapsAtOnce) {
         EXPECT_EQ(tap->mainOffset(), 2) << bundleID;
         EXPECT_EQ(tap->phonesOffset(), 0) << bundleID;
     }
-    EXPECT_EQ(modes(), (std::vector<int32_t>{1, 2, 2}));
+    EXPECT_EQ(modes(), (std::vector<PhonesMode>{PhonesMode::cue, PhonesMode::silent, PhonesMode::silent}));
     world.runAudio(0.2);
     EXPECT_NEAR(world.rms(interface, 0), kSineRMS, 0.01) << "the cue moved to outputs 1/2";
     EXPECT_NEAR(world.rms(interface, 2, 0.2), std::sqrt(3.0f) * kSineRMS, 0.03);

@@ -209,12 +209,12 @@ TEST_F(ScenesTest, PairedSceneRestoresPhonesLevelAndCues) {
     engine.setCue(false, music.bundleID);
     engine.phonesController()->setVolume(1.0f);
     world.runAudio(0.2);
-    ASSERT_EQ(engine.tap(video.bundleID)->phonesMode(), 0);
+    ASSERT_EQ(engine.tap(video.bundleID)->phonesMode(), PhonesMode::sameAsMain);
 
     engine.applyScene(engine.snapshots().front());
     EXPECT_FLOAT_EQ(engine.phonesBusVolume().volume(), 0.5f);
-    EXPECT_EQ(engine.tap(music.bundleID)->phonesMode(), 1);
-    EXPECT_EQ(engine.tap(video.bundleID)->phonesMode(), 2);
+    EXPECT_EQ(engine.tap(music.bundleID)->phonesMode(), PhonesMode::cue);
+    EXPECT_EQ(engine.tap(video.bundleID)->phonesMode(), PhonesMode::silent);
     world.runAudio(0.3);
     EXPECT_NEAR(world.rms(interface, 2), kSineRMS * 0.125f, 0.004) << "only the cued music, at the PHONES level";
 

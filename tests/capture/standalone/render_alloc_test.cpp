@@ -140,7 +140,7 @@ TEST_F(RenderAllocTest, TenThousandCyclesAllocateNothingAndLockNothing) {
         const float v = static_cast<float>(i % 100) / 100.0f;
         general.setVolume(v);
         paired.setVolume(1.0f - v);
-        paired.setPhonesMode(i % 3);
+        paired.setPhonesMode(static_cast<PhonesMode>(i % 3));
         general.setMuted(i % 250 == 7);
         paired.setPanicked(i % 500 > 480);
         general.render(in.list(), twoOuts.list());

@@ -40,7 +40,7 @@ TEST_F(TapTeardownTest, DestroyAndStopWhileIORuns) {
         tap->setVolume(static_cast<float>(i) / 12.0f);
         tap->setMuted(i % 4 == 1);
         tap->setPanicked(i % 5 == 2);
-        tap->setPhonesMode(i % 3);
+        tap->setPhonesMode(static_cast<PhonesMode>(i % 3));
         (void)tap->takePeak();
         const uint64_t seen = tap->renderCount();
         if (i % 2 == 0) {
