@@ -35,6 +35,9 @@ inline constexpr uint32_t defaultInputDevice = fourcc("dIn ");
 inline constexpr uint32_t processPID = fourcc("ppid");
 inline constexpr uint32_t processIsRunningOutput = fourcc("piro");
 inline constexpr uint32_t processIsRunningInput = fourcc("piri");
+// Process bundle ID (a string), where the server knows one (for example the application ID a
+// client declared); absent otherwise.
+inline constexpr uint32_t processBundleID = fourcc("pbid");
 inline constexpr uint32_t virtualMainVolume = fourcc("vmvc");
 inline constexpr uint32_t mute = fourcc("mute");
 inline constexpr uint32_t name = fourcc("lnam");

@@ -128,6 +128,7 @@ AudioObjectID SimAudioSystem::addProcess(const SimProcessSpec& spec) {
     server_.setValue<int32_t>(id, sel::processPID, scope::global, spec.pid, false);
     server_.setValue<uint32_t>(id, sel::processIsRunningOutput, scope::global, spec.playing ? 1u : 0u, false);
     server_.setValue<uint32_t>(id, sel::processIsRunningInput, scope::global, spec.recording ? 1u : 0u, false);
+    if (!spec.bundleID.empty()) server_.setString(id, sel::processBundleID, scope::global, spec.bundleID, false);
     server_.audio().setProcessSource(id, spec.source);
     server_.appendID(kAudioObjectSystemObject, sel::processObjectList, scope::global, id);
     return id;

@@ -33,6 +33,7 @@ struct SimProcessSpec {
     bool playing = false;   // "piro"
     bool recording = false; // "piri"
     SimAudioSource source;  // what it plays while running output
+    std::string bundleID;   // "pbid" when not empty
 };
 
 class SimAudioSystem {
