@@ -5,6 +5,7 @@
 #
 #   scripts/pipewire-stack.sh start [QUANTUM]   starts the stack; prints its folder on stdout
 #   scripts/pipewire-stack.sh stop DIR          stops the stack started in DIR (by PID) and removes DIR
+#   scripts/pipewire-stack.sh restart DIR       kills the daemons of DIR and starts them again there
 #   scripts/pipewire-stack.sh env DIR           prints the environment that reaches the stack
 #
 # The stack has three null sinks: ci_stereo (2 channels), ci_quad (4) and ci_8ch (8). Every wait
@@ -28,7 +29,7 @@ use_env() {
   unset DBUS_SESSION_BUS_ADDRESS PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR
 }
 
-stop_stack() {
+kill_daemons() {
   local base="$1" name pid
   for name in pulse wp pw; do
     [ -f "$base/$name.pid" ] || continue
@@ -41,8 +42,13 @@ stop_stack() {
     # Bounded: a daemon that does not end within 2 s is killed.
     for _ in $(seq 200); do kill -0 "$pid" 2>/dev/null || break; sleep 0.01; done
     kill -9 "$pid" 2>/dev/null || true
+    rm -f "$base/$name.pid"
   done
-  rm -rf "$base"
+}
+
+stop_stack() {
+  kill_daemons "$1"
+  rm -rf "$1"
 }
 
 fail() {
@@ -75,6 +81,13 @@ start_stack() {
   local quantum="${1:-1024}"
   local base
   base="$(mktemp -d "${TMPDIR:-/tmp}/orevant-pw.XXXXXX")"
+  write_config "$base" "$quantum"
+  run_daemons "$base"
+  echo "$base"
+}
+
+write_config() {
+  local base="$1" quantum="$2"
   use_env "$base"
   mkdir -p -m 700 "$XDG_RUNTIME_DIR"
   mkdir -p "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d" "$XDG_CONFIG_HOME/wireplumber/main.lua.d" "$XDG_STATE_HOME"
@@ -100,6 +113,11 @@ v4l2_monitor.enabled = false
 libcamera_monitor.enabled = false
 default_access.properties["enable-flatpak-portal"] = false
 EOF
+}
+
+run_daemons() {
+  local base="$1"
+  use_env "$base"
   pipewire >"$base/pw.log" 2>&1 &
   echo $! >"$base/pw.pid"
   wait_for "$base" "pipewire" pw-cli info 0
@@ -109,7 +127,6 @@ EOF
   pipewire-pulse >"$base/pulse.log" 2>&1 &
   echo $! >"$base/pulse.pid"
   wait_for "$base" "pipewire-pulse" pactl info
-  echo "$base"
 }
 
 case "${1:-}" in
@@ -118,12 +135,17 @@ stop)
   [ -n "${2:-}" ] && [ -d "$2" ] || { echo "usage: $0 stop DIR" >&2; exit 2; }
   stop_stack "$2"
   ;;
+restart)
+  [ -n "${2:-}" ] && [ -d "$2" ] || { echo "usage: $0 restart DIR" >&2; exit 2; }
+  kill_daemons "$2"
+  run_daemons "$2"
+  ;;
 env)
   [ -n "${2:-}" ] || { echo "usage: $0 env DIR" >&2; exit 2; }
   stack_env "$2"
   ;;
 *)
-  echo "usage: $0 start [QUANTUM] | stop DIR | env DIR" >&2
+  echo "usage: $0 start [QUANTUM] | stop DIR | restart DIR | env DIR" >&2
   exit 2
   ;;
 esac

@@ -1,0 +1,25 @@
+// The PipeWire integration tests: one private stack (scripts/pipewire-stack.sh) for the whole
+// binary, started before the first test and stopped after the last.
+#include "support/pipewire_stack.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+class StackEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        stack_ = std::make_unique<orevant::test::PipeWireStack>();
+        ASSERT_TRUE(stack_->isUp()) << "the private PipeWire stack did not start";
+    }
+    void TearDown() override { stack_.reset(); }
+
+private:
+    std::unique_ptr<orevant::test::PipeWireStack> stack_;
+};
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new StackEnvironment);
+    return RUN_ALL_TESTS();
+}
