@@ -37,9 +37,7 @@ struct PipeWireContractWorld {
         extras.erase(uid);
     }
 
-    float level(const std::string& uid, int channel) {
-        return (uid == stereoUID ? stereo : quad).rms(channel, 0.1);
-    }
+    float level(const std::string& uid, int channel) { return (uid == stereoUID ? stereo : quad).rms(channel, 0.1); }
     bool waitFor(const std::function<bool()>& done, double seconds) { return pumpUntil(queue, done, seconds); }
 
     std::string stereoUID = "ci_stereo";

@@ -54,7 +54,9 @@ protected:
         return found;
     }
 
-    bool near(float value, float expected, float relative) { return std::fabs(value - expected) <= expected * relative; }
+    bool near(float value, float expected, float relative) {
+        return std::fabs(value - expected) <= expected * relative;
+    }
 
     World world;
 };
@@ -83,8 +85,8 @@ TYPED_TEST_P(AudioServerContract, ShowsDevicesTheDefaultAndStableProcessObjects)
     const AudioObjectID process = this->processOf(pid);
     ASSERT_NE(process, 0u);
     EXPECT_EQ(this->hal().readString(process, sel::processBundleID), "org.example.Contract");
-    ASSERT_TRUE(w.waitFor([&] { return this->hal().template read<uint32_t>(process, sel::processIsRunningOutput) == 1; },
-                          5.0));
+    ASSERT_TRUE(
+        w.waitFor([&] { return this->hal().template read<uint32_t>(process, sel::processIsRunningOutput) == 1; }, 5.0));
     // The same object for as long as the process is there; no ID names two objects.
     w.waitFor([] { return false; }, 0.3);
     EXPECT_EQ(this->processOf(pid), process);
@@ -99,9 +101,10 @@ TYPED_TEST_P(AudioServerContract, WritesAreReadableAtOnceAndCallListeners) {
     ASSERT_TRUE(this->hal().isSettable(quad, sel::virtualMainVolume, scope::output));
     std::atomic<int> calls{0};
     ListenerID id = 0;
-    ASSERT_EQ(w.server().addPropertyListener(quad, {sel::virtualMainVolume, scope::output, 0},
-                                             [&](uint32_t, const PropertyAddress*) { ++calls; }, id),
-              0);
+    ASSERT_EQ(
+        w.server().addPropertyListener(
+            quad, {sel::virtualMainVolume, scope::output, 0}, [&](uint32_t, const PropertyAddress*) { ++calls; }, id),
+        0);
     this->hal().write(quad, sel::virtualMainVolume, scope::output, 0.5f);
     EXPECT_NEAR(this->hal().template read<float>(quad, sel::virtualMainVolume, scope::output), 0.5f, 1e-4f);
     this->hal().write(quad, sel::mute, scope::output, 1u);
@@ -188,8 +191,7 @@ TYPED_TEST_P(AudioServerContract, ATappedApplicationIsHeardOnlyThroughItsIOProce
     ASSERT_EQ(w.server().startDevice(aggID, proc), 0);
     EXPECT_TRUE(w.waitFor(
         [&] {
-            return this->near(w.level(w.quadUID, 0), this->kToneRMS * 0.5f, 0.02f) &&
-                   w.level(w.stereoUID, 0) < 1e-4f;
+            return this->near(w.level(w.quadUID, 0), this->kToneRMS * 0.5f, 0.02f) && w.level(w.stereoUID, 0) < 1e-4f;
         },
         5.0))
         << "quad " << w.level(w.quadUID, 0) << " stereo " << w.level(w.stereoUID, 0);
@@ -237,9 +239,10 @@ TYPED_TEST_P(AudioServerContract, AnAggregateThatLosesADeviceStopsBeingAlive) {
     ASSERT_EQ(w.server().createAggregateDevice(agg, aggID), 0);
     std::atomic<int> calls{0};
     ListenerID id = 0;
-    ASSERT_EQ(w.server().addPropertyListener(aggID, {sel::deviceIsAlive, scope::global, 0},
-                                             [&](uint32_t, const PropertyAddress*) { ++calls; }, id),
-              0);
+    ASSERT_EQ(
+        w.server().addPropertyListener(
+            aggID, {sel::deviceIsAlive, scope::global, 0}, [&](uint32_t, const PropertyAddress*) { ++calls; }, id),
+        0);
     EXPECT_EQ(this->hal().template read<uint32_t>(aggID, sel::deviceIsAlive), 1u);
 
     w.removeDevice(extra);

@@ -162,25 +162,24 @@ Capture::Capture(const std::string& sinkName, int channels) : impl_(std::make_un
         pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE, "Production",
                           "stream.capture.sink", "true", PW_KEY_TARGET_OBJECT, sinkName.c_str(), PW_KEY_NODE_NAME,
                           "orevant-test-capture", nullptr);
-    impl_->stream = pw_stream_new_simple(pw_thread_loop_get_loop(impl_->loop), "orevant-test-capture", props, &events,
-                                         impl_.get());
+    impl_->stream =
+        pw_stream_new_simple(pw_thread_loop_get_loop(impl_->loop), "orevant-test-capture", props, &events, impl_.get());
     uint8_t buffer[1024];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     spa_audio_info_raw info{};
     info.format = SPA_AUDIO_FORMAT_F32;
     info.rate = 48000;
     info.channels = static_cast<uint32_t>(channels);
-    static const uint32_t eight[] = {SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR, SPA_AUDIO_CHANNEL_FC,
+    static const uint32_t eight[] = {SPA_AUDIO_CHANNEL_FL,  SPA_AUDIO_CHANNEL_FR, SPA_AUDIO_CHANNEL_FC,
                                      SPA_AUDIO_CHANNEL_LFE, SPA_AUDIO_CHANNEL_RL, SPA_AUDIO_CHANNEL_RR,
-                                     SPA_AUDIO_CHANNEL_SL, SPA_AUDIO_CHANNEL_SR};
+                                     SPA_AUDIO_CHANNEL_SL,  SPA_AUDIO_CHANNEL_SR};
     static const uint32_t four[] = {SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR, SPA_AUDIO_CHANNEL_RL,
                                     SPA_AUDIO_CHANNEL_RR};
     const uint32_t* positions = channels == 4 ? four : eight;
     for (int c = 0; c < channels && c < 8; ++c) info.position[c] = positions[c];
     const spa_pod* params[1] = {spa_format_audio_raw_build(&b, SPA_PARAM_EnumFormat, &info)};
     pw_stream_connect(impl_->stream, PW_DIRECTION_INPUT, PW_ID_ANY,
-                      static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params,
-                      1);
+                      static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
     pw_thread_loop_start(impl_->loop);
     for (int i = 0; i < 500 && !isRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
@@ -249,7 +248,8 @@ bool pumpUntil(ManualMainQueue& queue, const std::function<bool()>& done, double
 }
 
 void pumpFor(ManualMainQueue& queue, double seconds) {
-    pumpUntil(queue, [] { return false; }, seconds);
+    pumpUntil(
+        queue, [] { return false; }, seconds);
 }
 
 } // namespace orevant::test

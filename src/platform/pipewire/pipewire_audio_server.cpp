@@ -134,8 +134,7 @@ OSStatus PipeWireAudioServer::getPropertyStringList(AudioObjectID object, const 
     return status::noErr;
 }
 
-OSStatus PipeWireAudioServer::isPropertySettable(AudioObjectID object, const PropertyAddress& address,
-                                                 bool& settable) {
+OSStatus PipeWireAudioServer::isPropertySettable(AudioObjectID object, const PropertyAddress& address, bool& settable) {
     if (!impl_->session) return status::unspecified;
     PipeWireLoop::Lock lock(impl_->loop);
     if (!impl_->state.hasObject(object)) return status::badObject;
@@ -223,8 +222,7 @@ OSStatus PipeWireAudioServer::createProcessTap(const TapDescription& description
     OREVANT_WITH_GRAPH(createProcessTap(description, impl_->state, outTap));
 }
 OSStatus PipeWireAudioServer::destroyProcessTap(AudioObjectID tap) { OREVANT_WITH_GRAPH(destroyProcessTap(tap)); }
-OSStatus PipeWireAudioServer::createAggregateDevice(const AggregateDescription& description,
-                                                    AudioObjectID& outDevice) {
+OSStatus PipeWireAudioServer::createAggregateDevice(const AggregateDescription& description, AudioObjectID& outDevice) {
     OREVANT_WITH_GRAPH(createAggregateDevice(description, impl_->state, outDevice));
 }
 OSStatus PipeWireAudioServer::destroyAggregateDevice(AudioObjectID device) {

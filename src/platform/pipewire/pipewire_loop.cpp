@@ -23,9 +23,7 @@ pw_loop* PipeWireLoop::loop() const { return pw_thread_loop_get_loop(threadLoop_
 
 bool PipeWireLoop::inLoopThread() const { return pw_thread_loop_in_thread(threadLoop_); }
 
-PipeWireLoop::Lock::Lock(const PipeWireLoop& loop) : threadLoop_(loop.threadLoop_) {
-    pw_thread_loop_lock(threadLoop_);
-}
+PipeWireLoop::Lock::Lock(const PipeWireLoop& loop) : threadLoop_(loop.threadLoop_) { pw_thread_loop_lock(threadLoop_); }
 
 PipeWireLoop::Lock::~Lock() { pw_thread_loop_unlock(threadLoop_); }
 

@@ -18,9 +18,9 @@ namespace orevant {
 struct PipeWireNode {
     uint32_t id = 0; // PipeWire global id (reused by the server within milliseconds)
     uint64_t serial = 0;
-    PropertyMap props;    // global properties merged with the bound node's info
-    std::string state;    // "creating", "suspended", "idle", "running", "error"
-    double rate = 0;      // from the Format param; 0 when unknown
+    PropertyMap props;      // global properties merged with the bound node's info
+    std::string state;      // "creating", "suspended", "idle", "running", "error"
+    double rate = 0;        // from the Format param; 0 when unknown
     bool hasVolume = false; // the Props param carried channel volumes
     std::vector<float> volumes;
     bool mute = false;

@@ -391,15 +391,21 @@ const pw_core_events kCoreEvents = {PW_VERSION_CORE_EVENTS,
                                     nullptr};
 const pw_registry_events kRegistryEvents = {PW_VERSION_REGISTRY_EVENTS, &SessionCallbacks::global,
                                             &SessionCallbacks::globalRemove};
-const pw_node_events kNodeEvents = {PW_VERSION_NODE_EVENTS, &SessionCallbacks::nodeInfo,
-                                    &SessionCallbacks::nodeParam};
+const pw_node_events kNodeEvents = {PW_VERSION_NODE_EVENTS, &SessionCallbacks::nodeInfo, &SessionCallbacks::nodeParam};
 const pw_client_events kClientEvents = {PW_VERSION_CLIENT_EVENTS, &SessionCallbacks::clientInfo, nullptr};
 const pw_device_events kDeviceEvents = {PW_VERSION_DEVICE_EVENTS, &SessionCallbacks::deviceInfo,
                                         &SessionCallbacks::deviceParam};
-const pw_proxy_events kBoundProxyEvents = {PW_VERSION_PROXY_EVENTS, &SessionCallbacks::boundDestroyed, nullptr,
-                                           &SessionCallbacks::boundRemoved, nullptr, nullptr};
-const pw_proxy_events kCreatedProxyEvents = {PW_VERSION_PROXY_EVENTS, &SessionCallbacks::createdDestroyed,
-                                             &SessionCallbacks::createdBound, nullptr, nullptr,
+const pw_proxy_events kBoundProxyEvents = {PW_VERSION_PROXY_EVENTS,
+                                           &SessionCallbacks::boundDestroyed,
+                                           nullptr,
+                                           &SessionCallbacks::boundRemoved,
+                                           nullptr,
+                                           nullptr};
+const pw_proxy_events kCreatedProxyEvents = {PW_VERSION_PROXY_EVENTS,
+                                             &SessionCallbacks::createdDestroyed,
+                                             &SessionCallbacks::createdBound,
+                                             nullptr,
+                                             nullptr,
                                              &SessionCallbacks::createdError};
 } // namespace
 

@@ -27,13 +27,13 @@ class PipeWireLoop;
 class PipeWireSession {
 public:
     struct Events {
-        std::function<void()> changed;                         // the mirror changed
-        std::function<void(const PipeWireNode&)> nodeUpdated;  // a node appeared or its properties grew
-        std::function<void(uint32_t id)> globalRemoved;        // before the mirror forgets it
+        std::function<void()> changed;                        // the mirror changed
+        std::function<void(const PipeWireNode&)> nodeUpdated; // a node appeared or its properties grew
+        std::function<void(uint32_t id)> globalRemoved;       // before the mirror forgets it
         std::function<void(uint32_t subject, const std::string& key, const char* value)> metadataChanged;
-        std::function<void()> metadataBound;                   // a new "default" metadata object
-        std::function<void()> disconnected;                    // the daemon went; the core is still there
-        std::function<void()> connected;                       // after a reconnection settled
+        std::function<void()> metadataBound; // a new "default" metadata object
+        std::function<void()> disconnected;  // the daemon went; the core is still there
+        std::function<void()> connected;     // after a reconnection settled
     };
 
     PipeWireSession(PipeWireLoop& loop, Events events);

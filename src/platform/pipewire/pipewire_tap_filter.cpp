@@ -44,9 +44,9 @@ PipeWireTapFilter::PipeWireTapFilter(pw_core* core, const std::string& nodeName,
                                      const std::vector<Output>& outputs)
     : hook_(new Hook) {
     // No media.class: the session manager leaves the filter alone, and we link it ourselves.
-    pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_NODE_NAME, nodeName.c_str(),
-                                             PW_KEY_NODE_DESCRIPTION, description.c_str(), PW_KEY_NODE_AUTOCONNECT,
-                                             "false", "node.always-process", "true", nullptr);
+    pw_properties* props =
+        pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_NODE_NAME, nodeName.c_str(), PW_KEY_NODE_DESCRIPTION,
+                          description.c_str(), PW_KEY_NODE_AUTOCONNECT, "false", nullptr);
     filter_ = pw_filter_new(core, nodeName.c_str(), props);
     if (!filter_) return;
     pw_filter_add_listener(filter_, &hook_->listener, &kFilterEvents, this);
@@ -55,8 +55,8 @@ PipeWireTapFilter::PipeWireTapFilter(pw_core* core, const std::string& nodeName,
     for (size_t d = 0; d < outputs.size(); ++d) {
         const auto& channels = outputs[d].channels;
         for (size_t c = 0; c < channels.size(); ++c)
-            outPorts_.push_back(addPort(filter_, PW_DIRECTION_OUTPUT,
-                                        "output_" + std::to_string(d) + "_" + channels[c], channels[c]));
+            outPorts_.push_back(
+                addPort(filter_, PW_DIRECTION_OUTPUT, "output_" + std::to_string(d) + "_" + channels[c], channels[c]));
         outChannels_.push_back(static_cast<uint32_t>(channels.size()));
         out_.emplace_back(static_cast<size_t>(kMaxIOFrames) * std::max<size_t>(channels.size(), 1), 0.0f);
     }
@@ -78,8 +78,7 @@ bool PipeWireTapFilter::connect() {
         if (!p) return false;
     for (void* p : outPorts_)
         if (!p) return false;
-    return pw_filter_connect(filter_, static_cast<pw_filter_flags>(PW_FILTER_FLAG_RT_PROCESS | PW_FILTER_FLAG_INACTIVE),
-                             nullptr, 0) == 0;
+    return pw_filter_connect(filter_, PW_FILTER_FLAG_RT_PROCESS, nullptr, 0) == 0;
 }
 
 bool PipeWireTapFilter::isReady() const {
@@ -110,10 +109,12 @@ void PipeWireTapFilter::process(uint32_t frames) noexcept {
     lastFrames_.store(frames, std::memory_order_relaxed);
     const IOProcBlock* block = block_.load(std::memory_order_seq_cst);
     const bool fits = frames > 0 && frames <= kMaxIOFrames;
+    // The inputs are taken every cycle, used or not: a buffer left unread stays queued, and the
+    // next cycles would read stale ones.
+    const auto* left = static_cast<const float*>(pw_filter_get_dsp_buffer(inPorts_[0], frames));
+    const auto* right = static_cast<const float*>(pw_filter_get_dsp_buffer(inPorts_[1], frames));
 
     if (block && fits) {
-        const auto* left = static_cast<const float*>(pw_filter_get_dsp_buffer(inPorts_[0], frames));
-        const auto* right = static_cast<const float*>(pw_filter_get_dsp_buffer(inPorts_[1], frames));
         float* tap = tap_.data();
         for (uint32_t f = 0; f < frames; ++f) {
             tap[2 * f] = left ? left[f] : 0.0f;

@@ -36,9 +36,9 @@ public:
 
     // Connects the filter inactive; false when PipeWire refused.
     bool connect();
-    bool isReady() const;      // connected and paused or streaming
-    bool hasFailed() const;    // the filter reported an error
-    uint32_t nodeID() const;   // its global id once ready
+    bool isReady() const;    // connected and paused or streaming
+    bool hasFailed() const;  // the filter reported an error
+    uint32_t nodeID() const; // its global id once ready
     void setActive(bool active);
 
     // The block the next cycles call; null: the outputs carry silence. After setBlock returns,

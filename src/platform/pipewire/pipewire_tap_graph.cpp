@@ -96,8 +96,9 @@ OSStatus PipeWireTapGraph::createProcessTap(const TapDescription& description, c
     // One name per application, so the session manager's state does not grow with every tap;
     // a second live tap of the same key gets a numbered name.
     tap->sinkName = PipeWireMapping::tapSinkName(key);
-    for (int n = 2; mirror.nodeByName(tap->sinkName) ||
-                    std::any_of(taps_.begin(), taps_.end(), [&](const auto& t) { return t.second->sinkName == tap->sinkName; });
+    for (int n = 2;
+         mirror.nodeByName(tap->sinkName) ||
+         std::any_of(taps_.begin(), taps_.end(), [&](const auto& t) { return t.second->sinkName == tap->sinkName; });
          ++n)
         tap->sinkName = PipeWireMapping::tapSinkName(key + "-" + std::to_string(n));
 
@@ -242,15 +243,15 @@ OSStatus PipeWireTapGraph::createAggregateDevice(const AggregateDescription& des
     for (uint32_t c : agg->channels) outPorts += c;
     Aggregate* a = agg.get();
     auto filterPorts = [&](bool output) { return mirror.portsOf(a->filterNode, output, false); };
-    bool ready = a->filter->connect() && loop_.waitFor(
-                                             [&] {
-                                                 if (!session_.isConnected() || a->filter->hasFailed()) return true;
-                                                 if (!a->filter->isReady()) return false;
-                                                 a->filterNode = a->filter->nodeID();
-                                                 return filterPorts(false).size() >= 2 &&
-                                                        filterPorts(true).size() >= outPorts;
-                                             },
-                                             kWaitSeconds);
+    bool ready =
+        a->filter->connect() && loop_.waitFor(
+                                    [&] {
+                                        if (!session_.isConnected() || a->filter->hasFailed()) return true;
+                                        if (!a->filter->isReady()) return false;
+                                        a->filterNode = a->filter->nodeID();
+                                        return filterPorts(false).size() >= 2 && filterPorts(true).size() >= outPorts;
+                                    },
+                                    kWaitSeconds);
     ready = ready && session_.isConnected() && !a->filter->hasFailed();
 
     // Links: the sink's monitor into the filter, the filter into each device, channel by channel.
@@ -456,11 +457,13 @@ void PipeWireTapGraph::metadataChanged(uint32_t subject, const std::string& key,
     const std::string target = value ? value : "";
     for (auto& [id, tap] : taps_) {
         auto it = tap->routed.find(subject);
-        if (it == tap->routed.end() || target == tap->sinkName) continue;
+        // The session manager notes its own decisions under "target.node"; only a new
+        // "target.object" is someone moving the stream.
+        if (it == tap->routed.end() || key != "target.object" || target == tap->sinkName) continue;
         // Someone else moved a tapped stream (a PulseAudio mixer, say): the tap owns its routing.
         if (++it->second > kMaxReroutes) {
-            log().notice(strprintf("Stream %u keeps being moved away from %s; leaving it", subject,
-                                   tap->sinkName.c_str()));
+            log().notice(
+                strprintf("Stream %u keeps being moved away from %s; leaving it", subject, tap->sinkName.c_str()));
             tap->routed.erase(it);
             continue;
         }

@@ -31,8 +31,8 @@ struct PipeWireNode;
 
 class PipeWireTapGraph {
 public:
-    static constexpr double kWaitSeconds = 2.0;     // bound of every wait for the daemon
-    static constexpr double kRelinkSeconds = 0.5;   // for the session manager to move a stream back
+    static constexpr double kWaitSeconds = 2.0;   // bound of every wait for the daemon
+    static constexpr double kRelinkSeconds = 0.5; // for the session manager to move a stream back
 
     PipeWireTapGraph(PipeWireLoop& loop, PipeWireSession& session);
     ~PipeWireTapGraph();

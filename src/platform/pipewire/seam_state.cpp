@@ -23,9 +23,7 @@ std::vector<SeamState::Change> SeamState::changes(const SeamState& before, const
     std::vector<Change> out;
     auto a = before.properties_.begin();
     auto b = after.properties_.begin();
-    auto report = [&](const auto& key) {
-        out.push_back(Change{std::get<0>(key), std::get<1>(key), std::get<2>(key)});
-    };
+    auto report = [&](const auto& key) { out.push_back(Change{std::get<0>(key), std::get<1>(key), std::get<2>(key)}); };
     while (a != before.properties_.end() || b != after.properties_.end()) {
         if (b == after.properties_.end() || (a != before.properties_.end() && a->first < b->first)) {
             report(a->first);
