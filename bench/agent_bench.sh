@@ -27,7 +27,7 @@ chmod 700 "$work/runtime"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/runtime"
 export XDG_MUSIC_DIR="$work/home/Music"
 
-"$build/orevant" --headless --quiet --latency-trace "$work/trace" >"$work/out" 2>"$work/err" &
+"$build/orevant" --headless --quiet --backend sim --latency-trace "$work/trace" >"$work/out" 2>"$work/err" &
 agent=$!
 for _ in $(seq 300); do
   grep -q ", PIN [0-9]\{6\}" "$work/out" 2>/dev/null && break

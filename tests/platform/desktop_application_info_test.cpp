@@ -41,10 +41,12 @@ TEST(DesktopApplicationInfoTest, DesktopIDsOfSystemdApplicationUnits) {
 TEST(DesktopApplicationInfoTest, DesktopEntriesFlatpakInfoAndTheBundleIDOrder) {
     const std::string entry = "# comment\n[Desktop Entry]\nType=Application\nName=Web Browser\nName[de]=Webbrowser\n"
                               "Name[fr_FR]=Navigateur\nIcon=firefox\n[Desktop Action new]\nName=New Window\n";
-    EXPECT_EQ(DesktopApplicationInfo::parseDesktopEntry(entry, "en_US"), (DesktopEntry{"Web Browser", "firefox", false}));
+    EXPECT_EQ(DesktopApplicationInfo::parseDesktopEntry(entry, "en_US"),
+              (DesktopEntry{"Web Browser", "firefox", false}));
     EXPECT_EQ(DesktopApplicationInfo::parseDesktopEntry(entry, "de_AT")->name, "Webbrowser");
     EXPECT_EQ(DesktopApplicationInfo::parseDesktopEntry(entry, "fr_FR")->name, "Navigateur");
-    EXPECT_TRUE(DesktopApplicationInfo::parseDesktopEntry("[Desktop Entry]\nName=Tray\nNoDisplay=true\n", "")->noDisplay);
+    EXPECT_TRUE(
+        DesktopApplicationInfo::parseDesktopEntry("[Desktop Entry]\nName=Tray\nNoDisplay=true\n", "")->noDisplay);
     EXPECT_FALSE(DesktopApplicationInfo::parseDesktopEntry("[Other]\nName=X\n", ""));
     EXPECT_FALSE(DesktopApplicationInfo::parseDesktopEntry("[Desktop Entry]\nIcon=x\n", ""));
 

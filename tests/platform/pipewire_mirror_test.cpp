@@ -70,13 +70,19 @@ TEST(PipeWireMirrorTest, DevicesAreSinkAndSourceNodesWithTheirPortsNamedAndVolum
     route.hasVolume = true;
     route.volumes = {0.125f, 0.125f};
     g.mirror.devices[card].routes.push_back(route);
-    const uint32_t usb = g.node({{"media.class", "Audio/Sink"}, {"node.name", "alsa_output.usb-DAC"},
-                                 {"node.description", "USB DAC"}, {"device.id", "5"}, {"card.profile.device", "3"}});
+    const uint32_t usb = g.node({{"media.class", "Audio/Sink"},
+                                 {"node.name", "alsa_output.usb-DAC"},
+                                 {"node.description", "USB DAC"},
+                                 {"device.id", "5"},
+                                 {"card.profile.device", "3"}});
     g.ports(usb, false, 2);
     g.ports(usb, true, 2, /*monitor=*/true);
-    g.mirror.devices[6] = PipeWireDevice{6, {{"device.api", "bluez5"}, {"api.bluez5.address", "AA:BB:CC:DD:EE:FF"}}, {}};
-    const uint32_t headset = g.node({{"media.class", "Audio/Sink"}, {"node.name", "bluez_output.AA_BB_CC_DD_EE_FF.1"},
-                                     {"node.description", "Headset"}, {"device.id", "6"}});
+    g.mirror.devices[6] =
+        PipeWireDevice{6, {{"device.api", "bluez5"}, {"api.bluez5.address", "AA:BB:CC:DD:EE:FF"}}, {}};
+    const uint32_t headset = g.node({{"media.class", "Audio/Sink"},
+                                     {"node.name", "bluez_output.AA_BB_CC_DD_EE_FF.1"},
+                                     {"node.description", "Headset"},
+                                     {"device.id", "6"}});
     g.ports(headset, false, 2);
     g.mirror.nodes[headset].hasVolume = true;
     g.mirror.nodes[headset].volumes = {0.216f, 0.216f};
@@ -127,8 +133,8 @@ TEST(PipeWireMirrorTest, ProcessesAreConnectedApplicationsWhetherNativeOrPulseAu
     g.mirror.ownPID = 1;
     g.client({{"application.process.binary", "wireplumber"}, {"application.process.id", "50"}});
     g.client({{"application.process.binary", "pipewire"}, {"application.process.id", "60"}}); // pipewire-pulse
-    const uint32_t native = g.client({{"application.process.id", "300"}, {"application.id", "org.example.Tone"},
-                                      {"pipewire.sec.pid", "300"}});
+    const uint32_t native = g.client(
+        {{"application.process.id", "300"}, {"application.id", "org.example.Tone"}, {"pipewire.sec.pid", "300"}});
     const uint32_t pulse =
         g.client({{"application.process.id", "400"}, {"client.api", "pipewire-pulse"}, {"pipewire.sec.pid", "60"}});
     g.client({{"application.process.id", "1"}}); // ourselves

@@ -111,11 +111,16 @@ std::optional<DesktopEntry> DesktopApplicationInfo::parseDesktopEntry(const std:
         if (eq == std::string::npos) continue;
         const std::string key = trim(line.substr(0, eq));
         const std::string value = trim(line.substr(eq + 1));
-        if (key == "Name") name = value;
-        else if (!language.empty() && key == "Name[" + language + "]") exact = value;
-        else if (!shortLanguage.empty() && key == "Name[" + shortLanguage + "]") shortName = value;
-        else if (key == "Icon") entry.icon = value;
-        else if (key == "NoDisplay") entry.noDisplay = value == "true";
+        if (key == "Name")
+            name = value;
+        else if (!language.empty() && key == "Name[" + language + "]")
+            exact = value;
+        else if (!shortLanguage.empty() && key == "Name[" + shortLanguage + "]")
+            shortName = value;
+        else if (key == "Icon")
+            entry.icon = value;
+        else if (key == "NoDisplay")
+            entry.noDisplay = value == "true";
     }
     entry.name = !exact.empty() ? exact : !shortName.empty() ? shortName : name;
     if (!seenGroup || entry.name.empty()) return std::nullopt;

@@ -29,8 +29,10 @@ LinuxWorkspace::Paths LinuxWorkspace::defaultPaths() {
     Paths paths;
     const char* home = std::getenv("HOME");
     const char* dataHome = std::getenv("XDG_DATA_HOME");
-    if (dataHome && *dataHome) paths.applicationDirs.push_back(std::string(dataHome) + "/applications");
-    else if (home && *home) paths.applicationDirs.push_back(std::string(home) + "/.local/share/applications");
+    if (dataHome && *dataHome)
+        paths.applicationDirs.push_back(std::string(dataHome) + "/applications");
+    else if (home && *home)
+        paths.applicationDirs.push_back(std::string(home) + "/.local/share/applications");
     const char* dataDirs = std::getenv("XDG_DATA_DIRS");
     std::istringstream dirs(dataDirs && *dataDirs ? dataDirs : "/usr/local/share:/usr/share");
     std::string dir;
@@ -120,7 +122,7 @@ std::optional<std::string> LinuxWorkspace::desktopEntryText(const std::string& d
 std::optional<RunningApplication> LinuxWorkspace::runningApplication(int32_t pid) const {
     if (pid <= 0) return std::nullopt;
     ProcessHints hints;
-    struct stat info{};
+    struct stat info {};
     const bool exists = ::stat((paths_.proc + "/" + std::to_string(pid)).c_str(), &info) == 0;
     if (applicationID_) hints.applicationID = applicationID_(pid);
     // A pid we cannot see (a sandbox's own numbering) is an application only if it told the
