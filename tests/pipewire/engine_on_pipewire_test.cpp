@@ -1,0 +1,139 @@
+// The engine on the private PipeWire, with pw-play (a native client) and paplay (a PulseAudio
+// client through pipewire-pulse) playing a 1 kHz tone of RMS 0.353553 as applications, heard at
+// the sinks' monitors.
+#include "audio/audio_device_monitor.h"
+#include "audio/audio_process_monitor.h"
+#include "audio/system_volume_controller.h"
+#include "engine/mixer_engine.h"
+#include "platform/defaults_store.h"
+#include "platform/linux/linux_workspace.h"
+#include "platform/manual_main_queue.h"
+#include "platform/pipewire/pipewire_audio_server.h"
+#include "platform/sim/sim_bluetooth.h"
+#include "support/pipewire_stack.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace orevant::test {
+namespace {
+
+constexpr float kToneRMS = 0.353553f;
+
+struct PipeWireEngineWorld {
+    PipeWireEngineWorld() {
+        LinuxWorkspace::Paths paths = LinuxWorkspace::defaultPaths();
+        workspace = std::make_unique<LinuxWorkspace>("com.brenlake.orevant", [this](int32_t pid) {
+            return declared(pid);
+        }, paths);
+        MixerEngine::Services services{
+            .mainQueue = queue,
+            .audioServer = server,
+            .defaults = defaults,
+            .workspace = *workspace,
+            .bluetooth = bluetooth,
+            .hostClock = queue.hostClock(),
+            .midiSystem = nullptr,
+            .advertiser = nullptr,
+            .oscPort = 0,
+            .recorder = nullptr,
+            .blockingWait = [this](double seconds) { pumpFor(queue, seconds); },
+        };
+        engine = std::make_unique<MixerEngine>(std::move(services));
+        engine->start();
+    }
+    ~PipeWireEngineWorld() {
+        engine->shutdown();
+        engine.reset();
+    }
+
+    std::optional<std::string> declared(int32_t pid) {
+        for (const auto& [p, id] : ids)
+            if (p == pid) return id;
+        return std::nullopt;
+    }
+
+    Player& play(Player::Kind kind, const std::string& bundleID) {
+        players.push_back(std::make_unique<Player>(kind, bundleID, tone.path()));
+        ids.emplace_back(players.back()->pid(), bundleID);
+        return *players.back();
+    }
+
+    // The application as the engine lists it, once it plays.
+    std::optional<AudioApp> app(const std::string& bundleID) {
+        std::optional<AudioApp> found;
+        pumpUntil(
+            queue,
+            [&] {
+                for (const AudioApp& a : engine->processMonitor().apps())
+                    if (a.bundleID == bundleID && a.isPlaying) found = a;
+                return found.has_value();
+            },
+            5.0);
+        return found;
+    }
+
+    const AudioDevice* device(const std::string& uid) {
+        const AudioDevice* found = nullptr;
+        pumpUntil(queue, [&] { return (found = engine->deviceMonitor().device(uid)) != nullptr; }, 5.0);
+        return found;
+    }
+
+    bool settlesAt(Capture& capture, int channel, float expected, float relative, double seconds = 5.0) {
+        return pumpUntil(
+            queue,
+            [&] { return std::fabs(capture.rms(channel, 0.2) - expected) <= expected * relative + 1e-6f; },
+            seconds);
+    }
+
+    ManualMainQueue queue;
+    PipeWireAudioServer server{queue};
+    std::unique_ptr<LinuxWorkspace> workspace;
+    SimBluetooth bluetooth{queue};
+    InMemoryDefaultsStore defaults;
+    std::unique_ptr<MixerEngine> engine;
+    Capture stereo{"ci_stereo", 2};
+    Capture quad{"ci_quad", 4};
+    Capture eight{"ci_8ch", 8};
+    ToneFile tone;
+    std::vector<std::pair<int32_t, std::string>> ids;
+    std::vector<std::unique_ptr<Player>> players;
+};
+
+class EngineOnPipeWireTest : public ::testing::TestWithParam<Player::Kind> {};
+
+TEST_P(EngineOnPipeWireTest, VolumeAndRoutingOfARealApplication) {
+    PipeWireEngineWorld w;
+    const std::string bundle = GetParam() == Player::Kind::native ? "org.example.Native" : "org.example.Pulse";
+    w.play(GetParam(), bundle);
+    auto app = w.app(bundle);
+    ASSERT_TRUE(app);
+    ASSERT_TRUE(w.settlesAt(w.stereo, 0, kToneRMS, 0.01f));
+
+    // Volume 0.5 is a gain of 0.125, exactly, and only the tapped path is heard.
+    w.engine->setVolume(0.5f, *app);
+    EXPECT_TRUE(w.settlesAt(w.stereo, 0, kToneRMS * 0.125f, 0.001f)) << w.stereo.rms(0, 0.2);
+    EXPECT_TRUE(w.settlesAt(w.stereo, 1, kToneRMS * 0.125f, 0.001f)) << w.stereo.rms(1, 0.2);
+
+    // Routed to two devices at once: heard on both, nothing left on its old device.
+    const AudioDevice* quad = w.device("ci_quad");
+    const AudioDevice* eight = w.device("ci_8ch");
+    ASSERT_TRUE(quad && eight);
+    w.engine->addOutput(*quad, *app);
+    w.engine->addOutput(*eight, *app);
+    EXPECT_TRUE(w.settlesAt(w.quad, 0, kToneRMS, 0.01f)) << w.quad.rms(0, 0.2);
+    EXPECT_TRUE(w.settlesAt(w.eight, 0, kToneRMS, 0.01f)) << w.eight.rms(0, 0.2);
+    EXPECT_TRUE(w.settlesAt(w.stereo, 0, 0.0f, 0.0f)) << w.stereo.rms(0, 0.2);
+
+    // Back to the default: the application plays on its own again, at full level.
+    w.engine->resetApp(*app);
+    EXPECT_TRUE(w.settlesAt(w.stereo, 0, kToneRMS, 0.01f)) << w.stereo.rms(0, 0.2);
+    EXPECT_TRUE(w.settlesAt(w.quad, 0, 0.0f, 0.0f));
+}
+
+INSTANTIATE_TEST_SUITE_P(Clients, EngineOnPipeWireTest, ::testing::Values(Player::Kind::native, Player::Kind::pulse),
+                         [](const auto& info) { return info.param == Player::Kind::native ? "PwPlay" : "Paplay"; });
+
+} // namespace
+} // namespace orevant::test
