@@ -24,9 +24,8 @@ constexpr float kToneRMS = 0.353553f;
 struct PipeWireEngineWorld {
     PipeWireEngineWorld() {
         LinuxWorkspace::Paths paths = LinuxWorkspace::defaultPaths();
-        workspace = std::make_unique<LinuxWorkspace>("com.brenlake.orevant", [this](int32_t pid) {
-            return declared(pid);
-        }, paths);
+        workspace = std::make_unique<LinuxWorkspace>(
+            "com.brenlake.orevant", [this](int32_t pid) { return declared(pid); }, paths);
         MixerEngine::Services services{
             .mainQueue = queue,
             .audioServer = server,
@@ -76,14 +75,14 @@ struct PipeWireEngineWorld {
 
     const AudioDevice* device(const std::string& uid) {
         const AudioDevice* found = nullptr;
-        pumpUntil(queue, [&] { return (found = engine->deviceMonitor().device(uid)) != nullptr; }, 5.0);
+        pumpUntil(
+            queue, [&] { return (found = engine->deviceMonitor().device(uid)) != nullptr; }, 5.0);
         return found;
     }
 
     bool settlesAt(Capture& capture, int channel, float expected, float relative, double seconds = 5.0) {
         return pumpUntil(
-            queue,
-            [&] { return std::fabs(capture.rms(channel, 0.2) - expected) <= expected * relative + 1e-6f; },
+            queue, [&] { return std::fabs(capture.rms(channel, 0.2) - expected) <= expected * relative + 1e-6f; },
             seconds);
     }
 

@@ -1,6 +1,10 @@
 // The PipeWire integration tests: one private stack (scripts/pipewire-stack.sh) for the whole
 // binary, started before the first test and stopped after the last.
+#include "platform/logger.h"
+#include "platform/stderr_log_sink.h"
 #include "support/pipewire_stack.h"
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +24,8 @@ private:
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // OREVANT_TEST_LOG=1 shows the components' log lines while the tests run.
+    if (std::getenv("OREVANT_TEST_LOG")) orevant::Logger::setSink(std::make_shared<orevant::StderrLogSink>());
     ::testing::AddGlobalTestEnvironment(new StackEnvironment);
     return RUN_ALL_TESTS();
 }

@@ -84,7 +84,14 @@ TYPED_TEST_P(AudioServerContract, ShowsDevicesTheDefaultAndStableProcessObjects)
     const int32_t pid = w.startApp("org.example.Contract");
     const AudioObjectID process = this->processOf(pid);
     ASSERT_NE(process, 0u);
-    EXPECT_EQ(this->hal().readString(process, sel::processBundleID), "org.example.Contract");
+    // The bundle ID is known once the server has heard it from the process (with its stream).
+    EXPECT_TRUE(w.waitFor(
+        [&] {
+            std::string bundle;
+            w.server().getPropertyString(process, {sel::processBundleID, scope::global, 0}, bundle);
+            return bundle == "org.example.Contract";
+        },
+        5.0));
     ASSERT_TRUE(
         w.waitFor([&] { return this->hal().template read<uint32_t>(process, sel::processIsRunningOutput) == 1; }, 5.0));
     // The same object for as long as the process is there; no ID names two objects.

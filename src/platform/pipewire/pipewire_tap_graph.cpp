@@ -127,6 +127,7 @@ OSStatus PipeWireTapGraph::createProcessTap(const TapDescription& description, c
         if (session_.isConnected()) pw_proxy_destroy(raw->sink);
         return status::unspecified;
     }
+    ownSinkNames_.insert(raw->sinkName);
     const AudioObjectID id = mirror.newObjectID();
     if (description.muteBehavior == 1) {
         raw->routing = true;
@@ -142,9 +143,12 @@ OSStatus PipeWireTapGraph::destroyProcessTap(AudioObjectID tapID) {
     if (it == taps_.end()) return status::badObject;
     Tap& tap = *it->second;
     if (tap.routing) unrouteAll(tap);
+    const uint32_t sinkNode = tap.sinkNode;
     if (tap.sink && session_.isConnected()) pw_proxy_destroy(tap.sink);
     killAggregatesOf(tapID);
     taps_.erase(it);
+    // Gone from the graph before a tap that replaces it takes its name.
+    loop_.waitFor([&] { return !session_.isConnected() || !session_.mirror().nodes.count(sinkNode); }, kWaitSeconds);
     return status::noErr;
 }
 
@@ -349,8 +353,32 @@ OSStatus PipeWireTapGraph::startDevice(AudioObjectID device, IOProcID id) {
     a.filter->setActive(true);
     auto tap = taps_.find(a.tap);
     if (tap != taps_.end() && !tap->second->routing) {
-        tap->second->routing = true;
-        routeAll(*tap->second);
+        Tap& t = *tap->second;
+        t.routing = true;
+        routeAll(t);
+        // The session manager may not know the new sink yet when it reads the target, and then
+        // links the stream to the default instead: wait for the streams to arrive, and point
+        // any that went elsewhere at the sink once more.
+        const PipeWireMirror& mirror = session_.mirror();
+        auto arrived = [&](uint32_t node) {
+            return !mirror.nodes.count(node) ||
+                   std::any_of(mirror.links.begin(), mirror.links.end(), [&](const auto& l) {
+                       return l.second.outputNode == node && l.second.inputNode == t.sinkNode;
+                   });
+        };
+        auto allArrived = [&] {
+            if (!session_.isConnected()) return true;
+            for (const auto& [node, count] : t.routed)
+                if (!arrived(node)) return false;
+            return true;
+        };
+        for (int attempt = 0; attempt < 2 && !loop_.waitFor(allArrived, kRelinkSeconds); ++attempt) {
+            for (const auto& [node, count] : t.routed) {
+                if (arrived(node)) continue;
+                session_.setMetadata(node, "target.object", nullptr, nullptr);
+                session_.setMetadata(node, "target.object", "Spa:String", t.sinkName.c_str());
+            }
+        }
     }
     return status::noErr;
 }
@@ -470,9 +498,9 @@ void PipeWireTapGraph::metadataChanged(uint32_t subject, const std::string& key,
         session_.setMetadata(subject, "target.object", "Spa:String", tap->sinkName.c_str());
         return;
     }
-    if (!PipeWireMapping::isTapSinkName(target)) return;
-    for (const auto& [id, tap] : taps_)
-        if (tap->sinkName == target) return;
+    // Our own names are never stale: the echo of a target we set may arrive after its tap went,
+    // and clearing it then could undo the routing of the tap that replaced it.
+    if (!PipeWireMapping::isTapSinkName(target) || ownSinkNames_.count(target)) return;
     // Left by an agent that ended without cleaning up: the stream would otherwise keep being
     // sent to a sink that no longer exists.
     log().info(strprintf("Cleared stale routing target %s of node %u", target.c_str(), subject));

@@ -82,6 +82,7 @@ private:
     std::map<AudioObjectID, std::unique_ptr<Tap>> taps_;
     std::map<AudioObjectID, std::unique_ptr<Aggregate>> aggregates_;
     IOProcID nextProcID_ = 1;
+    std::set<std::string> ownSinkNames_; // every tap sink name this connection's taps used
 };
 
 } // namespace orevant
