@@ -131,6 +131,68 @@ TEST_P(EngineOnPipeWireTest, VolumeAndRoutingOfARealApplication) {
     EXPECT_TRUE(w.settlesAt(w.quad, 0, 0.0f, 0.0f));
 }
 
+TEST(EngineOnPipeWireBusesTest, MainAndCueOnTheirOwnChannelPairsThenPanicSilencesWithinAQuarterSecond) {
+    PipeWireEngineWorld w;
+    const AudioDevice* quad = w.device("ci_quad");
+    ASSERT_TRUE(quad);
+    w.engine->deviceMonitor().setDefault(*quad);
+    w.play(Player::Kind::native, "org.example.Cued");
+    auto app = w.app("org.example.Cued");
+    ASSERT_TRUE(app);
+    ASSERT_TRUE(pumpUntil(
+        w.queue, [&] { return w.engine->isPaired(); }, 5.0));
+    w.engine->setVolume(0.5f, *app);
+    w.engine->setCue(true, app->bundleID);
+    w.engine->setCueVolume(0.8f, app->bundleID);
+    // MAIN on channels 1/2 at 0.5³, the pre-fade cue on 3/4 at 0.8³.
+    EXPECT_TRUE(w.settlesAt(w.quad, 0, kToneRMS * 0.125f, 0.001f)) << w.quad.rms(0, 0.2);
+    EXPECT_TRUE(w.settlesAt(w.quad, 1, kToneRMS * 0.125f, 0.001f)) << w.quad.rms(1, 0.2);
+    EXPECT_TRUE(w.settlesAt(w.quad, 2, kToneRMS * 0.512f, 0.01f)) << w.quad.rms(2, 0.2);
+    EXPECT_TRUE(w.settlesAt(w.quad, 3, kToneRMS * 0.512f, 0.01f)) << w.quad.rms(3, 0.2);
+
+    // Panic: every channel at least 40 dB down within 250 ms of the switch.
+    const float before = w.quad.rms(2, 0.2);
+    const size_t mark = w.quad.frames();
+    w.engine->setPanicked(true);
+    pumpFor(w.queue, 0.5);
+    for (int channel = 0; channel < 4; ++channel) {
+        const auto samples = w.quad.samples(channel);
+        ASSERT_GT(samples.size(), mark + 12000 + 4800);
+        float peak = 0;
+        for (size_t i = mark + 12000; i < samples.size(); ++i) peak = std::max(peak, std::fabs(samples[i]));
+        EXPECT_LT(peak, before * std::sqrt(2.0f) * 0.01f) << "channel " << channel;
+    }
+    w.engine->setPanicked(false);
+    const AudioDevice* stereo = w.device("ci_stereo");
+    w.engine->deviceMonitor().setDefault(*stereo);
+}
+
+TEST(EngineOnPipeWireDeviceVolumeTest, TheSystemVolumeWrittenThroughTheEngineIsWhatWirePlumberReads) {
+    PipeWireEngineWorld w;
+    ASSERT_TRUE(w.device("ci_stereo"));
+    w.engine->systemVolume().setVolume(0.5f);
+    std::string out;
+    EXPECT_TRUE(pumpUntil(
+        w.queue,
+        [&] {
+            out.clear();
+            runCommand("wpctl get-volume @DEFAULT_AUDIO_SINK@", &out);
+            return out.find("Volume: 0.50") != std::string::npos;
+        },
+        5.0))
+        << out;
+    w.engine->systemVolume().setVolume(1.0f);
+    EXPECT_TRUE(pumpUntil(
+        w.queue,
+        [&] {
+            out.clear();
+            runCommand("wpctl get-volume @DEFAULT_AUDIO_SINK@", &out);
+            return out.find("Volume: 1.00") != std::string::npos;
+        },
+        5.0))
+        << out;
+}
+
 INSTANTIATE_TEST_SUITE_P(Clients, EngineOnPipeWireTest, ::testing::Values(Player::Kind::native, Player::Kind::pulse),
                          [](const auto& info) { return info.param == Player::Kind::native ? "PwPlay" : "Paplay"; });
 
