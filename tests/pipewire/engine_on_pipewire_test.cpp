@@ -167,6 +167,24 @@ TEST(EngineOnPipeWireBusesTest, MainAndCueOnTheirOwnChannelPairsThenPanicSilence
     w.engine->deviceMonitor().setDefault(*stereo);
 }
 
+TEST(EngineOnPipeWireStreamsTest, ASecondStreamOpenedMidTapLeaksNothing) {
+    PipeWireEngineWorld w;
+    w.players.push_back(std::make_unique<Player>(
+        std::vector<std::string>{OREVANT_TONE_PLAYER, "--app-id", "org.example.TwoStreams", "--second-after", "1.5"}));
+    w.ids.emplace_back(w.players.back()->pid(), "org.example.TwoStreams");
+    auto app = w.app("org.example.TwoStreams");
+    ASSERT_TRUE(app);
+    w.engine->setVolume(0.5f, *app);
+    ASSERT_TRUE(w.settlesAt(w.stereo, 0, kToneRMS * 0.125f, 0.001f)) << w.stereo.rms(0, 0.2);
+    const size_t mark = w.stereo.frames();
+    // Both sines at 0.125: RMS 0.0625 through the tap; a stream heard on its own would add 0.35.
+    EXPECT_TRUE(w.settlesAt(w.stereo, 0, 0.5f * 0.125f, 0.01f, 5.0)) << w.stereo.rms(0, 0.2);
+    const auto samples = w.stereo.samples(0);
+    float peak = 0;
+    for (size_t i = mark; i < samples.size(); ++i) peak = std::max(peak, std::fabs(samples[i]));
+    EXPECT_LE(peak, 0.125f * 1.02f); // never more than the two tapped sines together
+}
+
 TEST(EngineOnPipeWireDeviceVolumeTest, TheSystemVolumeWrittenThroughTheEngineIsWhatWirePlumberReads) {
     PipeWireEngineWorld w;
     ASSERT_TRUE(w.device("ci_stereo"));

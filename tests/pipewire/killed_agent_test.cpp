@@ -80,25 +80,28 @@ TEST(KilledAgentTest, TheApplicationReturnsToItsDeviceAndTheStaleTargetIsCleared
     Capture stereo("ci_stereo", 2);
     ToneFile tone;
     Player player(Player::Kind::native, "org.example.Killed", tone.path());
-    ASSERT_TRUE(pumpUntil(queue, [&] { return std::fabs(stereo.rms(0, 0.2) - kToneRMS) < 0.01f; }, 5.0));
+    ASSERT_TRUE(pumpUntil(
+        queue, [&] { return std::fabs(stereo.rms(0, 0.2) - kToneRMS) < 0.01f; }, 5.0));
 
     const pid_t agent = startAgent(home.path().string());
     ASSERT_GT(agent, 0);
-    const bool tapped =
-        pumpUntil(queue, [&] { return std::fabs(stereo.rms(0, 0.2) - kToneRMS * 0.125f) < 0.001f; }, 10.0);
+    const bool tapped = pumpUntil(
+        queue, [&] { return std::fabs(stereo.rms(0, 0.2) - kToneRMS * 0.125f) < 0.001f; }, 10.0);
     const size_t mark = stereo.frames();
     ::kill(agent, SIGKILL);
     ::waitpid(agent, nullptr, 0);
     ASSERT_TRUE(tapped) << "the agent never tapped the application";
 
-    EXPECT_TRUE(pumpUntil(queue, [&] { return std::fabs(stereo.rms(0, 0.2) - kToneRMS) < 0.01f; }, 5.0));
+    EXPECT_TRUE(pumpUntil(
+        queue, [&] { return std::fabs(stereo.rms(0, 0.2) - kToneRMS) < 0.01f; }, 5.0));
     EXPECT_LE(longestSilenceMs(stereo.samples(0), mark, 0.01f), 100);
     ASSERT_NE(defaultMetadata().find("orevant.tap."), std::string::npos) << "no target was left behind";
 
     // The next start clears what the killed agent left, and the application stays where it is.
     PipeWireAudioServer next(queue);
     ASSERT_TRUE(next.isConnected());
-    EXPECT_TRUE(pumpUntil(queue, [&] { return defaultMetadata().find("orevant.tap.") == std::string::npos; }, 5.0))
+    EXPECT_TRUE(pumpUntil(
+        queue, [&] { return defaultMetadata().find("orevant.tap.") == std::string::npos; }, 5.0))
         << defaultMetadata();
     pumpFor(queue, 0.3);
     EXPECT_NEAR(stereo.rms(0, 0.2), kToneRMS, 0.01f);

@@ -90,17 +90,24 @@ ToneFile::ToneFile(float amplitude, double frequency, double seconds) {
 
 ToneFile::~ToneFile() { std::filesystem::remove(path_); }
 
-Player::Player(Kind kind, const std::string& applicationID, const std::string& file) {
-    std::vector<std::string> args;
+namespace {
+std::vector<std::string> playerArgs(Player::Kind kind, const std::string& applicationID, const std::string& file) {
+    if (kind == Player::Kind::native)
+        return {"pw-play", "-P", "{ application.id=" + applicationID + " application.name=" + applicationID + " }",
+                file};
+    return {"paplay", file};
+}
+} // namespace
+
+Player::Player(Kind kind, const std::string& applicationID, const std::string& file)
+    : Player(playerArgs(kind, applicationID, file),
+             kind == Kind::pulse ? std::vector<std::string>{"PULSE_PROP=application.id=" + applicationID}
+                                 : std::vector<std::string>{}) {}
+
+Player::Player(std::vector<std::string> args, std::vector<std::string> extraEnvironment) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) env.emplace_back(*e);
-    if (kind == Kind::native) {
-        args = {"pw-play", "-P", "{ application.id=" + applicationID + " application.name=" + applicationID + " }",
-                file};
-    } else {
-        args = {"paplay", file};
-        env.push_back("PULSE_PROP=application.id=" + applicationID);
-    }
+    env.insert(env.end(), extraEnvironment.begin(), extraEnvironment.end());
     std::vector<char*> argv, envp;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -53,6 +53,8 @@ class Player {
 public:
     enum class Kind { native, pulse };
     Player(Kind kind, const std::string& applicationID, const std::string& file);
+    // Any program, with extra environment entries ("NAME=value").
+    explicit Player(std::vector<std::string> args, std::vector<std::string> extraEnvironment = {});
     // Ends the player (SIGTERM, then SIGKILL after a bound).
     ~Player();
     Player(const Player&) = delete;
