@@ -6,11 +6,18 @@
 #include "audio/system_volume_controller.h"
 #include "engine/mixer_engine.h"
 #include "platform/defaults_store.h"
+#include "platform/host_clock.h"
 #include "platform/linux/linux_workspace.h"
 #include "platform/manual_main_queue.h"
 #include "platform/pipewire/pipewire_audio_server.h"
 #include "platform/sim/sim_bluetooth.h"
+#include "platform/thread_task_queue.h"
+#include "recording/mix_recorder.h"
+#include "recording/recording_folder.h"
+#include "support/temp_dir.h"
+
 #include "support/pipewire_stack.h"
+#include <sndfile.h>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +30,7 @@ constexpr float kToneRMS = 0.353553f;
 
 struct PipeWireEngineWorld {
     PipeWireEngineWorld() {
+        defaults.set(RecordingFolder::kBookmarkKey, takes.path().string());
         LinuxWorkspace::Paths paths = LinuxWorkspace::defaultPaths();
         workspace = std::make_unique<LinuxWorkspace>(
             "com.brenlake.orevant", [this](int32_t pid) { return declared(pid); }, paths);
@@ -36,7 +44,7 @@ struct PipeWireEngineWorld {
             .midiSystem = nullptr,
             .advertiser = nullptr,
             .oscPort = 0,
-            .recorder = nullptr,
+            .recorder = &recorder,
             .blockingWait = [this](double seconds) { pumpFor(queue, seconds); },
         };
         engine = std::make_unique<MixerEngine>(std::move(services));
@@ -91,6 +99,10 @@ struct PipeWireEngineWorld {
     std::unique_ptr<LinuxWorkspace> workspace;
     SimBluetooth bluetooth{queue};
     InMemoryDefaultsStore defaults;
+    TempDir takes;
+    MonotonicHostClock hostClock;
+    MixRecorder recorder{queue, hostClock,
+                         [](const std::string& label) { return std::make_unique<ThreadTaskQueue>(label); }};
     std::unique_ptr<MixerEngine> engine;
     Capture stereo{"ci_stereo", 2};
     Capture quad{"ci_quad", 4};
@@ -183,6 +195,37 @@ TEST(EngineOnPipeWireStreamsTest, ASecondStreamOpenedMidTapLeaksNothing) {
     float peak = 0;
     for (size_t i = mark; i < samples.size(); ++i) peak = std::max(peak, std::fabs(samples[i]));
     EXPECT_LE(peak, 0.125f * 1.02f); // never more than the two tapped sines together
+}
+
+TEST(EngineOnPipeWireRecordingTest, ATakeRecordsTheApplicationsToneAtItsLevel) {
+    PipeWireEngineWorld w;
+    w.play(Player::Kind::native, "org.example.Recorded");
+    auto app = w.app("org.example.Recorded");
+    ASSERT_TRUE(app);
+    w.engine->setVolume(0.5f, *app);
+    ASSERT_TRUE(w.settlesAt(w.stereo, 0, kToneRMS * 0.125f, 0.001f));
+    w.engine->startRecording();
+    ASSERT_TRUE(w.engine->isRecording());
+    pumpFor(w.queue, 1.5);
+    w.engine->stopRecording();
+    ASSERT_TRUE(pumpUntil(
+        w.queue, [&] { return !w.recorder.isTakeOpen(); }, 5.0));
+    const auto& lane = w.recorder.lanes().at(app->bundleID);
+    ASSERT_TRUE(lane->url().has_value());
+    SF_INFO info{};
+    SNDFILE* file = sf_open(lane->url()->c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<float> samples(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_float(file, samples.data(), info.frames);
+    sf_close(file);
+    // The last second of the take: the application's MAIN signal, at its gain.
+    const auto channels = static_cast<size_t>(info.channels);
+    const size_t frames = samples.size() / channels;
+    ASSERT_GT(frames, 48000u);
+    double sum = 0;
+    for (size_t f = frames - 48000; f < frames; ++f)
+        sum += static_cast<double>(samples[f * channels]) * samples[f * channels];
+    EXPECT_NEAR(std::sqrt(sum / 48000), kToneRMS * 0.125f, kToneRMS * 0.125f * 0.01f);
 }
 
 TEST(EngineOnPipeWireDeviceVolumeTest, TheSystemVolumeWrittenThroughTheEngineIsWhatWirePlumberReads) {

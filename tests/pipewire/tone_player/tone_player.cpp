@@ -75,9 +75,12 @@ int main(int argc, char** argv) {
     double secondAfter = -1, seconds = 60;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
-        if (key == "--app-id") appID = argv[i + 1];
-        else if (key == "--second-after") secondAfter = std::atof(argv[i + 1]);
-        else if (key == "--seconds") seconds = std::atof(argv[i + 1]);
+        if (key == "--app-id")
+            appID = argv[i + 1];
+        else if (key == "--second-after")
+            secondAfter = std::atof(argv[i + 1]);
+        else if (key == "--seconds")
+            seconds = std::atof(argv[i + 1]);
     }
     pw_init(&argc, &argv);
     pw_thread_loop* loop = pw_thread_loop_new("tone-player", nullptr);
