@@ -228,6 +228,24 @@ TEST(EngineOnPipeWireRecordingTest, ATakeRecordsTheApplicationsToneAtItsLevel) {
     EXPECT_NEAR(std::sqrt(sum / 48000), kToneRMS * 0.125f, kToneRMS * 0.125f * 0.01f);
 }
 
+TEST(EngineOnPipeWireRestartTest, TheEngineComesBackAfterTheAudioStackRestarts) {
+    PipeWireEngineWorld w;
+    w.play(Player::Kind::native, "org.example.Survivor");
+    auto app = w.app("org.example.Survivor");
+    ASSERT_TRUE(app);
+    w.engine->setVolume(0.5f, *app);
+    ASSERT_TRUE(w.settlesAt(w.stereo, 0, kToneRMS * 0.125f, 0.001f));
+
+    // PipeWire and WirePlumber go and come back; the player dies with them and starts again.
+    ASSERT_TRUE(stack().restart());
+    w.players.clear();
+    w.play(Player::Kind::native, "org.example.Survivor");
+    Capture stereo("ci_stereo", 2);
+    EXPECT_TRUE(pumpUntil(
+        w.queue, [&] { return std::fabs(stereo.rms(0, 0.2) - kToneRMS * 0.125f) <= kToneRMS * 0.125f * 0.001f; }, 10.0))
+        << stereo.rms(0, 0.2);
+}
+
 TEST(EngineOnPipeWireDeviceVolumeTest, TheSystemVolumeWrittenThroughTheEngineIsWhatWirePlumberReads) {
     PipeWireEngineWorld w;
     ASSERT_TRUE(w.device("ci_stereo"));

@@ -9,18 +9,28 @@
 #include <gtest/gtest.h>
 
 namespace {
+orevant::test::PipeWireStack* theStack = nullptr;
+
 class StackEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         stack_ = std::make_unique<orevant::test::PipeWireStack>();
+        theStack = stack_.get();
         ASSERT_TRUE(stack_->isUp()) << "the private PipeWire stack did not start";
     }
-    void TearDown() override { stack_.reset(); }
+    void TearDown() override {
+        theStack = nullptr;
+        stack_.reset();
+    }
 
 private:
     std::unique_ptr<orevant::test::PipeWireStack> stack_;
 };
 } // namespace
+
+namespace orevant::test {
+PipeWireStack& stack() { return *theStack; }
+} // namespace orevant::test
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

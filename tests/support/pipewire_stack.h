@@ -87,6 +87,9 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// The stack of the test binary that runs against one (its main defines it).
+PipeWireStack& stack();
+
 bool pumpUntil(ManualMainQueue& queue, const std::function<bool()>& done, double seconds);
 // Runs the queue for `seconds` of real time (its clock following).
 void pumpFor(ManualMainQueue& queue, double seconds);
