@@ -1,7 +1,8 @@
-// A test application for the PipeWire integration tests: one process that plays a 1 kHz sine
-// (peak 0.5) on one stream and, after --second-after seconds, opens a second stream with a
-// 1.5 kHz sine (peak 0.5). Runs until killed or --seconds pass.
-//   orevant-test-tone-player --app-id ID [--second-after S] [--seconds S]
+// A test application for the PipeWire integration tests and benchmark: one process that plays a
+// 1 kHz sine (peak 0.5) on one stream and, after --second-after seconds, opens a second stream
+// with a 1.5 kHz sine (peak 0.5); with --click it plays a click (one sample at 1.0) every 0.25 s
+// instead. Runs until killed or --seconds pass.
+//   orevant-test-tone-player --app-id ID [--second-after S] [--seconds S] [--click 1]
 #include "platform/pipewire/pipewire_api.h"
 
 #include <chrono>
@@ -19,6 +20,8 @@ struct Tone {
     spa_hook listener{};
     double frequency = 1000.0;
     double phase = 0.0;
+    bool click = false;
+    uint64_t frame = 0;
 
     static void process(void* data) {
         auto* tone = static_cast<Tone*>(data);
@@ -29,7 +32,9 @@ struct Tone {
         if (!out) return;
         uint32_t frames = d.maxsize / (2 * sizeof(float));
         if (b->requested && b->requested < frames) frames = static_cast<uint32_t>(b->requested);
-        for (uint32_t f = 0; f < frames; ++f) {
+        for (uint32_t f = 0; f < frames && tone->click; ++f, ++tone->frame)
+            out[2 * f] = out[2 * f + 1] = tone->frame % 12000 == 0 ? 1.0f : 0.0f;
+        for (uint32_t f = 0; f < frames && !tone->click; ++f) {
             const float v = 0.5f * static_cast<float>(std::sin(2.0 * std::numbers::pi * tone->phase));
             out[2 * f] = out[2 * f + 1] = v;
             tone->phase += tone->frequency / 48000.0;
@@ -73,6 +78,7 @@ struct Tone {
 int main(int argc, char** argv) {
     std::string appID = "org.example.TonePlayer";
     double secondAfter = -1, seconds = 60;
+    bool click = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
         if (key == "--app-id")
@@ -86,6 +92,7 @@ int main(int argc, char** argv) {
     pw_thread_loop* loop = pw_thread_loop_new("tone-player", nullptr);
     Tone first, second;
     second.frequency = 1500.0;
+    first.click = click;
     pw_thread_loop_lock(loop);
     first.open(pw_thread_loop_get_loop(loop), appID, "tone-player-1");
     pw_thread_loop_unlock(loop);
