@@ -73,16 +73,16 @@ public:
             return e;
         }();
         pw_thread_loop_lock(loop_);
-        filter_ = pw_filter_new_simple(pw_thread_loop_get_loop(loop_), "orevant-bench-probe",
-                                       pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_NODE_NAME, "orevant-bench-probe", PW_KEY_NODE_AUTOCONNECT, "false",
-                                                         nullptr),
-                                       &events, this);
+        filter_ =
+            pw_filter_new_simple(pw_thread_loop_get_loop(loop_), "orevant-bench-probe",
+                                 pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_NODE_NAME, "orevant-bench-probe",
+                                                   PW_KEY_NODE_AUTOCONNECT, "false", nullptr),
+                                 &events, this);
         for (const char* name : {"input_A", "input_B"})
-            ports_.push_back(pw_filter_add_port(filter_, PW_DIRECTION_INPUT, PW_FILTER_PORT_FLAG_MAP_BUFFERS,
-                                                sizeof(void*),
-                                                pw_properties_new(PW_KEY_FORMAT_DSP, "32 bit float mono audio",
-                                                                  PW_KEY_PORT_NAME, name, nullptr),
-                                                nullptr, 0));
+            ports_.push_back(pw_filter_add_port(
+                filter_, PW_DIRECTION_INPUT, PW_FILTER_PORT_FLAG_MAP_BUFFERS, sizeof(void*),
+                pw_properties_new(PW_KEY_FORMAT_DSP, "32 bit float mono audio", PW_KEY_PORT_NAME, name, nullptr),
+                nullptr, 0));
         pw_filter_connect(filter_, PW_FILTER_FLAG_RT_PROCESS, nullptr, 0);
         pw_thread_loop_unlock(loop_);
         pw_thread_loop_start(loop_);

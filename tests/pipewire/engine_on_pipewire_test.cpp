@@ -249,27 +249,22 @@ TEST(EngineOnPipeWireRestartTest, TheEngineComesBackAfterTheAudioStackRestarts) 
 TEST(EngineOnPipeWireDeviceVolumeTest, TheSystemVolumeWrittenThroughTheEngineIsWhatWirePlumberReads) {
     PipeWireEngineWorld w;
     ASSERT_TRUE(w.device("ci_stereo"));
+    auto wirePlumberReads = [&](const std::string& level) {
+        std::string out;
+        const bool seen = pumpUntil(
+            w.queue,
+            [&] {
+                out.clear();
+                runCommand("wpctl get-volume @DEFAULT_AUDIO_SINK@", &out);
+                return out.find("Volume: " + level) != std::string::npos;
+            },
+            5.0);
+        EXPECT_TRUE(seen) << out;
+    };
     w.engine->systemVolume().setVolume(0.5f);
-    std::string out;
-    EXPECT_TRUE(pumpUntil(
-        w.queue,
-        [&] {
-            out.clear();
-            runCommand("wpctl get-volume @DEFAULT_AUDIO_SINK@", &out);
-            return out.find("Volume: 0.50") != std::string::npos;
-        },
-        5.0))
-        << out;
+    wirePlumberReads("0.50");
     w.engine->systemVolume().setVolume(1.0f);
-    EXPECT_TRUE(pumpUntil(
-        w.queue,
-        [&] {
-            out.clear();
-            runCommand("wpctl get-volume @DEFAULT_AUDIO_SINK@", &out);
-            return out.find("Volume: 1.00") != std::string::npos;
-        },
-        5.0))
-        << out;
+    wirePlumberReads("1.00");
 }
 
 INSTANTIATE_TEST_SUITE_P(Clients, EngineOnPipeWireTest, ::testing::Values(Player::Kind::native, Player::Kind::pulse),

@@ -8,25 +8,6 @@ namespace orevant {
 namespace {
 using Kind = PipeWireMapping::NodeKind;
 
-std::vector<uint8_t> streamConfiguration(uint32_t channels) {
-    const std::vector<uint32_t> words = channels ? std::vector<uint32_t>{1, channels} : std::vector<uint32_t>{0};
-    std::vector<uint8_t> bytes(words.size() * 4);
-    std::memcpy(bytes.data(), words.data(), bytes.size());
-    return bytes;
-}
-
-AudioStreamBasicDescription floatFormat(double rate, uint32_t channels) {
-    AudioStreamBasicDescription f;
-    f.sampleRate = rate;
-    f.formatID = kAudioFormatLinearPCM;
-    f.formatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
-    f.bytesPerFrame = 4 * channels;
-    f.bytesPerPacket = f.bytesPerFrame;
-    f.framesPerPacket = 1;
-    f.channelsPerFrame = channels;
-    f.bitsPerChannel = 32;
-    return f;
-}
 } // namespace
 
 void PipeWireMirror::reset() {
@@ -146,13 +127,13 @@ SeamState PipeWireMirror::seamState(const std::vector<AudioObjectID>& extraDevic
         s.set<uint32_t>(id, sel::deviceIsRunningSomewhere, scope::global, node.state == "running" ? 1 : 0);
         const double rate = node.rate > 0 ? node.rate : graphRate;
         s.set<double>(id, sel::nominalSampleRate, scope::global, rate);
-        s.setBytes(id, sel::streamConfiguration, scope::output, streamConfiguration(outChannels));
-        s.setBytes(id, sel::streamConfiguration, scope::input, streamConfiguration(inChannels));
+        s.setBytes(id, sel::streamConfiguration, scope::output, singleStreamConfigurationBytes(outChannels));
+        s.setBytes(id, sel::streamConfiguration, scope::input, singleStreamConfigurationBytes(inChannels));
         for (const bool output : {true, false}) {
             const uint32_t channels = output ? outChannels : inChannels;
             if (channels == 0) continue;
             const uint32_t sc = output ? scope::output : scope::input;
-            s.set(id, sel::streamFormat, sc, floatFormat(rate, channels));
+            s.set(id, sel::streamFormat, sc, floatStreamFormat(rate, channels));
             const std::vector<float>* volumes = nullptr;
             bool mute = false;
             if (const PipeWireRoute* route = routeOf(node, output); route && route->hasVolume) {

@@ -424,25 +424,10 @@ void PipeWireTapGraph::addTo(SeamState& seam) const {
         seam.set<uint32_t>(id, sel::deviceIsAlive, scope::global, a->alive ? 1 : 0);
         seam.set<uint32_t>(id, sel::deviceIsRunningSomewhere, scope::global, a->isRunning() ? 1 : 0);
         seam.set<double>(id, sel::nominalSampleRate, scope::global, a->rate);
-        std::vector<uint32_t> out{static_cast<uint32_t>(a->channels.size())};
-        out.insert(out.end(), a->channels.begin(), a->channels.end());
-        std::vector<uint8_t> bytes(out.size() * 4);
-        std::memcpy(bytes.data(), out.data(), bytes.size());
-        seam.setBytes(id, sel::streamConfiguration, scope::output, bytes);
-        const std::vector<uint32_t> in{1, 2};
-        bytes.assign(8, 0);
-        std::memcpy(bytes.data(), in.data(), 8);
-        seam.setBytes(id, sel::streamConfiguration, scope::input, bytes);
-        const uint32_t channels = a->channels.empty() ? 2 : a->channels.front();
-        AudioStreamBasicDescription f;
-        f.sampleRate = a->rate;
-        f.formatID = kAudioFormatLinearPCM;
-        f.formatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
-        f.bytesPerFrame = f.bytesPerPacket = 4 * channels;
-        f.framesPerPacket = 1;
-        f.channelsPerFrame = channels;
-        f.bitsPerChannel = 32;
-        seam.set(id, sel::streamFormat, scope::output, f);
+        seam.setBytes(id, sel::streamConfiguration, scope::output, streamConfigurationBytes(a->channels));
+        seam.setBytes(id, sel::streamConfiguration, scope::input, singleStreamConfigurationBytes(2));
+        seam.set(id, sel::streamFormat, scope::output,
+                 floatStreamFormat(a->rate, a->channels.empty() ? 2 : a->channels.front()));
     }
 }
 
