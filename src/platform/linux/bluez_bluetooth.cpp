@@ -37,8 +37,10 @@ int readProperty(sd_bus_message* m, const char* key, BlueZDeviceProperties& devi
     if ((k == "Address" || k == "Name") && isString) {
         const char* text = nullptr;
         if ((r = sd_bus_message_read(m, "v", "s", &text)) < 0) return r;
-        if (k == "Address") device.address = boundedName(text);
-        else device.name = boundedName(text);
+        if (k == "Address")
+            device.address = boundedName(text);
+        else
+            device.name = boundedName(text);
         return 0;
     }
     if (k == "Class" && contents && std::strcmp(contents, "u") == 0) {
@@ -233,7 +235,8 @@ public:
     }
 
     // Bus thread: lists every Device1 object, by path; `done` gets nothing when the call failed.
-    void listDevices(sd_bus* bus, std::function<void(std::optional<std::map<std::string, BlueZDeviceProperties>>)> done) {
+    void listDevices(sd_bus* bus,
+                     std::function<void(std::optional<std::map<std::string, BlueZDeviceProperties>>)> done) {
         callAsync(bus, "/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects", timeoutMicros,
                   [done = std::move(done)](sd_bus_message* reply) {
                       std::map<std::string, BlueZDeviceProperties> devices;
