@@ -121,7 +121,11 @@ stop)
       kill "$pid" 2>/dev/null || true
     done
     tac "$dir/pids" | while read -r pid; do
-      for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+      for _ in $(seq 1 50); do
+        state="$(ps -o stat= -p "$pid" 2>/dev/null || true)"
+        case "$state" in "" | Z*) break ;; esac # gone, or a zombie its new parent has yet to reap
+        sleep 0.05
+      done
       kill -9 "$pid" 2>/dev/null || true
     done
     rm -f "$dir/pids"

@@ -8,15 +8,15 @@
 #include "support/engine_fixture.h"
 #include "support/test_daemon.h"
 
-#include <gtest/gtest.h>
 #include <cmath>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <systemd/sd-bus.h>
 
 namespace orevant {
 namespace {
 
-constexpr double kWait = 10.0; // real seconds; reached only when something is wrong
+constexpr double kWait = 10.0;                  // real seconds; reached only when something is wrong
 constexpr uint32_t kHeadsetClass = 0x200404;    // audio/video, headset
 constexpr uint32_t kHeadphonesClass = 0x240418; // audio/video, headphones
 constexpr uint32_t kKeyboardClass = 0x002540;   // peripheral, keyboard
@@ -59,9 +59,8 @@ public:
         for (char& c : path)
             if (c == ':') c = '_';
         for (const char* state : {"True", "False"}) {
-            const std::string code =
-                "self.UpdateProperties('org.bluez.Device1', {'Connected': dbus.Boolean(" + std::string(state) +
-                ", variant_level=1)})";
+            const std::string code = "self.UpdateProperties('org.bluez.Device1', {'Connected': dbus.Boolean(" +
+                                     std::string(state) + ", variant_level=1)})";
             call(path.c_str(), "org.freedesktop.DBus.Mock", "AddMethod", "sssss", "org.bluez.Device1",
                  state[0] == 'T' ? "Connect" : "Disconnect", "", "", code.c_str());
         }
@@ -187,8 +186,8 @@ TEST_F(BlueZTest, ListsPairedAudioDevicesConnectsRoutesAndDisconnects) {
 TEST_F(BlueZTest, AConnectThatNeverFinishesTimesOutAndAnUnknownDeviceFails) {
     mock->addPairedDevice("AA:BB:CC:DD:EE:05", "Stuck Speaker", kHeadsetClass);
     // This device's Connect never answers (within the life of the test).
-    ASSERT_TRUE(mock->call("/org/bluez/hci0/dev_AA_BB_CC_DD_EE_05", "org.freedesktop.DBus.Mock", "AddMethod",
-                           "sssss", "org.bluez.Device1", "Connect", "", "", "time.sleep(120)"));
+    ASSERT_TRUE(mock->call("/org/bluez/hci0/dev_AA_BB_CC_DD_EE_05", "org.freedesktop.DBus.Mock", "AddMethod", "sssss",
+                           "org.bluez.Device1", "Connect", "", "", "time.sleep(120)"));
     auto bluez = connectBlueZ(0.3);
     ASSERT_NE(bluez, nullptr);
     RecordingBluetooth recording(*bluez);
