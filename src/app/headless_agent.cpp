@@ -11,6 +11,7 @@
 #include "platform/file_defaults_store.h"
 #include "platform/host_clock.h"
 #include "platform/linux/autostart_entry.h"
+#include "platform/linux/journald_log_sink.h"
 #include "platform/linux/linux_updater.h"
 #include "platform/linux/single_instance_lock.h"
 #include "platform/logger.h"
@@ -103,7 +104,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     const bool liveView = !options.quiet && ::isatty(STDOUT_FILENO);
     // With the live view on the terminal, only errors are logged there.
     const LogLevel minimum = liveView && ::isatty(STDERR_FILENO) ? LogLevel::error : LogLevel::info;
-    Logger::setSink(std::make_shared<StderrLogSink>(minimum));
+    Logger::setSink(JournaldLogSink::forStderr(minimum));
     const Logger log("OREVANTApp");
 
     SimScenario scenario;

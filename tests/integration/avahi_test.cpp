@@ -32,8 +32,10 @@ std::vector<std::string> browseOnce(const std::string& type) {
         // "-;interface;protocol;name;type;domain" when gone.
         std::vector<std::string> fields(1);
         for (const char* c = line; *c && *c != '\n'; ++c) {
-            if (*c == ';') fields.emplace_back();
-            else fields.back() += *c;
+            if (*c == ';')
+                fields.emplace_back();
+            else
+                fields.back() += *c;
         }
         if (fields.size() < 6) continue;
         std::string name; // avahi-browse escapes characters as \DDD (decimal)
@@ -115,9 +117,8 @@ TEST(AvahiTest, PublishesRenamesOnCollisionAndWithdraws) {
     // Two services of one advertiser; a second agent under the same name gets Avahi's next name.
     first->advertise("OREVANT on studio", "_orevant-osc._udp", 9000);
     first->advertise("OREVANT on studio", "_http._tcp", 8080);
-    ASSERT_TRUE(changes.waitUntil([&] {
-        return first->publishedName("_orevant-osc._udp") && first->publishedName("_http._tcp");
-    }));
+    ASSERT_TRUE(changes.waitUntil(
+        [&] { return first->publishedName("_orevant-osc._udp") && first->publishedName("_http._tcp"); }));
     second->advertise("OREVANT on studio", "_orevant-osc._udp", 9100);
     ASSERT_TRUE(changes.waitUntil([&] { return second->publishedName("_orevant-osc._udp").has_value(); }));
     EXPECT_EQ(second->publishedName("_orevant-osc._udp"), "OREVANT on studio #2");

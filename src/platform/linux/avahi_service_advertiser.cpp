@@ -151,14 +151,13 @@ void AvahiServiceAdvertiser::registerService(AvahiClient* client, Service& servi
     }
     if (!avahi_entry_group_is_empty(service.group)) return;
     for (int attempt = 0; attempt < 32; ++attempt) {
-        const int r =
-            avahi_entry_group_add_service(service.group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
-                                          service.name.c_str(), service.type.c_str(), nullptr, nullptr, service.port,
-                                          static_cast<const char*>(nullptr));
+        const int r = avahi_entry_group_add_service(service.group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
+                                                    AvahiPublishFlags(0), service.name.c_str(), service.type.c_str(),
+                                                    nullptr, nullptr, service.port, static_cast<const char*>(nullptr));
         if (r == AVAHI_ERR_COLLISION) {
             char* alternative = avahi_alternative_service_name(service.name.c_str());
-            log().info(strprintf("Service name \"%s\" is taken; advertising as \"%s\"", service.name.c_str(),
-                                 alternative));
+            log().info(
+                strprintf("Service name \"%s\" is taken; advertising as \"%s\"", service.name.c_str(), alternative));
             service.name = alternative;
             avahi_free(alternative);
             continue;
@@ -185,8 +184,7 @@ void AvahiServiceAdvertiser::groupChanged(Service& service, AvahiEntryGroup* gro
     case AVAHI_ENTRY_GROUP_COLLISION: {
         // Another host announced the same name meanwhile.
         char* alternative = avahi_alternative_service_name(service.name.c_str());
-        log().info(
-            strprintf("Service name \"%s\" is taken; advertising as \"%s\"", service.name.c_str(), alternative));
+        log().info(strprintf("Service name \"%s\" is taken; advertising as \"%s\"", service.name.c_str(), alternative));
         service.name = alternative;
         avahi_free(alternative);
         service.published = false;
@@ -206,8 +204,8 @@ void AvahiServiceAdvertiser::failed(Service& service, const char* reason) {
     service.published = false;
     if (!service.loggedFailure) {
         service.loggedFailure = true;
-        log().error(strprintf("Cannot advertise \"%s\" (%s) on port %u: %s", service.name.c_str(),
-                              service.type.c_str(), static_cast<unsigned>(service.port), reason));
+        log().error(strprintf("Cannot advertise \"%s\" (%s) on port %u: %s", service.name.c_str(), service.type.c_str(),
+                              static_cast<unsigned>(service.port), reason));
     }
     notify();
 }
