@@ -35,10 +35,8 @@ void JournaldLogSink::write(const LogRecord& record) {
     if (static_cast<int>(record.level) < static_cast<int>(minimum_)) return;
     // Values may hold any bytes, newlines included: the journal keeps each field whole.
     const std::string fields[] = {
-        "MESSAGE=" + record.message,
-        "PRIORITY=" + std::to_string(priority(record.level)),
-        "SYSLOG_IDENTIFIER=orevant",
-        "OREVANT_SUBSYSTEM=" + record.subsystem,
+        "MESSAGE=" + record.message,           "PRIORITY=" + std::to_string(priority(record.level)),
+        "SYSLOG_IDENTIFIER=orevant",           "OREVANT_SUBSYSTEM=" + record.subsystem,
         "OREVANT_CATEGORY=" + record.category,
     };
     iovec vector[std::size(fields)];
@@ -63,7 +61,8 @@ bool JournaldLogSink::isJournalStream(const char* journalStream, int fd) {
 }
 
 std::shared_ptr<LogSink> JournaldLogSink::forStderr(LogLevel minimum) {
-    if (isJournalStream(std::getenv("JOURNAL_STREAM"), STDERR_FILENO)) return std::make_shared<JournaldLogSink>(minimum);
+    if (isJournalStream(std::getenv("JOURNAL_STREAM"), STDERR_FILENO))
+        return std::make_shared<JournaldLogSink>(minimum);
     return std::make_shared<StderrLogSink>(minimum);
 }
 
