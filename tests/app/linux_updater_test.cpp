@@ -117,16 +117,30 @@ TEST_F(LinuxUpdaterTest, ABadDownloadIsRefusedDeletedAndNeverStaged) {
         std::vector<std::string> expected;
     };
     const std::vector<Case> cases = {
-        {"signed with another key", feedFor("1.5.0", url, package, otherKey), {200, package}, {"found 1.5.0", "failed"}},
-        {"not the signed package", feedFor("1.5.0", url, package, releaseKey), {200, tampered}, {"found 1.5.0", "failed"}},
-        {"truncated", feedFor("1.5.0", url, package, releaseKey), {200, package.substr(0, 5000), int64_t(package.size())},
+        {"signed with another key",
+         feedFor("1.5.0", url, package, otherKey),
+         {200, package},
          {"found 1.5.0", "failed"}},
-        {"longer than announced", feedFor("1.5.0", url, package, releaseKey), {200, package + "extra"},
+        {"not the signed package",
+         feedFor("1.5.0", url, package, releaseKey),
+         {200, tampered},
          {"found 1.5.0", "failed"}},
-        {"unsigned", R"({"version": "1.5.0", "url": ")" + url + R"(", "size": 10, "sha256": ")" + std::string(64, '0') + "\"}",
-         {200, package}, {"failed"}},
+        {"truncated",
+         feedFor("1.5.0", url, package, releaseKey),
+         {200, package.substr(0, 5000), int64_t(package.size())},
+         {"found 1.5.0", "failed"}},
+        {"longer than announced",
+         feedFor("1.5.0", url, package, releaseKey),
+         {200, package + "extra"},
+         {"found 1.5.0", "failed"}},
+        {"unsigned",
+         R"({"version": "1.5.0", "url": ")" + url + R"(", "size": 10, "sha256": ")" + std::string(64, '0') + "\"}",
+         {200, package},
+         {"failed"}},
         {"not newer", feedFor("1.4.0", url, package, releaseKey), {200, package}, {"up to date"}},
-        {"package server never answers", feedFor("1.5.0", url, package, releaseKey), {200, "", -1, true},
+        {"package server never answers",
+         feedFor("1.5.0", url, package, releaseKey),
+         {200, "", -1, true},
          {"found 1.5.0", "failed"}},
     };
     for (const Case& c : cases) {
@@ -216,8 +230,11 @@ TEST(UpdateFeedTest, VersionsCompareAsDottedIntegers) {
         const char* b;
         int order;
     };
-    for (const Case& c : std::vector<Case>{{"1.10.0", "1.9", 1}, {"1.4", "1.4.0", 0}, {"0.9.9", "1.0", -1},
-                                           {"2", "10", -1}, {"1.4.0.1", "1.4.0", 1}}) {
+    for (const Case& c : std::vector<Case>{{"1.10.0", "1.9", 1},
+                                           {"1.4", "1.4.0", 0},
+                                           {"0.9.9", "1.0", -1},
+                                           {"2", "10", -1},
+                                           {"1.4.0.1", "1.4.0", 1}}) {
         EXPECT_EQ(UpdateFeed::compareVersions(c.a, c.b), c.order) << c.a << " vs " << c.b;
     }
     for (const char* bad : {"", "1.", ".1", "1..2", "1.2a", "v1.2", "1.2.3.4.5.6.7.8.9", "1234567890"}) {

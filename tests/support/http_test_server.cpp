@@ -80,8 +80,8 @@ void HttpTestServer::answer(int client) {
     }
     const int64_t length =
         response.announcedLength >= 0 ? response.announcedLength : static_cast<int64_t>(response.body.size());
-    const std::string head = "HTTP/1.1 " + std::to_string(response.status) + " X\r\nContent-Length: " +
-                             std::to_string(length) + "\r\nConnection: close\r\n\r\n";
+    const std::string head = "HTTP/1.1 " + std::to_string(response.status) +
+                             " X\r\nContent-Length: " + std::to_string(length) + "\r\nConnection: close\r\n\r\n";
     const std::string all = head + response.body;
     for (size_t sent = 0; sent < all.size();) {
         const ssize_t n = ::send(client, all.data() + sent, all.size() - sent, MSG_NOSIGNAL);

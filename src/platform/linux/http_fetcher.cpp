@@ -66,10 +66,10 @@ HttpFetcher::Result HttpFetcher::perform(const std::string& url, uint64_t maxByt
     if (cancel_) {
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, cancel_);
-        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION,
-                         +[](void* cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t) -> int {
-                             return static_cast<const std::atomic<bool>*>(cancel)->load() ? 1 : 0;
-                         });
+        curl_easy_setopt(
+            curl, CURLOPT_XFERINFOFUNCTION, +[](void* cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t) -> int {
+                return static_cast<const std::atomic<bool>*>(cancel)->load() ? 1 : 0;
+            });
     }
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_cleanup(curl);

@@ -11,7 +11,8 @@ namespace orevant {
 
 std::string installedExecutablePath(std::string reported) {
     static const std::string deleted = " (deleted)";
-    if (reported.size() > deleted.size() && reported.compare(reported.size() - deleted.size(), deleted.size(), deleted) == 0) {
+    if (reported.size() > deleted.size() &&
+        reported.compare(reported.size() - deleted.size(), deleted.size(), deleted) == 0) {
         reported.resize(reported.size() - deleted.size());
     }
     return reported;
