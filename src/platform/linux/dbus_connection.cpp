@@ -2,8 +2,10 @@
 
 #include "platform/logger.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <future>
 #include <poll.h>
 #include <pthread.h>
