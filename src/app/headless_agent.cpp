@@ -12,8 +12,13 @@
 #include "platform/host_clock.h"
 #include "platform/linux/alsa_midi_system.h"
 #include "platform/linux/autostart_entry.h"
+#include "platform/linux/avahi_service_advertiser.h"
+#include "platform/linux/bluez_bluetooth.h"
+#include "platform/linux/dbus_connection.h"
+#include "platform/linux/journald_log_sink.h"
 #include "platform/linux/linux_updater.h"
 #include "platform/linux/linux_workspace.h"
+#include "platform/linux/relaunch.h"
 #include "platform/linux/single_instance_lock.h"
 #include "platform/logger.h"
 #include "platform/pipewire/pipewire_audio_server.h"
@@ -95,6 +100,15 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
+// The update feed, the release key and the install command are build settings.
+LinuxUpdater::Settings updaterSettings() {
+    LinuxUpdater::Settings settings;
+    settings.feedURL = OREVANT_UPDATE_FEED_URL;
+    settings.releaseKey = LinuxUpdater::parseKey(OREVANT_UPDATE_KEY);
+    settings.installCommand = LinuxUpdater::splitCommand(OREVANT_UPDATE_INSTALL_COMMAND);
+    return settings;
+}
+
 } // namespace
 
 std::string HeadlessAgent::companionLine(uint16_t port, const std::vector<std::string>& addresses,
@@ -127,7 +141,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     const bool liveView = !options.quiet && ::isatty(STDOUT_FILENO);
     // With the live view on the terminal, only errors are logged there.
     const LogLevel minimum = liveView && ::isatty(STDERR_FILENO) ? LogLevel::error : LogLevel::info;
-    Logger::setSink(std::make_shared<StderrLogSink>(minimum));
+    Logger::setSink(JournaldLogSink::forStderr(minimum));
     const Logger log("OREVANTApp");
 
     SimScenario scenario;
@@ -162,7 +176,13 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     SimAudioServer sim(mainQueue);
     SimAudioSystem system(sim);
     SimWorkspace simWorkspace(scenario.agentBundleID);
-    SimBluetooth bluetooth(mainQueue);
+    SimBluetooth simBluetooth(mainQueue);
+    // On the real audio system, the paired devices are BlueZ's where it is on the bus.
+    std::unique_ptr<Bluetooth> bluez;
+    if (pipewire) {
+        if (auto bus = DBusConnection::openSystem()) bluez = BlueZBluetooth::connect(std::move(bus));
+    }
+    Bluetooth& bluetooth = bluez ? *bluez : static_cast<Bluetooth&>(simBluetooth);
     SimMIDISystem simMIDI;
     AlsaMIDISystem alsaMIDI;
     AudioServer& server = pipewire ? static_cast<AudioServer&>(*pipewire) : sim;
@@ -172,14 +192,17 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     MIDISystem& midi = pipewire ? static_cast<MIDISystem&>(alsaMIDI) : simMIDI;
     if (!pipewire) {
         for (const auto& source : midiSources) simMIDI.addSource(source.name, source.isHardware);
-        scenario.apply(system, simWorkspace, bluetooth, mainQueue);
+        scenario.apply(system, simWorkspace, simBluetooth, mainQueue);
     }
 
     FileDefaultsStore defaults(FileDefaultsStore::defaultPath());
     MonotonicHostClock hostClock;
     MixRecorder recorder(mainQueue, hostClock,
                          [](const std::string& label) { return std::make_unique<ThreadTaskQueue>(label); });
-    NullServiceAdvertiser advertiser;
+    // The companion is advertised through Avahi when its daemon answers; otherwise the log says
+    // once that nothing is advertised.
+    std::unique_ptr<ServiceAdvertiser> advertiser = AvahiServiceAdvertiser::create();
+    if (!advertiser) advertiser = std::make_unique<NullServiceAdvertiser>();
     AppActivationState activation; // a headless agent is never frontmost
     AutostartEntry loginItem(AutostartEntry::defaultPath(), SingleInstanceLock::currentExecutablePath());
     std::unique_ptr<LatencyProbe> probe;
@@ -192,6 +215,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     }
 
     std::unique_ptr<OREVANTApp> app;
+    bool relaunch = false;
     TaskHandle liveViewTimer;
     std::function<void()> drawLiveView;
     std::atomic<int> signals{0};
@@ -200,6 +224,13 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
         if (app) app->terminate();
         mainQueue.stop();
     };
+
+    // After an installed update the agent ends as on a quit (the engine left alone) and starts again.
+    auto updater = std::make_shared<LinuxUpdater>(defaults, mainQueue, updaterSettings());
+    updater->setRelaunch([&] {
+        relaunch = true;
+        quit();
+    });
 
     OREVANTApp::Services services{
         .mainQueue = mainQueue,
@@ -210,9 +241,9 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
         .hostClock = hostClock,
         .activation = activation,
         .loginItem = loginItem,
-        .updater = std::make_shared<LinuxUpdater>(defaults),
+        .updater = updater,
         .midiSystem = &midi,
-        .advertiser = &advertiser,
+        .advertiser = advertiser.get(),
         .oscPort = OSCListener::kDefaultPort,
         .companionReplyPort = 9001,
         .recorder = &recorder,
@@ -223,6 +254,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
         .onStarted = {},
     };
     services.menuHooks.quit = quit;
+
     services.onStarted = [&] {
         MixerEngine& engine = app->engine();
         if (probe) probe->install(engine);
@@ -282,6 +314,11 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     probe.reset();
     sim.audio().stopClock();
     std::fflush(stdout);
+    if (relaunch) {
+        const std::string error = relaunchSelf();
+        std::fprintf(stderr, "orevant: cannot relaunch after the update: %s\n", error.c_str());
+        return 1;
+    }
     return 0;
 }
 
