@@ -3,6 +3,7 @@
 #include "audio/audio_device_monitor.h"
 #include "audio/audio_process_monitor.h"
 #include "audio/bluetooth_audio_monitor.h"
+#include "audio/device_liveness_watch.h"
 #include "audio/device_volume_controller.h"
 #include "audio/hal_listener.h"
 #include "audio/phones_bus_volume_controller.h"
@@ -103,6 +104,7 @@ MixerEngine::~MixerEngine() {
     processListToken_.reset();
     deviceListToken_.reset();
     // Taps stop their IO before the controllers and queues below go away.
+    tapWatches_.clear();
     taps_.clear();
     routeVolumes_.clear();
     if (oscListener_) oscListener_->stop();

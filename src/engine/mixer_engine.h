@@ -49,6 +49,7 @@ class Bluetooth;
 class BluetoothAudioMonitor;
 class CompanionBridge;
 class DefaultsStore;
+class DeviceLivenessWatch;
 class DeviceVolumeController;
 class HALListener;
 class HostClock;
@@ -279,6 +280,7 @@ private:
 
     void phonesLevelChanged();
     void stopAndRemoveTap(const std::string& bundleID);
+    void tapAggregateDied(const std::string& bundleID);
     void changed() const;
     std::weak_ptr<char> weakAlive() const { return alive_; }
 
@@ -310,6 +312,8 @@ private:
     bool isStarted_ = false;
     std::map<std::string, AppVolume> volumes_;
     std::map<std::string, std::unique_ptr<ProcessTap>> taps_;
+    // One per tap: its aggregate's liveness, so a tap that lost its path is rebuilt at once.
+    std::map<std::string, std::unique_ptr<DeviceLivenessWatch>> tapWatches_;
     std::map<std::string, std::unique_ptr<DeviceVolumeController>> routeVolumes_;
     std::unique_ptr<VolumeStore> store_;
     std::unique_ptr<SnapshotStore> snapshotStore_;

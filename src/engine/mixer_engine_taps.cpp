@@ -4,6 +4,7 @@
 
 #include "audio/audio_device_monitor.h"
 #include "audio/audio_process_monitor.h"
+#include "audio/device_liveness_watch.h"
 #include "audio/device_volume_controller.h"
 #include "audio/hal.h"
 #include "audio/phones_bus_volume_controller.h"
@@ -30,6 +31,7 @@ void MixerEngine::stopAndRemoveTap(const std::string& bundleID) {
     if (it == taps_.end()) return;
     std::unique_ptr<ProcessTap> removed = std::move(it->second);
     taps_.erase(it);
+    tapWatches_.erase(bundleID);
     // A later tap may be allocated where this one was; its strikes must start from zero.
     watchdogStrikes_.erase(removed.get());
     removed->stop();
@@ -118,6 +120,11 @@ void MixerEngine::makeTap(const AudioApp& app, const AppVolume& setting) {
         scheduleTapRetry();
         return;
     }
+    tapWatches_[app.bundleID] =
+        std::make_unique<DeviceLivenessWatch>(services_.audioServer, services_.mainQueue, created->aggregateID(),
+                                              [this, bundleID = app.bundleID, alive = weakAlive()] {
+                                                  if (alive.lock()) tapAggregateDied(bundleID);
+                                              });
     taps_[app.bundleID] = std::move(created);
     if (needsAudioCapturePermission_) {
         needsAudioCapturePermission_ = false;
@@ -192,6 +199,15 @@ void MixerEngine::rebuildTaps() {
         if (!keep) stale.push_back(bundleID);
     }
     for (const std::string& bundleID : stale) stopAndRemoveTap(bundleID);
+    syncTaps();
+}
+
+void MixerEngine::tapAggregateDied(const std::string& bundleID) {
+    if (!taps_.count(bundleID)) return;
+    // A device of the tap went, or the server lost the tap's path: the application would stay
+    // silent (or unattenuated) until the watchdog noticed, so it gets a new tap now.
+    log_.notice(strprintf("Tap for %s lost its aggregate — rebuilding", bundleID.c_str()));
+    stopAndRemoveTap(bundleID);
     syncTaps();
 }
 
