@@ -177,9 +177,9 @@ void BM_TapAddedLatency(benchmark::State& state) {
 void BM_TapBuildTeardownAndGaps(benchmark::State& state) {
     ManualMainQueue queue;
     PipeWireAudioServer server(queue);
-    test::ToneFile tone;
-    test::Player app(test::Player::Kind::native, "org.example.Gaps", tone.path());
-    const AudioObjectID process = processOf(server, queue, app.pid());
+    // The test player asks for no latency of its own, so the graph runs at the stack's 1024 frames.
+    auto app = player("org.example.Gaps", /*click=*/false);
+    const AudioObjectID process = processOf(server, queue, app->pid());
     test::Capture stereo("ci_stereo", 2);
     const auto output = outputFor(server, "ci_stereo");
     auto longestQuiet = [&](size_t from) {
