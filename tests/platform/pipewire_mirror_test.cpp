@@ -139,6 +139,8 @@ TEST(PipeWireMirrorTest, ProcessesAreConnectedApplicationsWhetherNativeOrPulseAu
         g.client({{"application.process.id", "400"}, {"client.api", "pipewire-pulse"}, {"pipewire.sec.pid", "60"}});
     g.client({{"application.process.id", "1"}}); // ourselves
     g.client({{"pipewire.sec.pid", "500"}});     // a tool that never plays
+    // A sandboxed client counts its pid in the sandbox; the host knows it by the socket's peer.
+    g.client({{"application.process.id", "2"}, {"pipewire.sec.pid", "600"}, {"pipewire.access", "flatpak"}});
     g.node({{"media.class", "Stream/Output/Audio"}, {"client.id", std::to_string(native)}}, "running");
     g.node({{"media.class", "Stream/Input/Audio"},
             {"client.id", std::to_string(pulse)},
@@ -149,11 +151,11 @@ TEST(PipeWireMirrorTest, ProcessesAreConnectedApplicationsWhetherNativeOrPulseAu
 
     const SeamState s = g.seam();
     const auto processes = ids(s, sel::processObjectList);
-    ASSERT_EQ(processes.size(), 3u);
+    ASSERT_EQ(processes.size(), 4u);
     std::map<int32_t, AudioObjectID> byPID;
     for (AudioObjectID p : processes) byPID[value<int32_t>(s, p, sel::processPID)] = p;
-    ASSERT_EQ(byPID.size(), 3u);
-    ASSERT_TRUE(byPID.count(300) && byPID.count(400) && byPID.count(500));
+    ASSERT_EQ(byPID.size(), 4u);
+    ASSERT_TRUE(byPID.count(300) && byPID.count(400) && byPID.count(500) && byPID.count(600));
     EXPECT_EQ(value<uint32_t>(s, byPID[300], sel::processIsRunningOutput), 1u);
     EXPECT_EQ(text(s, byPID[300], sel::processBundleID), "org.example.Tone");
     EXPECT_EQ(value<uint32_t>(s, byPID[400], sel::processIsRunningOutput), 0u);

@@ -94,7 +94,11 @@ float PipeWireMapping::channelVolumeFromControl(float control) {
 }
 
 std::optional<int32_t> PipeWireMapping::processID(const PropertyMap& props) {
+    // A sandboxed client's own idea of its pid is the sandbox's numbering; the socket's peer
+    // pid is the one /proc knows.
+    const bool sandboxed = get(props, "pipewire.access") == "flatpak";
     for (const char* key : {"application.process.id", "pipewire.sec.pid"}) {
+        if (sandboxed && std::string_view(key) == "application.process.id") continue;
         if (auto pid = getInt(props, key); pid && *pid > 0 && *pid <= INT32_MAX) return static_cast<int32_t>(*pid);
     }
     return std::nullopt;

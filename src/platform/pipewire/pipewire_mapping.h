@@ -51,8 +51,8 @@ public:
     static float channelVolumeFromControl(float control);
 
     // The process a client belongs to: application.process.id (set by the client library, and
-    // by pipewire-pulse for PulseAudio clients), else pipewire.sec.pid. None when neither is a
-    // positive number.
+    // by pipewire-pulse for PulseAudio clients), else pipewire.sec.pid; for a Flatpak-sandboxed
+    // client only pipewire.sec.pid. None when no such key is a positive number.
     static std::optional<int32_t> processID(const PropertyMap& props);
     // Clients that are part of the audio system itself, never applications: the session
     // manager and pipewire-pulse's own connection.
