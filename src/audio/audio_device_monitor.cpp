@@ -48,12 +48,8 @@ AudioDeviceMonitor::~AudioDeviceMonitor() = default;
 
 void AudioDeviceMonitor::start() {
     ranking_ = priorityStore_.load();
-    std::weak_ptr<char> alive = alive_;
-    MainQueue* queue = &mainQueue_;
-    auto block = [this, alive, queue](uint32_t, const PropertyAddress*) {
-        queue->post([this, alive] {
-            if (alive.lock()) refresh();
-        });
+    auto block = [queue = &mainQueue_, changed = guard_.wrap([this] { refresh(); })](uint32_t, const PropertyAddress*) {
+        queue->post(changed);
     };
     listeners_.clear();
     listeners_.push_back(std::make_unique<HALListener>(server_, kAudioObjectSystemObject,

@@ -6,6 +6,7 @@
 #include "audio/device_priority_store.h"
 #include "audio/device_ranking.h"
 #include "audio/observer_list.h"
+#include "platform/lifetime_guard.h"
 #include "platform/main_queue.h"
 
 #include <memory>
@@ -69,7 +70,7 @@ private:
     bool hasBaseline_ = false;
     std::optional<std::string> lastDefaultUID_;
     ObserverList observers_;
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    LifetimeGuard guard_;
 };
 
 } // namespace orevant

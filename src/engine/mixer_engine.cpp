@@ -237,7 +237,7 @@ std::vector<std::string> MixerEngine::outputDeviceUIDs(const AudioApp& app) cons
 
 void MixerEngine::setVolume(float value, const AudioApp& app) {
     AppVolume setting = volume(app);
-    setting.volume = clampVolume(value);
+    setting.volume = clampUnit(value);
     apply(setting, app);
 }
 
@@ -263,7 +263,7 @@ void MixerEngine::apply(const AppVolume& setting, const AudioApp& app) {
 void MixerEngine::setCueVolume(float value, const std::string& bundleID) {
     auto it = volumes_.find(bundleID);
     if (it == volumes_.end()) return;
-    it->second.cueVolume = clampVolume(value);
+    it->second.cueVolume = clampUnit(value);
     scheduleSave();
     if (ProcessTap* running = tap(bundleID)) running->setCueVolume(it->second.cueVolume);
     changed();

@@ -74,7 +74,7 @@ void MixerEngine::handleControl(const std::string& target, float value) {
     }
     // Not running: remembered for when it next plays.
     AppVolume& setting = volumes_[bundleID];
-    setting.volume = clampVolume(value);
+    setting.volume = clampUnit(value);
     scheduleSave();
     changed();
 }
@@ -111,7 +111,7 @@ void MixerEngine::setValue(const std::string& target, float value) {
     }
     auto it = volumes_.find(bundleID);
     if (it == volumes_.end()) return;
-    it->second.volume = clampVolume(value);
+    it->second.volume = clampUnit(value);
     scheduleSave();
     changed();
 }

@@ -7,6 +7,7 @@
 //
 // Threads: construction, stop(), destruction and the callbacks belong to the main queue;
 // setPIN() and the read-only accessors may be called from any thread.
+#include "platform/lifetime_guard.h"
 #include "remote/osc_callbacks.h"
 
 #include <condition_variable>
@@ -67,7 +68,7 @@ private:
     std::thread receiveThread_;
     uint16_t boundPort_ = 0;
     // Main-queue tasks hold this weakly: a destroyed listener ends their work quietly.
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    LifetimeGuard guard_;
 
     // Receive thread only: the interface last seen per remote endpoint, for the path log line.
     std::unordered_map<std::string, unsigned> paths_;

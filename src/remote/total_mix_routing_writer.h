@@ -4,6 +4,7 @@
 // write at a time; a request during a write is ignored. Main queue only.
 #include "remote/total_mix_osc.h"
 
+#include "platform/lifetime_guard.h"
 #include "platform/main_queue.h"
 
 #include <cstdint>
@@ -40,7 +41,7 @@ private:
     uint16_t port_;
     std::vector<TotalMixOSC::Command> commands_;
     TaskHandle writeTask_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    LifetimeGuard guard_;
 };
 
 } // namespace orevant
