@@ -198,6 +198,12 @@ void AudioDeviceMonitor::reorder(const std::vector<std::string>& visibleOrder, c
     observers_.notify();
 }
 
+const AudioDevice* AudioDeviceMonitor::defaultDevice() const {
+    for (const AudioDevice& d : devices_)
+        if (d.id == defaultDeviceID_) return &d;
+    return nullptr;
+}
+
 const AudioDevice* AudioDeviceMonitor::device(const std::string& uid) const {
     for (const AudioDevice& d : devices_)
         if (d.uid == uid) return &d;

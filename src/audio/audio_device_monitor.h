@@ -49,6 +49,8 @@ public:
     const std::optional<std::string>& lastDefaultUID() const { return lastDefaultUID_; }
     // The listed device with that UID, if any.
     const AudioDevice* device(const std::string& uid) const;
+    // The listed device that is the system default, if any.
+    const AudioDevice* defaultDevice() const;
 
     // The observer runs after `devices` or `defaultDeviceID` changed.
     [[nodiscard]] ObserverList::Token addObserver(ObserverList::Observer observer) {

@@ -3,7 +3,6 @@
 #include "platform/host_clock.h"
 #include "platform/logger.h"
 #include "recording/run_on_queue.h"
-#include "recording/take_ceiling_handler.h"
 #include "recording/wav_file.h"
 
 #include <algorithm>
@@ -317,7 +316,7 @@ void RecordingLane::checkSizeCeiling() {
     if (bytesWritten_.load(std::memory_order_relaxed) < options_.sizeCeilingBytes) return;
     laneLog().error("Recording reached WAV's 4 GB ceiling; closing the take");
     stoppedAtSizeLimit_.store(true, std::memory_order_relaxed);
-    mainQueue_.post([] { runTakeCeilingHandler(); });
+    if (options_.onSizeCeiling) mainQueue_.post(options_.onSizeCeiling);
 }
 
 } // namespace orevant

@@ -9,6 +9,7 @@
 // setPIN() and the read-only accessors may be called from any thread.
 #include "platform/lifetime_guard.h"
 #include "remote/osc_callbacks.h"
+#include "remote/osc_ports.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -28,7 +29,7 @@ class UdpSocket;
 
 class OSCListener : public OSCCallbacks {
 public:
-    static constexpr uint16_t kDefaultPort = 9000;
+    static constexpr uint16_t kDefaultPort = kCompanionCommandPort;
     static constexpr const char* kServiceName = "OREVANTMac";
     static constexpr const char* kServiceType = "_orevant-osc._udp";
 

@@ -6,6 +6,7 @@
 
 #include "platform/lifetime_guard.h"
 #include "platform/main_queue.h"
+#include "remote/osc_ports.h"
 
 #include <cstdint>
 #include <memory>
@@ -17,7 +18,7 @@ namespace orevant {
 class TotalMixRoutingWriter {
 public:
     static constexpr const char* kDefaultHost = "127.0.0.1";
-    static constexpr uint16_t kDefaultPort = 7001;
+    static constexpr uint16_t kDefaultPort = kTotalMixPort;
     static constexpr double kPauseSeconds = 0.08;
 
     explicit TotalMixRoutingWriter(MainQueue& mainQueue, std::string host = kDefaultHost, uint16_t port = kDefaultPort);
