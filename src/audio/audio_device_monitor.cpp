@@ -17,8 +17,6 @@ const Logger& log() {
     return logger;
 }
 
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
-
 // Total channels of a stream configuration ("slay"): a stream count, then one channel count per
 // stream. Nothing when the property cannot be read or is malformed.
 std::optional<int> streamChannels(AudioServer& server, AudioObjectID device, uint32_t scope) {
@@ -80,10 +78,7 @@ std::optional<AudioDevice> AudioDeviceMonitor::readDevice(AudioObjectID id) cons
         }
     };
     device.transport = read32(sel::transportType, scope::global);
-    // Our own aggregates (per-application taps, and those of the former name) stay hidden.
-    if (device.transport == transport::aggregate &&
-        (startsWith(device.name, "OREVANT") || startsWith(device.name, "Movra")))
-        return std::nullopt;
+    if (isOwnTapAggregate(device)) return std::nullopt;
     device.outputDataSource = read32(sel::dataSource, scope::output);
     device.inputDataSource = read32(sel::dataSource, scope::input);
     device.outputChannels = streamChannels(server_, id, scope::output).value_or(0);

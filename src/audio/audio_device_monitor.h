@@ -6,6 +6,7 @@
 #include "audio/device_priority_store.h"
 #include "audio/device_ranking.h"
 #include "audio/observer_list.h"
+#include "audio/own_devices.h"
 #include "platform/lifetime_guard.h"
 #include "platform/main_queue.h"
 
@@ -24,7 +25,7 @@ class HALListener;
 class AudioDeviceMonitor {
 public:
     // The system's own multi-output device: while it is the default nothing switches.
-    static constexpr const char* kMultiOutputUID = "com.brenlake.orevant.multi-output";
+    static constexpr std::string_view kMultiOutputUID = kMirrorAggregateUIDs[0];
 
     AudioDeviceMonitor(AudioDirection direction, AudioServer& server, MainQueue& mainQueue, DefaultsStore& defaults);
     ~AudioDeviceMonitor();

@@ -16,10 +16,8 @@ SystemVolumeController::SystemVolumeController(AudioDirection direction, AudioSe
 SystemVolumeController::~SystemVolumeController() = default;
 
 void SystemVolumeController::start() {
-    auto attach = guard_.wrap([this] { attachToDefaultDevice(); });
-    defaultDeviceListener_ = std::make_unique<HALListener>(
-        server_, kAudioObjectSystemObject, PropertyAddress{defaultDeviceSelector(direction_), scope::global, 0},
-        [queue = &mainQueue_, attach](uint32_t, const PropertyAddress*) { queue->post(attach); });
+    defaultDeviceListener_ = DeviceReader(server_).watchDefaultDevice(direction_, mainQueue_,
+                                                                      guard_.wrap([this] { attachToDefaultDevice(); }));
     attachToDefaultDevice();
 }
 
@@ -27,7 +25,7 @@ void SystemVolumeController::attachToDefaultDevice() {
     const HAL hal(server_);
     AudioObjectID device = 0;
     try {
-        device = hal.read<uint32_t>(kAudioObjectSystemObject, defaultDeviceSelector(direction_));
+        device = DeviceReader(server_).defaultDevice(direction_);
     } catch (const HALError&) {
         return;
     }

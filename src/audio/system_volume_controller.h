@@ -2,6 +2,7 @@
 // Volume and mute of the system default output (or input) device, following it when the
 // default changes. Main queue only.
 #include "audio/audio_direction.h"
+#include "audio/device_reader.h"
 #include "audio/hardware_volume.h"
 #include "audio/volume_controlling.h"
 #include "platform/lifetime_guard.h"
@@ -12,9 +13,6 @@
 
 namespace orevant {
 
-class AudioServer;
-class HALListener;
-class MainQueue;
 class VolumeWriteQueue;
 
 class SystemVolumeController final : public VolumeControlling {
@@ -55,7 +53,7 @@ private:
     float volume_ = 1.0f;
     bool isMuted_ = false;
     std::string deviceName_;
-    std::unique_ptr<HALListener> defaultDeviceListener_;
+    PropertyWatch defaultDeviceListener_;
     ObserverList observers_;
     // Last: their callbacks end before the values above go.
     HardwareVolume hardware_;

@@ -125,7 +125,8 @@ void ControlRouter::installCompanionCallbacks(OSCListener& listener) {
     listener.onOREVANTValueReceived =
         guard_.wrap([this](int index, float value) { applyLearnedControl(index, value, std::nullopt); });
     listener.onAppVolumeReceived = guard_.wrap([this](const std::string& id, float value) { setValue(id, value); });
-    listener.onCueReceived = guard_.wrap([this](const std::string& bundleID, bool on) { engine_.setCue(on, bundleID); });
+    listener.onCueReceived =
+        guard_.wrap([this](const std::string& bundleID, bool on) { engine_.setCue(on, bundleID); });
     listener.onCueVolumeReceived =
         guard_.wrap([this](const std::string& bundleID, float value) { engine_.setCueVolume(value, bundleID); });
     listener.onSlotReceived =

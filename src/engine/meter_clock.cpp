@@ -32,8 +32,8 @@ MeterClock::Tick MeterClock::tick(const std::map<std::string, float>& peaks, boo
     autoRecTick_ += 1;
     meterTick_ += 1;
     if (meterTick_ % kFrameEveryTicks != 0 || !hasPhone) return result;
-    const bool silent = std::all_of(levels.begin(), levels.end(),
-                                    [](const auto& entry) { return entry.second < kSilenceThreshold; });
+    const bool silent =
+        std::all_of(levels.begin(), levels.end(), [](const auto& entry) { return entry.second < kSilenceThreshold; });
     if (silent && metersWereSilent_) return result;
     metersWereSilent_ = silent;
     result.frame = std::move(levels);

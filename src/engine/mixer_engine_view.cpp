@@ -81,9 +81,7 @@ std::optional<ProcessTap::ChannelPairing> MixerEngineView::channelPairing(const 
     return cueBus_->pairing(device);
 }
 
-VolumeControlling* MixerEngineView::phonesController() const {
-    return isPaired() ? &cueBus_->phonesBus() : nullptr;
-}
+VolumeControlling* MixerEngineView::phonesController() const { return isPaired() ? &cueBus_->phonesBus() : nullptr; }
 
 std::optional<BluetoothAudioDevice> MixerEngineView::bluetoothDevice(const AudioDevice& device) const {
     return bluetoothRouting_->pairedDevice(device);

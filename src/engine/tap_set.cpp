@@ -118,7 +118,7 @@ void TapSet::make(const AudioApp& app, const AppVolume& setting) {
     std::optional<ProcessTap::ChannelPairing> pairing;
     const AudioDevice* first = outputs.empty() ? nullptr : parts_.deviceMonitor.device(outputs.front().uid);
     if (outputs.size() == 1 && first) pairing = hooks_.pairing(*first);
-    // Kept verbatim on purpose: field diagnostics are compared against this exact line.
+    // Kept verbatim on purpose: this exact text is what the logs are searched for.
     log_.notice(strprintf("PAIRCHK outputs=%ld deviceFound=%s ch=%ld pairing=%s", static_cast<long>(outputs.size()),
                           first ? "true" : "false", static_cast<long>(first ? first->outputChannels : -1),
                           pairing ? "true" : "false"));

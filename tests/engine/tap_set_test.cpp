@@ -50,25 +50,24 @@ protected:
     bool forces = false;
     bool holds = false;
     int tapsChanged = 0;
-    TapSet taps{
-        TapSet::Parts{
-            .mainQueue = world.queue,
-            .audioServer = world.server,
-            .routeVolumeWrites = routeWrites,
-            .processMonitor = processes,
-            .deviceMonitor = devices,
-            .settings = settings,
-            .recorder = nullptr,
-            .blockingWait = [](double) {},
-        },
-        TapSet::Hooks{
-            .forcesTaps = [this] { return forces; },
-            .holdsTaps = [this] { return holds; },
-            .levels = [](const AppVolume& setting) { return tapLevelsFor(setting, false, false, 1.0f); },
-            .pairing = [](const AudioDevice&) { return std::optional<ProcessTap::ChannelPairing>(); },
-            .tapsChanged = [this] { ++tapsChanged; },
-            .stateChanged = [] {},
-        }};
+    TapSet taps{TapSet::Parts{
+                    .mainQueue = world.queue,
+                    .audioServer = world.server,
+                    .routeVolumeWrites = routeWrites,
+                    .processMonitor = processes,
+                    .deviceMonitor = devices,
+                    .settings = settings,
+                    .recorder = nullptr,
+                    .blockingWait = [](double) {},
+                },
+                TapSet::Hooks{
+                    .forcesTaps = [this] { return forces; },
+                    .holdsTaps = [this] { return holds; },
+                    .levels = [](const AppVolume& setting) { return tapLevelsFor(setting, false, false, 1.0f); },
+                    .pairing = [](const AudioDevice&) { return std::optional<ProcessTap::ChannelPairing>(); },
+                    .tapsChanged = [this] { ++tapsChanged; },
+                    .stateChanged = [] {},
+                }};
 };
 
 TEST_F(TapSetTest, OutputsPutAWiredDeviceFirstSkipAbsentOnesAndElseFollowTheDefault) {
