@@ -29,7 +29,6 @@ MeterClock::Tick MeterClock::tick(const std::map<std::string, float>& peaks, boo
         levels_ = levels;
         result.levelsChanged = true;
     }
-    autoRecTick_ += 1;
     meterTick_ += 1;
     if (meterTick_ % kFrameEveryTicks != 0 || !hasPhone) return result;
     const bool silent =

@@ -44,17 +44,13 @@ public:
     Tick tick(const std::map<std::string, float>& peaks, bool hasPhone);
 
     const Levels& levels() const { return levels_; }
-    int64_t meterTick() const { return meterTick_; }
-    int64_t autoRecTick() const { return autoRecTick_; }
-    bool metersWereSilent() const { return metersWereSilent_; }
 
 private:
     MainQueue& mainQueue_;
     Levels levels_;
     TaskHandle timer_;
     int64_t meterTick_ = 0;
-    // Counts ticks for automatic take control, which nothing does yet.
-    int64_t autoRecTick_ = 0;
+    // The last frame sent to the phone was silent (none sent counts as silent).
     bool metersWereSilent_ = true;
     LifetimeGuard guard_;
 };

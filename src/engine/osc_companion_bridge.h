@@ -44,7 +44,6 @@ public:
     void sendMeters(const std::map<std::string, float>& levels) override;
 
     bool isAppListSendPending() const { return appListSendTask_.isValid(); }
-    uint16_t replyPort() const { return replyPort_; }
 
     // The phone's host on the reply port.
     static NetworkEndpoint replyEndpoint(const NetworkEndpoint& phone, uint16_t replyPort) {

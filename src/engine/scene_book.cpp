@@ -16,11 +16,6 @@ void SceneBook::load() {
     snapshots_ = store_.load();
 }
 
-const MixSnapshot* SceneBook::scene(int index) const {
-    if (index < 0 || static_cast<size_t>(index) >= snapshots_.size()) return nullptr;
-    return &snapshots_[static_cast<size_t>(index)];
-}
-
 std::string SceneBook::nextSceneName() const { return "Scene " + std::to_string(snapshots_.size() + 1); }
 
 void SceneBook::save(MixSnapshot scene) {

@@ -26,8 +26,6 @@ public:
     void load();
 
     const std::vector<MixSnapshot>& snapshots() const { return snapshots_; }
-    // The scene at a 0-based position; null outside the list.
-    const MixSnapshot* scene(int index) const;
     // "Scene " and the number the next scene would have.
     std::string nextSceneName() const;
     // Adds `scene`, or overwrites the first one of the same name (keeping its id), and saves.

@@ -33,7 +33,6 @@ public:
     // From here on no wrapped task runs. Owners whose members must not be reached by a late
     // task during their own destruction call it first thing in their destructor.
     void end() { token_.reset(); }
-    bool isAlive() const { return token_ != nullptr; }
 
 private:
     std::shared_ptr<const char> token_ = std::make_shared<const char>();

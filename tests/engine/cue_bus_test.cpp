@@ -23,12 +23,10 @@ TEST(CueBusTest, ADeviceGetsItsStoredPairsWhereItOffersThemAndNoneBelowFourChann
         int channels;
         std::optional<Pairing> pairing;
     } cases[] = {
-        {"new", 4, Pairing{0, 2, 2}},     // no choice stored: outputs 1/2 and 3/4
-        {"new", 2, std::nullopt},          // one pair only
-        {"new", 3, std::nullopt},
-        {"shrunk", 4, Pairing{0, 2, 2}},  // the stored pairs are gone: the first two
-        {"shrunk", 8, Pairing{4, 6, 2}},
-        {"shared", 6, Pairing{2, 0, 2}},  // never both buses on one pair
+        {"new", 4, Pairing{0, 2, 2}},                                      // no choice stored: outputs 1/2 and 3/4
+        {"new", 2, std::nullopt},                                          // one pair only
+        {"new", 3, std::nullopt},         {"shrunk", 4, Pairing{0, 2, 2}}, // the stored pairs are gone: the first two
+        {"shrunk", 8, Pairing{4, 6, 2}},  {"shared", 6, Pairing{2, 0, 2}}, // never both buses on one pair
         {"swapped", 4, Pairing{2, 0, 2}},
     };
     for (const auto& c : cases) {

@@ -26,7 +26,11 @@ TEST(TapLevelsTest, RoutedUncuedApplicationsPlayAtUnityAndTheCueDecidesWhatPhone
         bool panicked;
         TapLevels levels;
     } cases[] = {
-        {"default route keeps its level", quietMuted, false, false, {0.3f, true, 0.6f, PhonesMode::sameAsMain, 0.5f, false}},
+        {"default route keeps its level",
+         quietMuted,
+         false,
+         false,
+         {0.3f, true, 0.6f, PhonesMode::sameAsMain, 0.5f, false}},
         {"routed: unity, unmuted", routed, false, false, {1.0f, false, 0.6f, PhonesMode::sameAsMain, 0.5f, false}},
         {"another application is cued", routed, true, false, {1.0f, false, 0.6f, PhonesMode::silent, 0.5f, false}},
         {"routed and cued keeps its level", routedCued, true, false, {0.3f, true, 0.6f, PhonesMode::cue, 0.5f, false}},
