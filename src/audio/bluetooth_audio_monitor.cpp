@@ -6,6 +6,7 @@
 #include "platform/main_queue.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace orevant {
 
@@ -32,9 +33,21 @@ std::vector<BluetoothAudioDevice> audioDevices(const std::vector<BluetoothPaired
 } // namespace
 
 BluetoothAudioMonitor::BluetoothAudioMonitor(Bluetooth& bluetooth, MainQueue& mainQueue)
-    : bluetooth_(bluetooth), mainQueue_(mainQueue) {}
+    : bluetooth_(bluetooth), mainQueue_(mainQueue) {
+    // A burst of platform changes becomes one refresh on the main queue.
+    auto pending = std::make_shared<std::atomic<bool>>(false);
+    auto changed = [refresh = guard_.wrap([this] { refresh(); }), pending] {
+        pending->store(false);
+        refresh();
+    };
+    // The platform reports on a thread of its own.
+    bluetooth_.setOnChange([queue = &mainQueue_, changed, pending] {
+        if (pending->exchange(true)) return;
+        queue->post(changed);
+    });
+}
 
-BluetoothAudioMonitor::~BluetoothAudioMonitor() = default;
+BluetoothAudioMonitor::~BluetoothAudioMonitor() { bluetooth_.setOnChange({}); }
 
 void BluetoothAudioMonitor::refresh() {
     const int generation = ++refreshGeneration_;

@@ -17,11 +17,11 @@ public:
     LifetimeGuard(const LifetimeGuard&) = delete;
     LifetimeGuard& operator=(const LifetimeGuard&) = delete;
 
-    // `task` (taking any arguments, returning nothing) wrapped so that it runs only while the
-    // guard lives.
+    // `task` (taking any arguments, returning nothing, callable as const) wrapped so that it
+    // runs only while the guard lives.
     template <typename Task>
     auto wrap(Task task) const {
-        return [alive = std::weak_ptr<const char>(token_), task = std::move(task)](auto&&... args) mutable {
+        return [alive = std::weak_ptr<const char>(token_), task = std::move(task)](auto&&... args) {
             if (alive.lock()) task(std::forward<decltype(args)>(args)...);
         };
     }

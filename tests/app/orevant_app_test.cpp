@@ -66,7 +66,7 @@ protected:
         OREVANTApp::Shell shell{
             .activation = activation,
             .loginItem = loginItem,
-            .updater = std::make_shared<LinuxUpdater>(world.defaults),
+            .updater = std::make_shared<LinuxUpdater>(world.defaults, world.queue, LinuxUpdater::Settings{}),
             .permissionPresenter = presenter,
             .appInfo = {"1.0", "1"},
             .menuHooks = {},
