@@ -7,14 +7,10 @@ namespace orevant {
 DeviceLivenessWatch::DeviceLivenessWatch(AudioServer& server, MainQueue& mainQueue, AudioObjectID device,
                                          std::function<void()> onDead)
     : server_(server), device_(device), onDead_(std::move(onDead)) {
-    std::weak_ptr<char> alive = alive_;
     MainQueue* queue = &mainQueue;
-    listener_ = std::make_unique<HALListener>(server_, device_, PropertyAddress{sel::deviceIsAlive, scope::global, 0},
-                                              [this, alive, queue](uint32_t, const PropertyAddress*) {
-                                                  queue->post([this, alive] {
-                                                      if (alive.lock()) check();
-                                                  });
-                                              });
+    listener_ = std::make_unique<HALListener>(
+        server_, device_, PropertyAddress{sel::deviceIsAlive, scope::global, 0},
+        [this, queue](uint32_t, const PropertyAddress*) { queue->post(guard_.wrap([this] { check(); })); });
 }
 
 void DeviceLivenessWatch::check() {

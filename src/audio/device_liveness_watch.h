@@ -6,6 +6,7 @@
 // Main queue: construction, destruction and the handler. Dropping the watch ends it; a report
 // that arrives after that does nothing.
 #include "audio/hal_listener.h"
+#include "platform/lifetime_guard.h"
 #include "platform/main_queue.h"
 
 #include <functional>
@@ -16,6 +17,7 @@ namespace orevant {
 class DeviceLivenessWatch {
 public:
     DeviceLivenessWatch(AudioServer& server, MainQueue& mainQueue, AudioObjectID device, std::function<void()> onDead);
+    ~DeviceLivenessWatch() { guard_.end(); }
     DeviceLivenessWatch(const DeviceLivenessWatch&) = delete;
     DeviceLivenessWatch& operator=(const DeviceLivenessWatch&) = delete;
 
@@ -28,7 +30,7 @@ private:
     AudioObjectID device_;
     std::function<void()> onDead_;
     bool reported_ = false;
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    LifetimeGuard guard_;
     std::unique_ptr<HALListener> listener_;
 };
 

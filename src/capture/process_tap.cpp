@@ -236,12 +236,14 @@ void ProcessTap::feedLane(const AudioBuffer& buffer, uint32_t channelOffset) noe
 }
 
 void ProcessTap::logShape(const AudioBufferList& input, const AudioBufferList& output) {
+    // Kept verbatim on purpose: this exact text is what the logs are searched for.
     log_.notice(strprintf("SHAPE out[%ld]: %s | in[%ld]: %s | float32=%s", static_cast<long>(output.numberBuffers),
                           bufferShape(output).c_str(), static_cast<long>(input.numberBuffers),
                           bufferShape(input).c_str(), isFloat32_.load(std::memory_order_relaxed) ? "true" : "false"));
 }
 
 void ProcessTap::logPeakDiag(const AudioBufferList& input, const AudioBufferList& output, float mainTarget, float vol) {
+    // Kept verbatim on purpose: this exact text is what the logs are searched for.
     log_.notice(strprintf("PEAKDIAG n=%llu inPeaks=[%s] outPeaks=[%s] target=%f vol=%f maxTap=%f maxIn0=%f",
                           static_cast<unsigned long long>(renderCount_.load(std::memory_order_relaxed)),
                           bufferPeaks(input).c_str(), bufferPeaks(output).c_str(), static_cast<double>(mainTarget),
