@@ -81,6 +81,15 @@ struct PipeWireEngineWorld {
         return found;
     }
 
+    // The playing application, tapped at volume 0.5 and heard at 0.125 on the default sink.
+    std::optional<AudioApp> tapAtHalf(const std::string& bundleID) {
+        auto found = app(bundleID);
+        if (!found) return std::nullopt;
+        engine->setVolume(0.5f, *found);
+        if (!settlesAt(stereo, 0, kToneRMS * 0.125f, 0.001f)) return std::nullopt;
+        return found;
+    }
+
     const AudioDevice* device(const std::string& uid) {
         const AudioDevice* found = nullptr;
         pumpUntil(
@@ -184,10 +193,7 @@ TEST(EngineOnPipeWireStreamsTest, ASecondStreamOpenedMidTapLeaksNothing) {
     w.players.push_back(std::make_unique<Player>(
         std::vector<std::string>{OREVANT_TONE_PLAYER, "--app-id", "org.example.TwoStreams", "--second-after", "1.5"}));
     w.ids.emplace_back(w.players.back()->pid(), "org.example.TwoStreams");
-    auto app = w.app("org.example.TwoStreams");
-    ASSERT_TRUE(app);
-    w.engine->setVolume(0.5f, *app);
-    ASSERT_TRUE(w.settlesAt(w.stereo, 0, kToneRMS * 0.125f, 0.001f)) << w.stereo.rms(0, 0.2);
+    ASSERT_TRUE(w.tapAtHalf("org.example.TwoStreams")) << w.stereo.rms(0, 0.2);
     const size_t mark = w.stereo.frames();
     // Both sines at 0.125: RMS 0.0625 through the tap; a stream heard on its own would add 0.35.
     EXPECT_TRUE(w.settlesAt(w.stereo, 0, 0.5f * 0.125f, 0.01f, 5.0)) << w.stereo.rms(0, 0.2);
@@ -200,10 +206,8 @@ TEST(EngineOnPipeWireStreamsTest, ASecondStreamOpenedMidTapLeaksNothing) {
 TEST(EngineOnPipeWireRecordingTest, ATakeRecordsTheApplicationsToneAtItsLevel) {
     PipeWireEngineWorld w;
     w.play(Player::Kind::native, "org.example.Recorded");
-    auto app = w.app("org.example.Recorded");
+    auto app = w.tapAtHalf("org.example.Recorded");
     ASSERT_TRUE(app);
-    w.engine->setVolume(0.5f, *app);
-    ASSERT_TRUE(w.settlesAt(w.stereo, 0, kToneRMS * 0.125f, 0.001f));
     w.engine->startRecording();
     ASSERT_TRUE(w.engine->isRecording());
     pumpFor(w.queue, 1.5);
@@ -231,10 +235,8 @@ TEST(EngineOnPipeWireRecordingTest, ATakeRecordsTheApplicationsToneAtItsLevel) {
 TEST(EngineOnPipeWireRestartTest, TheEngineComesBackAfterTheAudioStackRestarts) {
     PipeWireEngineWorld w;
     w.play(Player::Kind::native, "org.example.Survivor");
-    auto app = w.app("org.example.Survivor");
+    auto app = w.tapAtHalf("org.example.Survivor");
     ASSERT_TRUE(app);
-    w.engine->setVolume(0.5f, *app);
-    ASSERT_TRUE(w.settlesAt(w.stereo, 0, kToneRMS * 0.125f, 0.001f));
 
     // PipeWire and WirePlumber go and come back; the player dies with them and starts again.
     ASSERT_TRUE(stack().restart());

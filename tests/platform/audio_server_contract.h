@@ -54,6 +54,15 @@ protected:
         return found;
     }
 
+    // Registers a listener that counts its calls; returns its ID.
+    ListenerID countCalls(AudioObjectID object, const PropertyAddress& address, std::atomic<int>& calls) {
+        ListenerID id = 0;
+        EXPECT_EQ(world.server().addPropertyListener(
+                      object, address, [&calls](uint32_t, const PropertyAddress*) { ++calls; }, id),
+                  0);
+        return id;
+    }
+
     bool near(float value, float expected, float relative) {
         return std::fabs(value - expected) <= expected * relative;
     }
@@ -107,11 +116,7 @@ TYPED_TEST_P(AudioServerContract, WritesAreReadableAtOnceAndCallListeners) {
     const AudioObjectID stereo = this->deviceWithUID(w.stereoUID);
     ASSERT_TRUE(this->hal().isSettable(quad, sel::virtualMainVolume, scope::output));
     std::atomic<int> calls{0};
-    ListenerID id = 0;
-    ASSERT_EQ(
-        w.server().addPropertyListener(
-            quad, {sel::virtualMainVolume, scope::output, 0}, [&](uint32_t, const PropertyAddress*) { ++calls; }, id),
-        0);
+    const ListenerID id = this->countCalls(quad, {sel::virtualMainVolume, scope::output, 0}, calls);
     this->hal().write(quad, sel::virtualMainVolume, scope::output, 0.5f);
     EXPECT_NEAR(this->hal().template read<float>(quad, sel::virtualMainVolume, scope::output), 0.5f, 1e-4f);
     this->hal().write(quad, sel::mute, scope::output, 1u);
@@ -245,11 +250,7 @@ TYPED_TEST_P(AudioServerContract, AnAggregateThatLosesADeviceStopsBeingAlive) {
     AudioObjectID aggID = 0;
     ASSERT_EQ(w.server().createAggregateDevice(agg, aggID), 0);
     std::atomic<int> calls{0};
-    ListenerID id = 0;
-    ASSERT_EQ(
-        w.server().addPropertyListener(
-            aggID, {sel::deviceIsAlive, scope::global, 0}, [&](uint32_t, const PropertyAddress*) { ++calls; }, id),
-        0);
+    const ListenerID id = this->countCalls(aggID, {sel::deviceIsAlive, scope::global, 0}, calls);
     EXPECT_EQ(this->hal().template read<uint32_t>(aggID, sel::deviceIsAlive), 1u);
 
     w.removeDevice(extra);

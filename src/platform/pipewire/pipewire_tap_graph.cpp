@@ -36,11 +36,12 @@ struct PipeWireTapGraph::Tap {
     std::set<uint32_t> refused;     // streams that refuse moves, logged once
 };
 
+struct PipeWireTapGraph::Proc {
+    IOProcBlock block;
+    bool running = false;
+};
+
 struct PipeWireTapGraph::Aggregate {
-    struct Proc {
-        IOProcBlock block;
-        bool running = false;
-    };
     AggregateDescription description;
     AudioObjectID tap = 0;
     std::vector<std::string> subDeviceUIDs;
@@ -325,31 +326,44 @@ OSStatus PipeWireTapGraph::createIOProc(AudioObjectID device, IOProcBlock block,
     auto it = aggregates_.find(device);
     if (it == aggregates_.end() || !block) return status::badObject;
     const IOProcID id = nextProcID_++;
-    it->second->procs[id] = std::make_unique<Aggregate::Proc>(Aggregate::Proc{std::move(block), false});
+    it->second->procs[id] = std::make_unique<Proc>(Proc{std::move(block), false});
     outID = id;
     return status::noErr;
 }
 
-OSStatus PipeWireTapGraph::destroyIOProc(AudioObjectID device, IOProcID id) {
+PipeWireTapGraph::Proc* PipeWireTapGraph::findProc(AudioObjectID device, IOProcID id, Aggregate*& a, OSStatus& result) {
     auto it = aggregates_.find(device);
-    if (it == aggregates_.end()) return status::badObject;
-    auto proc = it->second->procs.find(id);
-    if (proc == it->second->procs.end() || proc->second->running) return status::illegalOperation;
-    it->second->procs.erase(proc);
+    a = it == aggregates_.end() ? nullptr : it->second.get();
+    if (!a) {
+        result = status::badObject;
+        return nullptr;
+    }
+    auto proc = a->procs.find(id);
+    result = proc == a->procs.end() ? status::illegalOperation : status::noErr;
+    return proc == a->procs.end() ? nullptr : proc->second.get();
+}
+
+OSStatus PipeWireTapGraph::destroyIOProc(AudioObjectID device, IOProcID id) {
+    Aggregate* a = nullptr;
+    OSStatus result = status::noErr;
+    Proc* proc = findProc(device, id, a, result);
+    if (!proc) return result;
+    if (proc->running) return status::illegalOperation;
+    a->procs.erase(id);
     return status::noErr;
 }
 
 OSStatus PipeWireTapGraph::startDevice(AudioObjectID device, IOProcID id) {
-    auto it = aggregates_.find(device);
-    if (it == aggregates_.end()) return status::badObject;
-    Aggregate& a = *it->second;
-    auto proc = a.procs.find(id);
-    if (proc == a.procs.end()) return status::illegalOperation;
+    Aggregate* found = nullptr;
+    OSStatus result = status::noErr;
+    Proc* proc = findProc(device, id, found, result);
+    if (!proc) return result;
+    Aggregate& a = *found;
     if (!a.alive || !a.filter) return status::unspecified;
     // One procedure plays at a time: the last one started.
     for (auto& [other, p] : a.procs) p->running = false;
-    proc->second->running = true;
-    a.filter->setBlock(&proc->second->block);
+    proc->running = true;
+    a.filter->setBlock(&proc->block);
     a.filter->setActive(true);
     auto tap = taps_.find(a.tap);
     if (tap != taps_.end() && !tap->second->routing) {
@@ -384,13 +398,13 @@ OSStatus PipeWireTapGraph::startDevice(AudioObjectID device, IOProcID id) {
 }
 
 OSStatus PipeWireTapGraph::stopDevice(AudioObjectID device, IOProcID id) {
-    auto it = aggregates_.find(device);
-    if (it == aggregates_.end()) return status::badObject;
-    Aggregate& a = *it->second;
-    auto proc = a.procs.find(id);
-    if (proc == a.procs.end()) return status::illegalOperation;
-    if (!proc->second->running) return status::noErr;
-    proc->second->running = false;
+    Aggregate* found = nullptr;
+    OSStatus result = status::noErr;
+    Proc* proc = findProc(device, id, found, result);
+    if (!proc) return result;
+    Aggregate& a = *found;
+    if (!proc->running) return status::noErr;
+    proc->running = false;
     auto tap = taps_.find(a.tap);
     if (tap != taps_.end() && tap->second->routing && tap->second->description.muteBehavior == 2)
         unrouteAll(*tap->second);

@@ -69,6 +69,7 @@ public:
 
 private:
     struct Tap;
+    struct Proc;
     struct Aggregate;
 
     void route(Tap& tap, const PipeWireNode& node);
@@ -76,6 +77,8 @@ private:
     void unrouteAll(Tap& tap);
     void killAggregatesOf(AudioObjectID tap);
     void release(Aggregate& aggregate);
+    // The procedure `id` of aggregate `device`, or null with the status to return.
+    Proc* findProc(AudioObjectID device, IOProcID id, Aggregate*& aggregate, OSStatus& result);
 
     PipeWireLoop& loop_;
     PipeWireSession& session_;
