@@ -38,9 +38,10 @@ DeviceVolumeController* TapSet::routeVolume(const std::string& uid) const {
 void TapSet::remove(const std::string& bundleID) {
     auto it = taps_.find(bundleID);
     if (it == taps_.end()) return;
+    // `bundleID` may be the key of the entry erased below: the watch goes first.
+    watches_.erase(bundleID);
     std::unique_ptr<ProcessTap> removed = std::move(it->second);
     taps_.erase(it);
-    watches_.erase(bundleID);
     // A later tap may be allocated where this one was; its strikes must start from zero.
     watchdogStrikes_.erase(removed.get());
     removed->stop();
