@@ -15,12 +15,15 @@ constexpr int kMaxLaneChannels = 64;
 
 using Float4 = float __attribute__((vector_size(16)));
 using Int4 = int32_t __attribute__((vector_size(16)));
+using Double2 = double __attribute__((vector_size(16)));
 #if OREVANT_VECTOR_BYTES == 32
 using FloatW = float __attribute__((vector_size(32)));
 using IntW = int32_t __attribute__((vector_size(32)));
+using DoubleW = double __attribute__((vector_size(32)));
 #else
 using FloatW = Float4;
 using IntW = Int4;
+using DoubleW = Double2;
 #endif
 constexpr size_t W = sizeof(FloatW) / sizeof(float);
 
@@ -34,9 +37,14 @@ template <typename V>
 inline void storeV(float* p, V v) noexcept {
     __builtin_memcpy(p, &v, sizeof v);
 }
+// Built without arithmetic, so a negative zero or a denormal is carried as it is.
 template <typename V>
 inline V splat(float x) noexcept {
-    return V{} + x;
+    if constexpr (sizeof(V) == 16) {
+        return V{x, x, x, x};
+    } else {
+        return V{x, x, x, x, x, x, x, x};
+    }
 }
 template <typename V, typename I>
 inline V absV(V v) noexcept {
@@ -104,6 +112,13 @@ float peakKernel(const float* s, size_t n) noexcept {
     return peak;
 }
 
+// The peak of a slice at steady gain g whose samples' own peak is sourcePeak: exact, since
+// rounding keeps the order of magnitudes. At gain 0 the slice is silent (or NaN, which meters pass
+// over) whatever the source held.
+inline float steadyPeak(float g, float sourcePeak) noexcept {
+    return g == 0.0f ? 0.0f : __builtin_fabsf(g) * sourcePeak;
+}
+
 // ---- Flat: as many source channels as destination channels, the one slice covering them all ----
 
 // Constant gain: one multiply per sample. The MAIN peak is |g| × the source's peak, exactly
@@ -131,7 +146,7 @@ float flatSteady(const float* __restrict s, float* __restrict d, size_t n, float
         d[i] = g * s[i];
         peak = maxf(peak, __builtin_fabsf(s[i]));
     }
-    return meter ? __builtin_fabsf(g) * peak : 0.0f;
+    return meter ? steadyPeak(g, peak) : 0.0f;
 }
 
 // A ramp over frames of N interleaved channels (1 or 2), a block of 16 frames at a time; the
@@ -222,8 +237,8 @@ struct LaneFrame {
 };
 
 template <typename V, typename I>
-inline V laneChunk(const LanePlan& p, size_t c, const LaneFrame& fr, bool ramping, float* dst, bool keepOwn,
-                   V& acc, bool meter) noexcept {
+inline V laneChunk(const LanePlan& p, size_t c, const LaneFrame& fr, bool ramping, float* dst, bool keepOwn, V& acc,
+                   bool meter) noexcept {
     const I right = loadV<I>(p.right + c);
     V o = right != 0 ? splat<V>(fr.right) : splat<V>(fr.left);
     if (ramping) {
@@ -255,16 +270,17 @@ inline void laneFrame(const LanePlan& p, size_t ds, const LaneFrame& fr, bool ra
     for (; c < n; ++c) {
         if (keepOwn && p.own[c]) continue;
         float o = 0.0f;
-        if (p.keep[c]) o = (p.right[c] ? fr.right : fr.left) * (ramping ? (p.phones[c] ? fr.phonesGain : fr.mainGain) : p.steady[c]);
+        if (p.keep[c])
+            o = (p.right[c] ? fr.right : fr.left) *
+                (ramping ? (p.phones[c] ? fr.phonesGain : fr.mainGain) : p.steady[c]);
         d[c] = o;
         if (meter && p.metered[c]) peak = maxf(peak, __builtin_fabsf(o));
     }
 }
 
 template <size_t DS>
-float laneFrames(const LanePlan& p, const float* __restrict s, size_t ss, float* __restrict d, size_t ds,
-                 size_t frames, Run& main, Run* phones, const RampTable& table, bool ramping, bool keepOwn,
-                 bool meter) noexcept {
+float laneFrames(const LanePlan& p, const float* __restrict s, size_t ss, float* __restrict d, size_t ds, size_t frames,
+                 Run& main, Run* phones, const RampTable& table, bool ramping, bool keepOwn, bool meter) noexcept {
     FloatW acc = {};
     Float4 acc4 = {};
     float peak = 0.0f;
@@ -292,6 +308,96 @@ float laneFrames(const LanePlan& p, const float* __restrict s, size_t ss, float*
         }
     }
     return maxf(peak, maxf(highest(acc), highest(acc4)));
+}
+
+// The common layouts: every computed channel takes the source channel of its own parity (a
+// stereo source into slices at even channels, or a mono source anywhere), and the frame is
+// C whole vectors. Then a frame is the source pair repeated across a vector, times each
+// channel's gain, with silent channels masked off: no per-channel choice at all, and every mask
+// and steady gain held in registers for the whole call.
+template <typename V, typename I>
+inline V sourcePattern(const float* sf, size_t ss) noexcept {
+    if (ss == 1) return splat<V>(sf[0]);
+    double pair;
+    __builtin_memcpy(&pair, sf, sizeof pair);
+    // The pair travels as one 64-bit lane, repeated without arithmetic (which would read the
+    // two floats as a double).
+#if OREVANT_VECTOR_BYTES == 32
+    if constexpr (sizeof(V) == sizeof(DoubleW)) {
+        return reinterpret_cast<V>(DoubleW{pair, pair, pair, pair});
+    } else
+#endif
+    {
+        return reinterpret_cast<V>(Double2{pair, pair});
+    }
+}
+
+template <typename V, typename I, size_t C>
+float patternFrames(const LanePlan& p, const float* __restrict s, size_t ss, float* __restrict d, size_t frames,
+                    Run& main, Run* phones, const RampTable& table, bool ramping, bool meter) noexcept {
+    constexpr size_t N = sizeof(V) / sizeof(float);
+    constexpr size_t DS = N * C;
+    V steady[C], acc[C];
+    I keep[C], ph[C], metered[C];
+    for (size_t c = 0; c < C; ++c) {
+        steady[c] = loadV<V>(p.steady + c * N);
+        keep[c] = loadV<I>(p.keep + c * N);
+        ph[c] = loadV<I>(p.phones + c * N);
+        metered[c] = loadV<I>(p.metered + c * N);
+        acc[c] = V{};
+    }
+    if (!ramping) {
+#pragma GCC unroll 4
+        for (size_t f = 0; f < frames; ++f) {
+            const V x = sourcePattern<V, I>(s + f * ss, ss);
+            for (size_t c = 0; c < C; ++c) storeV(d + f * DS + c * N, keepV(x * steady[c], keep[c]));
+        }
+        return 0.0f;
+    }
+    float mainGains[kBlock], phonesGains[kBlock];
+    for (size_t f = 0; f < frames; f += kBlock) {
+        const size_t count = frames - f < kBlock ? frames - f : kBlock;
+        blockGains(main, table, count, mainGains);
+        main.advance(table, count);
+        if (phones) {
+            blockGains(*phones, table, count, phonesGains);
+            phones->advance(table, count);
+        }
+        for (size_t i = 0; i < count; ++i) {
+            const V x = sourcePattern<V, I>(s + (f + i) * ss, ss);
+            const V gm = splat<V>(mainGains[i]), gc = splat<V>(phones ? phonesGains[i] : 0.0f);
+            for (size_t c = 0; c < C; ++c) {
+                const V o = keepV(x * (ph[c] != 0 ? gc : gm), keep[c]);
+                storeV(d + (f + i) * DS + c * N, o);
+                if (meter) acc[c] = maxV(acc[c], keepV(absV<V, I>(o), metered[c]));
+            }
+        }
+    }
+    float peak = 0.0f;
+    for (size_t c = 0; c < C; ++c) peak = maxf(peak, highest(acc[c]));
+    return peak;
+}
+
+template <typename V, typename I>
+bool tryPatternFrames(const LanePlan& p, const float* s, size_t ss, float* d, size_t ds, size_t frames, Run& main,
+                      Run* phones, const RampTable& table, bool ramping, bool meter, float& peak) noexcept {
+    constexpr size_t N = sizeof(V) / sizeof(float);
+    switch (ds) {
+    case N:
+        peak = patternFrames<V, I, 1>(p, s, ss, d, frames, main, phones, table, ramping, meter);
+        return true;
+    case 2 * N:
+        peak = patternFrames<V, I, 2>(p, s, ss, d, frames, main, phones, table, ramping, meter);
+        return true;
+    case 4 * N:
+        peak = patternFrames<V, I, 4>(p, s, ss, d, frames, main, phones, table, ramping, meter);
+        return true;
+    case 8 * N:
+        peak = patternFrames<V, I, 8>(p, s, ss, d, frames, main, phones, table, ramping, meter);
+        return true;
+    default:
+        return false;
+    }
 }
 
 // ---- General: averaging, sources of more than two channels, overlapping slices ----
@@ -418,29 +524,20 @@ FrameResult writeFramesKernel(const FrameJob& job) noexcept {
         // A steady MAIN peak is |gain| × the source's peak (both source channels reach MAIN).
         const bool foldMeter = job.meter && !mainSteady;
         const bool keepOwn = !job.silenceOthers;
-        float peak;
-        switch (ds) {
-        case 8:
-            peak = laneFrames<8>(p, s, ss, d, ds, frames, main, ph ? &phones : nullptr, table, ramping, keepOwn,
-                                 foldMeter);
-            break;
-        case 4:
-            peak = laneFrames<4>(p, s, ss, d, ds, frames, main, ph ? &phones : nullptr, table, ramping, keepOwn,
-                                 foldMeter);
-            break;
-        case 16:
-            peak = laneFrames<16>(p, s, ss, d, ds, frames, main, ph ? &phones : nullptr, table, ramping, keepOwn,
-                                  foldMeter);
-            break;
-        default:
-            peak = laneFrames<0>(p, s, ss, d, ds, frames, main, ph ? &phones : nullptr, table, ramping, keepOwn,
-                                 foldMeter);
-            break;
-        }
+        Run* phonesRun = ph ? &phones : nullptr;
+        const bool ownParity = ss == 1 || (m.start % 2 == 0 && (!ph || ph->start % 2 == 0));
+        float peak = 0.0f;
+        const bool patterned =
+            !keepOwn && ownParity &&
+            (tryPatternFrames<FloatW, IntW>(p, s, ss, d, ds, frames, main, phonesRun, table, ramping, foldMeter,
+                                            peak) ||
+             tryPatternFrames<Float4, Int4>(p, s, ss, d, ds, frames, main, phonesRun, table, ramping, foldMeter, peak));
+        if (!patterned)
+            peak = laneFrames<0>(p, s, ss, d, ds, frames, main, phonesRun, table, ramping, keepOwn, foldMeter);
         if (foldMeter)
             result.peak = peak;
         else if (job.meter)
-            result.peak = __builtin_fabsf(mainRamp.gain) * peakKernel(s, frames * ss);
+            result.peak = steadyPeak(mainRamp.gain, peakKernel(s, frames * ss));
         return finish();
     }
 
