@@ -4,6 +4,7 @@
 #include "platform/sim/sim_audio_server.h"
 #include "platform/sim/sim_output_history.h"
 
+#include <pthread.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -70,6 +71,7 @@ public:
 
 private:
     void loop() {
+        pthread_setname_np(pthread_self(), "sim-io"); // the server's thread, not the agent's
         std::unique_lock lock(mutex_);
         for (;;) {
             cv_.wait(lock, [this] { return quit_ || block_ != nullptr; });
@@ -420,6 +422,7 @@ struct SimAudioEngine::Impl {
     }
 
     void clockLoop() {
+        pthread_setname_np(pthread_self(), "sim-clock");
         using clock = std::chrono::steady_clock;
         auto next = clock::now();
         std::unique_lock lock(clockMutex);
