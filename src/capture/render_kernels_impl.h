@@ -92,6 +92,11 @@ struct Run {
     void advance(const RampTable& table, size_t frames) noexcept {
         if (frames) d = d * table.powers[frames - 1];
     }
+    // The gains of the next `count` frames (at most a block), then moves past them.
+    void block(const RampTable& table, size_t count, float* gains) noexcept {
+        for (size_t i = 0; i < count; ++i) gains[i] = at(table, i);
+        advance(table, count);
+    }
     void end(BusRamp& r, float k) const noexcept { r.gain = landedGain(t + d, t, k); }
 };
 
@@ -185,11 +190,6 @@ float flatRampNarrow(const float* __restrict s, float* __restrict d, size_t fram
     return meter ? peak : 0.0f;
 }
 
-// The gains of the next `count` frames (at most a block) of one bus.
-inline void blockGains(const Run& run, const RampTable& table, size_t count, float* g) noexcept {
-    for (size_t i = 0; i < count; ++i) g[i] = run.at(table, i);
-}
-
 float flatRampWide(const float* __restrict s, float* __restrict d, size_t frames, size_t n, Run& run,
                    const RampTable& table, bool meter) noexcept {
     float gains[kBlock];
@@ -197,7 +197,7 @@ float flatRampWide(const float* __restrict s, float* __restrict d, size_t frames
     float peak = 0.0f;
     for (size_t f = 0; f < frames; f += kBlock) {
         const size_t count = frames - f < kBlock ? frames - f : kBlock;
-        blockGains(run, table, count, gains);
+        run.block(table, count, gains);
         for (size_t i = 0; i < count; ++i) {
             const float* sf = s + (f + i) * n;
             float* df = d + (f + i) * n;
@@ -213,7 +213,6 @@ float flatRampWide(const float* __restrict s, float* __restrict d, size_t frames
                 peak = maxf(peak, __builtin_fabsf(df[c]));
             }
         }
-        run.advance(table, count);
     }
     return meter ? maxf(peak, highest(acc)) : 0.0f;
 }
@@ -289,12 +288,8 @@ float laneFrames(const LanePlan& p, const float* __restrict s, size_t ss, float*
     for (size_t f = 0; f < frames; f += kBlock) {
         const size_t count = frames - f < kBlock ? frames - f : kBlock;
         if (ramping) {
-            blockGains(main, table, count, mainGains);
-            main.advance(table, count);
-            if (phones) {
-                blockGains(*phones, table, count, phonesGains);
-                phones->advance(table, count);
-            }
+            main.block(table, count, mainGains);
+            if (phones) phones->block(table, count, phonesGains);
         }
         for (size_t i = 0; i < count; ++i) {
             const float* sf = s + (f + i) * ss;
@@ -357,12 +352,8 @@ float patternFrames(const LanePlan& p, const float* __restrict s, size_t ss, flo
     float mainGains[kBlock], phonesGains[kBlock];
     for (size_t f = 0; f < frames; f += kBlock) {
         const size_t count = frames - f < kBlock ? frames - f : kBlock;
-        blockGains(main, table, count, mainGains);
-        main.advance(table, count);
-        if (phones) {
-            blockGains(*phones, table, count, phonesGains);
-            phones->advance(table, count);
-        }
+        main.block(table, count, mainGains);
+        if (phones) phones->block(table, count, phonesGains);
         for (size_t i = 0; i < count; ++i) {
             const V x = sourcePattern<V, I>(s + (f + i) * ss, ss);
             const V gm = splat<V>(mainGains[i]), gc = splat<V>(phones ? phonesGains[i] : 0.0f);
@@ -408,8 +399,7 @@ void sliceGeneral(const float* s, size_t ss, uint32_t sc, float* d, size_t ds, s
     float gains[kBlock];
     for (size_t f = 0; f < frames; f += kBlock) {
         const size_t count = frames - f < kBlock ? frames - f : kBlock;
-        blockGains(run, table, count, gains);
-        run.advance(table, count);
+        run.block(table, count, gains);
         for (size_t i = 0; i < count; ++i) {
             const float g = gains[i];
             const float* sf = s + (f + i) * ss;
