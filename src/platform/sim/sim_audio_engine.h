@@ -40,7 +40,8 @@ class SimAudioServer;
 class SimAudioEngine {
 public:
     static constexpr uint32_t kCycleFrames = 512;
-    static constexpr double kHistorySeconds = 20.0;
+    // Kept per device unless the owner chooses otherwise: more than any test reads back.
+    static constexpr double kHistorySeconds = 2.0;
 
     explicit SimAudioEngine(SimAudioServer& server);
     ~SimAudioEngine();
