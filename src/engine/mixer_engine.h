@@ -176,8 +176,9 @@ public:
     ProcessTap* tap(const std::string& bundleID) const;
     const std::map<std::string, std::unique_ptr<DeviceVolumeController>>& routeVolumes() const { return routeVolumes_; }
     const std::optional<std::filesystem::path>& scopedRecordingFolder() const { return scopedRecordingFolder_; }
-    int64_t meterTick() const { return meterTick_; }
-    int64_t autoRecTick() const { return autoRecTick_; }
+    // Both count the ticks the meter clock slept through too (see meterClockAsleep_).
+    int64_t meterTick() const { return meterTick_ + meterTicksSlept(); }
+    int64_t autoRecTick() const { return autoRecTick_ + meterTicksSlept(); }
     bool metersWereSilent() const { return metersWereSilent_; }
 
     // ---- Derived values ----
@@ -272,6 +273,9 @@ private:
 
     // Meters.
     void meterTickNow();
+    void armMeterTick(double seconds);
+    void wakeMeterClock();
+    int64_t meterTicksSlept() const;
 
     // Companion bridge requests; nothing while there is no bridge.
     void sendAppList();
@@ -330,6 +334,11 @@ private:
     bool isPanicked_ = false;
     std::map<std::string, float> meterLevels_;
     TaskHandle meterTimer_;
+    // While no tap exists, the meters read empty and the companion has had its last frame, a tick
+    // changes nothing but the counters: the clock then sleeps until the next tap is made, and the
+    // ticks it slept through are counted as if they had run.
+    bool meterClockAsleep_ = false;
+    double lastMeterTickAt_ = 0.0; // main queue clock
     int64_t meterTick_ = 0;
     int64_t autoRecTick_ = 0;
     bool metersWereSilent_ = true;

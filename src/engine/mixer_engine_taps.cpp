@@ -119,6 +119,7 @@ void MixerEngine::makeTap(const AudioApp& app, const AppVolume& setting) {
         return;
     }
     taps_[app.bundleID] = std::move(created);
+    wakeMeterClock();
     if (needsAudioCapturePermission_) {
         needsAudioCapturePermission_ = false;
         changed();

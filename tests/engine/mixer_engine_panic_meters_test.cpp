@@ -168,5 +168,39 @@ TEST_F(MixerEnginePanicMetersTest, IdleMixerPublishesNoMeterChanges) {
     EXPECT_EQ(notifications, 0);
 }
 
+TEST_F(MixerEnginePanicMetersTest, MeterClockSleepsWhileNoTapExistsAndNoObserverCanTell) {
+    auto bridge = std::make_unique<RecordingBridge>();
+    RecordingBridge& sent = *bridge;
+    world.makeEngine().setCompanionBridge(std::move(bridge));
+    world.startEngine(); // every application at its default settings: no tap
+    MixerEngine& engine = *world.engine;
+    engine.setIphoneEndpoint(NetworkEndpoint{"127.0.0.1", 50123});
+    ASSERT_TRUE(engine.taps().empty());
+    world.queue.advance(0.5);
+    const int64_t tick = engine.meterTick();
+    EXPECT_LE(world.queue.advance(1.0), 3u) << "asleep: a second runs no meter tick";
+    EXPECT_NEAR(static_cast<double>(engine.meterTick() - tick), 30.0, 1.0) << "yet the count goes on";
+
+    // The first tap wakes it, on the period it had: levels and frames as if it had never slept.
+    engine.setVolume(0.9f, world.app(music));
+    world.runAudio(0.2);
+    EXPECT_NEAR(static_cast<double>(engine.meterTick() - tick), 36.0, 1.0);
+    EXPECT_EQ(engine.autoRecTick(), engine.meterTick());
+    EXPECT_GT(engine.meterLevels().at(music.bundleID), 0.3f);
+    EXPECT_FALSE(sent.meterFrames.empty());
+    EXPECT_EQ(world.logs->count("SHAPE out["), 1u) << "a tick logs what the tap's IO thread captured";
+
+    // The last tap goes: the meters empty, the phone gets its all-silent frame, the clock sleeps.
+    world.removeApp(music);
+    world.runAudio(1.0);
+    ASSERT_TRUE(engine.taps().empty());
+    EXPECT_TRUE(engine.meterLevels().empty());
+    ASSERT_FALSE(sent.meterFrames.empty());
+    EXPECT_TRUE(sent.meterFrames.back().empty());
+    const size_t frames = sent.meterFrames.size();
+    EXPECT_LE(world.queue.advance(1.0), 3u);
+    EXPECT_EQ(sent.meterFrames.size(), frames);
+}
+
 } // namespace
 } // namespace orevant
