@@ -11,7 +11,10 @@
 #include "platform/file_defaults_store.h"
 #include "platform/host_clock.h"
 #include "platform/linux/autostart_entry.h"
+#include "platform/linux/avahi_service_advertiser.h"
+#include "platform/linux/journald_log_sink.h"
 #include "platform/linux/linux_updater.h"
+#include "platform/linux/relaunch.h"
 #include "platform/linux/single_instance_lock.h"
 #include "platform/logger.h"
 #include "platform/run_loop_main_queue.h"
@@ -73,6 +76,15 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
+// The update feed, the release key and the install command are build settings.
+LinuxUpdater::Settings updaterSettings() {
+    LinuxUpdater::Settings settings;
+    settings.feedURL = OREVANT_UPDATE_FEED_URL;
+    settings.releaseKey = LinuxUpdater::parseKey(OREVANT_UPDATE_KEY);
+    settings.installCommand = LinuxUpdater::splitCommand(OREVANT_UPDATE_INSTALL_COMMAND);
+    return settings;
+}
+
 } // namespace
 
 std::string HeadlessAgent::companionLine(uint16_t port, const std::vector<std::string>& addresses,
@@ -105,7 +117,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     const bool liveView = !options.quiet && ::isatty(STDOUT_FILENO);
     // With the live view on the terminal, only errors are logged there.
     const LogLevel minimum = liveView && ::isatty(STDERR_FILENO) ? LogLevel::error : LogLevel::info;
-    Logger::setSink(std::make_shared<StderrLogSink>(minimum));
+    Logger::setSink(JournaldLogSink::forStderr(minimum));
     const Logger log("OREVANTApp");
 
     SimScenario scenario;
@@ -133,7 +145,10 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     MonotonicHostClock hostClock;
     MixRecorder recorder(mainQueue, hostClock,
                          [](const std::string& label) { return std::make_unique<ThreadTaskQueue>(label); });
-    NullServiceAdvertiser advertiser;
+    // The companion is advertised through Avahi when its daemon answers; otherwise the log says
+    // once that nothing is advertised.
+    std::unique_ptr<ServiceAdvertiser> advertiser = AvahiServiceAdvertiser::create();
+    if (!advertiser) advertiser = std::make_unique<NullServiceAdvertiser>();
     AppActivationState activation; // a headless agent is never frontmost
     AutostartEntry loginItem(AutostartEntry::defaultPath(), SingleInstanceLock::currentExecutablePath());
     std::unique_ptr<LatencyProbe> probe;
@@ -146,6 +161,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     }
 
     std::unique_ptr<OREVANTApp> app;
+    bool relaunch = false;
     TaskHandle liveViewTimer;
     std::function<void()> drawLiveView;
     std::atomic<int> signals{0};
@@ -154,6 +170,13 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
         if (app) app->terminate();
         mainQueue.stop();
     };
+
+    // After an installed update the agent ends as on a quit (the engine left alone) and starts again.
+    auto updater = std::make_shared<LinuxUpdater>(defaults, mainQueue, updaterSettings());
+    updater->setRelaunch([&] {
+        relaunch = true;
+        quit();
+    });
 
     OREVANTApp::Services services{
         .mainQueue = mainQueue,
@@ -164,9 +187,9 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
         .hostClock = hostClock,
         .activation = activation,
         .loginItem = loginItem,
-        .updater = std::make_shared<LinuxUpdater>(defaults),
+        .updater = updater,
         .midiSystem = &midi,
-        .advertiser = &advertiser,
+        .advertiser = advertiser.get(),
         .oscPort = OSCListener::kDefaultPort,
         .companionReplyPort = 9001,
         .recorder = &recorder,
@@ -177,6 +200,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
         .onStarted = {},
     };
     services.menuHooks.quit = quit;
+
     services.onStarted = [&] {
         MixerEngine& engine = app->engine();
         if (probe) probe->install(engine);
@@ -229,6 +253,11 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     probe.reset();
     server.audio().stopClock();
     std::fflush(stdout);
+    if (relaunch) {
+        const std::string error = relaunchSelf();
+        std::fprintf(stderr, "orevant: cannot relaunch after the update: %s\n", error.c_str());
+        return 1;
+    }
     return 0;
 }
 

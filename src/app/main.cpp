@@ -3,8 +3,8 @@
 #include "app/headless_agent.h"
 #include "app/signal_watcher.h"
 #include "app/single_instance_check.h"
+#include "platform/linux/journald_log_sink.h"
 #include "platform/logger.h"
-#include "platform/stderr_log_sink.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
 
     // Before any thread exists, so that every thread leaves these signals to the watcher.
     SignalWatcher::blockTerminationSignals();
-    Logger::setSink(std::make_shared<StderrLogSink>());
+    Logger::setSink(JournaldLogSink::forStderr(LogLevel::info));
 
     auto instance = SingleInstanceCheck::run();
     if (instance.alert) {

@@ -112,6 +112,13 @@ void UpdateController::noUpdateFound(const std::string&) {
 
 void UpdateController::updateCycleFailed(const std::string& description) {
     log().error(strprintf("update cycle failed: %s", description.c_str()));
+    if (!isRelaunchingForUpdate() || !relaunchHandler_) return;
+    // The install itself failed: the agent carries on as it was (and shuts down normally when
+    // it quits); the next check stages the update again.
+    setRelaunchingForUpdate(false);
+    relaunchHandler_ = nullptr;
+    stagedVersion_.reset();
+    changed();
 }
 
 void UpdateController::setAvailableVersion(std::optional<std::string> version) {

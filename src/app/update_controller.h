@@ -3,7 +3,8 @@
 // agent relaunched) only at a quiet moment, when the agent is not frontmost and the default
 // output device is not running, so an update never cuts off sound. Until then it waits,
 // watching the agent resigning active, the default output device's running state, the default
-// output device itself, and a 15-second retry. Choosing the update item installs at once.
+// output device itself, and a 15-second retry. Choosing the update item installs at once. An
+// install that fails (the updater reports it as a failed cycle) leaves the agent as it was.
 //
 // Threads: everything on the main queue. Updater callbacks may come from any thread; they are
 // hopped to the main queue and dropped once the controller is gone.

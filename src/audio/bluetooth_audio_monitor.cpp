@@ -6,6 +6,7 @@
 #include "platform/main_queue.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace orevant {
 
@@ -32,9 +33,19 @@ std::vector<BluetoothAudioDevice> audioDevices(const std::vector<BluetoothPaired
 } // namespace
 
 BluetoothAudioMonitor::BluetoothAudioMonitor(Bluetooth& bluetooth, MainQueue& mainQueue)
-    : bluetooth_(bluetooth), mainQueue_(mainQueue) {}
+    : bluetooth_(bluetooth), mainQueue_(mainQueue) {
+    // A burst of platform changes becomes one refresh on the main queue.
+    auto pending = std::make_shared<std::atomic<bool>>(false);
+    bluetooth_.setOnChange([this, alive = std::weak_ptr<char>(alive_), queue = &mainQueue_, pending] {
+        if (pending->exchange(true)) return;
+        queue->post([this, alive, pending] {
+            pending->store(false);
+            if (alive.lock()) refresh();
+        });
+    });
+}
 
-BluetoothAudioMonitor::~BluetoothAudioMonitor() = default;
+BluetoothAudioMonitor::~BluetoothAudioMonitor() { bluetooth_.setOnChange({}); }
 
 void BluetoothAudioMonitor::refresh() {
     const int generation = ++refreshGeneration_;

@@ -1,7 +1,8 @@
 #pragma once
 // Paired Bluetooth audio devices, their connection state, connect and disconnect.
 // Main queue only; the platform's Bluetooth work runs in the background and its results are
-// handed back to the main queue.
+// handed back to the main queue. A change the platform reports (a headset switched on, paired
+// or renamed elsewhere) leads to a refresh.
 #include "audio/bluetooth_audio_device.h"
 #include "audio/observer_list.h"
 

@@ -15,6 +15,8 @@ namespace orevant {
 using IOReturn = int32_t;
 inline constexpr IOReturn kIOReturnSuccess = 0;
 inline constexpr IOReturn kIOReturnError = static_cast<IOReturn>(0xE00002BCu);
+// An operation that did not finish within its time-out.
+inline constexpr IOReturn kIOReturnTimeout = static_cast<IOReturn>(0xE00002D6u);
 
 // Major class of device of audio and video equipment.
 inline constexpr uint32_t kBluetoothDeviceClassMajorAudio = 4;
@@ -41,6 +43,11 @@ public:
     // not (or no longer) paired completes with kIOReturnError.
     virtual void openConnection(const std::string& address, StatusCompletion completion) = 0;
     virtual void closeConnection(const std::string& address, StatusCompletion completion) = 0;
+    // `onChange` runs (on a thread of the implementation's choosing) whenever a paired device
+    // appears, goes away or changes, connection state included, for whatever reason. Replaces
+    // the previous callback; an empty one stops the notifications. Platforms that cannot tell
+    // never call it.
+    virtual void setOnChange(std::function<void()> onChange) { (void)onChange; }
 };
 
 } // namespace orevant

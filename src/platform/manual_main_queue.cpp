@@ -1,6 +1,7 @@
 #include "platform/manual_main_queue.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace orevant {
@@ -17,9 +18,26 @@ ManualMainQueue::ManualMainQueue() : owner_(std::this_thread::get_id()) {}
 
 TaskHandle ManualMainQueue::enqueue(int64_t dueNanos, Task task) {
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    std::lock_guard lock(mutex_);
-    entries_.push_back(Entry{dueNanos, nextSequence_++, std::move(task), cancelled});
+    {
+        std::lock_guard lock(mutex_);
+        entries_.push_back(Entry{dueNanos, nextSequence_++, std::move(task), cancelled});
+    }
+    posted_.notify_all();
     return TaskHandle(cancelled);
+}
+
+bool ManualMainQueue::runUntil(const std::function<bool()>& condition, double timeoutSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    for (;;) {
+        runUntilIdle();
+        if (condition()) return true;
+        std::unique_lock lock(mutex_);
+        const int64_t now = nowNanos_.load(std::memory_order_relaxed);
+        const auto due = [&] {
+            return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.dueNanos <= now; });
+        };
+        if (!posted_.wait_until(lock, deadline, due)) return false;
+    }
 }
 
 TaskHandle ManualMainQueue::post(Task task) {

@@ -5,7 +5,9 @@
 #include "platform/host_clock.h"
 #include "platform/main_queue.h"
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -27,6 +29,10 @@ public:
     size_t runDue() { return runUntilIdle(); }
     // Moves the clock forward by `seconds`, running every task due on the way at its own time.
     size_t advance(double seconds);
+    // Integration tests with a real outside party (a daemon, a server): runs what is due, and
+    // whatever other threads post, until `condition` holds; the virtual clock stays put. Waits
+    // at most `timeoutSeconds` of real time for those posts; false when it ran out.
+    bool runUntil(const std::function<bool()>& condition, double timeoutSeconds);
     // Moves the clock to the next pending task and runs what is due then; false if none.
     bool advanceToNext();
     // Number of tasks waiting (cancelled ones excluded).
@@ -58,6 +64,7 @@ private:
     bool popDue(int64_t limitNanos, Entry& out);
 
     mutable std::mutex mutex_;
+    std::condition_variable posted_;
     std::vector<Entry> entries_;
     uint64_t nextSequence_ = 0;
     std::atomic<int64_t> nowNanos_{0};

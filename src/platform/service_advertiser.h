@@ -1,5 +1,5 @@
 #pragma once
-// DNS-SD service advertisement (Bonjour, Avahi). Main queue only.
+// DNS-SD service advertisement (Avahi on Linux). Main queue only.
 #include "platform/logger.h"
 
 #include <cstdint>
@@ -10,14 +10,19 @@ namespace orevant {
 class ServiceAdvertiser {
 public:
     virtual ~ServiceAdvertiser() = default;
-    // Advertises `name` of `type` (e.g. "_orevant-osc._udp") on `port` in the default domain,
-    // without a TXT record, until withdraw() or destruction.
+    // Advertises the instance `name` of `type` (e.g. "_orevant-osc._udp") on `port` in the
+    // default domain, without a TXT record, until withdraw(type) or destruction. One service per
+    // type: advertising a type again replaces its earlier announcement.
     virtual void advertise(const std::string& name, const std::string& type, uint16_t port) = 0;
-    virtual void withdraw() = 0;
+    // Withdraws the service of `type`; nothing to do when there is none.
+    virtual void withdraw(const std::string& type) = 0;
 };
 
-// Stands in where no DNS-SD daemon binding exists yet: nothing is advertised, and the first
-// request says so once in the log so that a phone that cannot find the agent is explained.
+// The instance name the agent's services are announced under: "OREVANT on <host name>".
+std::string serviceInstanceName();
+
+// Stands in where no DNS-SD daemon can be reached: nothing is advertised, and the first request
+// says so once in the log so that a phone that cannot find the agent is explained.
 class NullServiceAdvertiser final : public ServiceAdvertiser {
 public:
     void advertise(const std::string& name, const std::string& type, uint16_t port) override {
@@ -27,7 +32,7 @@ public:
             .notice(strprintf("Service advertisement unavailable; %s (%s) on port %u is not advertised", name.c_str(),
                               type.c_str(), static_cast<unsigned>(port)));
     }
-    void withdraw() override {}
+    void withdraw(const std::string&) override {}
 
 private:
     bool logged_ = false;

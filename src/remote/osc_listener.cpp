@@ -53,7 +53,7 @@ void OSCListener::start(uint16_t port) {
     }
 
     boundPort_ = socket->localPort();
-    advertiser_.advertise(kServiceName, kServiceType, boundPort_);
+    advertiser_.advertise(serviceInstanceName(), kServiceType, boundPort_);
     listener_ = std::move(socket);
     log().info(strprintf("OSC Listener ready on port %hu (Bonjour: _orevant-osc._udp)", boundPort_));
     receiveThread_ = std::thread([this] { receiveLoop(); });
@@ -63,7 +63,7 @@ void OSCListener::stop() {
     if (!listener_) return;
     listener_->interrupt();
     if (receiveThread_.joinable()) receiveThread_.join();
-    advertiser_.withdraw();
+    advertiser_.withdraw(kServiceType);
     listener_.reset();
     boundPort_ = 0;
 }

@@ -28,7 +28,6 @@ class UdpSocket;
 class OSCListener : public OSCCallbacks {
 public:
     static constexpr uint16_t kDefaultPort = 9000;
-    static constexpr const char* kServiceName = "OREVANTMac";
     static constexpr const char* kServiceType = "_orevant-osc._udp";
 
     // Starts listening at once. Port 0 takes any free port (see port()). `clock` times the

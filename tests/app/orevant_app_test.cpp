@@ -55,7 +55,7 @@ protected:
             .hostClock = world.queue.hostClock(),
             .activation = activation,
             .loginItem = loginItem,
-            .updater = std::make_shared<LinuxUpdater>(world.defaults),
+            .updater = std::make_shared<LinuxUpdater>(world.defaults, world.queue, LinuxUpdater::Settings{}),
             .midiSystem = nullptr,
             .advertiser = nullptr,
             .oscPort = 0,

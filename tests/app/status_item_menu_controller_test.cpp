@@ -54,7 +54,7 @@ protected:
         speakers = system.addDevice(deviceSpec("builtin", "Built-in Output"));
         system.setDefaultOutput(speakers);
         queue.runUntilIdle();
-        updater = std::make_shared<LinuxUpdater>(defaults);
+        updater = std::make_shared<LinuxUpdater>(defaults, queue, LinuxUpdater::Settings{});
         updates = UpdateController::create(queue, server, defaults, activation, updater);
     }
     void TearDown() override {

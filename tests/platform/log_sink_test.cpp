@@ -1,10 +1,14 @@
 #include "platform/capture_log_sink.h"
+#include "platform/linux/journald_log_sink.h"
 #include "platform/stderr_log_sink.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <vector>
 
 using namespace orevant;
 
@@ -53,4 +57,50 @@ TEST(StderrLogSinkTest, WritesOneLinePerRecordAtOrAboveItsLevel) {
     ASSERT_GE(line.size(), 24u);
     EXPECT_EQ(line.substr(19, 4), ".250");
     EXPECT_EQ(line.substr(23), " [info] Recording: take started");
+}
+
+TEST(JournaldLogSinkTest, SendsOneEntryPerRecordWithLevelAsPriorityAndCategoryAsField) {
+    std::vector<std::vector<std::string>> entries; // the fake journal
+    JournaldLogSink sink(LogLevel::info, [&](const iovec* fields, int count) {
+        std::vector<std::string>& entry = entries.emplace_back();
+        for (int i = 0; i < count; ++i)
+            entry.emplace_back(static_cast<const char*>(fields[i].iov_base), fields[i].iov_len);
+        return 0;
+    });
+    struct Case {
+        LogLevel level;
+        const char* category;
+        const char* message;
+        const char* priority; // nullptr: dropped
+    };
+    const Case cases[] = {
+        {LogLevel::debug, "MixerEngine", "below the minimum", nullptr},
+        {LogLevel::info, "OSCListener", "ready", "6"},
+        {LogLevel::notice, "updates", "two\nlines", "5"},
+        {LogLevel::error, "BluetoothAudioMonitor", "Connect failed", "3"},
+    };
+    for (const Case& c : cases) sink.write(LogRecord{kLogSubsystem, c.category, c.level, c.message});
+    std::vector<std::vector<std::string>> expected;
+    for (const Case& c : cases) {
+        if (!c.priority) continue;
+        expected.push_back({std::string("MESSAGE=") + c.message, std::string("PRIORITY=") + c.priority,
+                            "SYSLOG_IDENTIFIER=orevant", "OREVANT_SUBSYSTEM=com.brenlake.orevant",
+                            std::string("OREVANT_CATEGORY=") + c.category});
+    }
+    EXPECT_EQ(entries, expected);
+}
+
+TEST(JournaldLogSinkTest, RecognisesTheJournalStreamByDeviceAndInode) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    struct stat st {};
+    ASSERT_EQ(::fstat(::fileno(file), &st), 0);
+    const std::string mine = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    EXPECT_TRUE(JournaldLogSink::isJournalStream(mine.c_str(), ::fileno(file)));
+    for (const std::string& other : {std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino + 1), mine + "x",
+                                     std::string(":"), std::string("")}) {
+        EXPECT_FALSE(JournaldLogSink::isJournalStream(other.c_str(), ::fileno(file))) << other;
+    }
+    EXPECT_FALSE(JournaldLogSink::isJournalStream(nullptr, ::fileno(file)));
+    std::fclose(file);
 }

@@ -29,7 +29,7 @@ public:
     void advertise(const std::string& name, const std::string& type, uint16_t port) override {
         advertised.push_back(name + " " + type + " " + std::to_string(port));
     }
-    void withdraw() override { ++withdrawals; }
+    void withdraw(const std::string& type) override { withdrawals += type == "_orevant-osc._udp"; }
     std::vector<std::string> advertised;
     int withdrawals = 0;
 };
@@ -79,7 +79,8 @@ TEST_F(OSCListenerTest, StartsReadyAndAdvertised) {
                           LogLevel::info),
               1u);
     ASSERT_EQ(advertiser.advertised.size(), 1u);
-    EXPECT_EQ(advertiser.advertised[0], "OREVANTMac _orevant-osc._udp " + std::to_string(port));
+    EXPECT_EQ(advertiser.advertised[0], serviceInstanceName() + " _orevant-osc._udp " + std::to_string(port));
+    EXPECT_EQ(serviceInstanceName().rfind("OREVANT on ", 0), 0u);
     listener->stop();
     EXPECT_FALSE(listener->isListening());
     EXPECT_EQ(listener->port(), 0);
@@ -195,8 +196,8 @@ TEST_F(OSCListenerTest, PortInUseIsReportedAndLeavesRemoteControlOff) {
 TEST(NullServiceAdvertiserTest, SaysOnceThatNothingIsAdvertised) {
     ScopedLogCapture logs;
     NullServiceAdvertiser advertiser;
-    advertiser.advertise("OREVANTMac", "_orevant-osc._udp", 9000);
-    advertiser.advertise("OREVANTMac", "_orevant-osc._udp", 9000);
+    advertiser.advertise("OREVANT on host", "_orevant-osc._udp", 9000);
+    advertiser.advertise("OREVANT on host", "_orevant-osc._udp", 9000);
     EXPECT_EQ(logs->count("_orevant-osc._udp"), 1u);
     EXPECT_EQ(logs->count("not advertised"), 1u);
 }

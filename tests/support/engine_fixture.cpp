@@ -71,7 +71,7 @@ MixerEngine& EngineFixture::makeEngine(const std::function<void(MixerEngine::Ser
         .audioServer = server,
         .defaults = defaults,
         .workspace = workspace,
-        .bluetooth = bluetooth,
+        .bluetooth = realBluetooth ? *realBluetooth : static_cast<Bluetooth&>(bluetooth),
         .hostClock = queue.hostClock(),
         .midiSystem = nullptr,
         .advertiser = nullptr,

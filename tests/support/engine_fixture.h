@@ -7,7 +7,7 @@
 //   server     SimAudioServer on that queue; server.audio() is the simulated audio engine
 //   audio      SimAudioSystem: devices and processes as the server shows them
 //   workspace  SimWorkspace: the running applications (bundle IDs and names)
-//   bluetooth  SimBluetooth, completing on the main queue
+//   bluetooth  SimBluetooth, completing on the main queue (or realBluetooth, when set)
 //   defaults   InMemoryDefaultsStore, shared by every engine made here (so a second engine is
 //              "a restart" over the same stored state)
 //   engine     the engine, made by makeEngine() / startEngine()
@@ -105,6 +105,9 @@ public:
     SimAudioSystem audio{server};
     SimWorkspace workspace;
     SimBluetooth bluetooth{queue};
+    // Engines made from now on use this Bluetooth service instead of `bluetooth` (a real one
+    // against a mock daemon).
+    Bluetooth* realBluetooth = nullptr;
     InMemoryDefaultsStore defaults;
     std::unique_ptr<MixerEngine> engine;
     // Every blocking wait the engine asked for, in seconds.
