@@ -342,12 +342,28 @@ float patternFrames(const LanePlan& p, const float* __restrict s, size_t ss, flo
         acc[c] = V{};
     }
     if (!ramping) {
+        // A stereo source's peak is taken in the same pass, two frames (four samples) at a time.
+        Float4 sourceAcc = {};
+        size_t f = 0;
+        if (meter && ss == 2) {
+#pragma GCC unroll 2
+            for (; f + 2 <= frames; f += 2) {
+                const V x0 = sourcePattern<V, I>(s + f * 2, 2), x1 = sourcePattern<V, I>(s + f * 2 + 2, 2);
+                for (size_t c = 0; c < C; ++c) storeV(d + f * DS + c * N, keepV(x0 * steady[c], keep[c]));
+                for (size_t c = 0; c < C; ++c) storeV(d + (f + 1) * DS + c * N, keepV(x1 * steady[c], keep[c]));
+                sourceAcc = maxV(sourceAcc, absV<Float4, Int4>(loadV<Float4>(s + f * 2)));
+            }
+        }
+        float sourcePeak = highest(sourceAcc);
 #pragma GCC unroll 4
-        for (size_t f = 0; f < frames; ++f) {
+        for (; f < frames; ++f) {
             const V x = sourcePattern<V, I>(s + f * ss, ss);
             for (size_t c = 0; c < C; ++c) storeV(d + f * DS + c * N, keepV(x * steady[c], keep[c]));
+            if (meter && ss == 2)
+                sourcePeak = maxf(sourcePeak, maxf(__builtin_fabsf(s[f * 2]), __builtin_fabsf(s[f * 2 + 1])));
         }
-        return 0.0f;
+        if (!meter) return 0.0f;
+        return steadyPeak(main.t, ss == 2 ? sourcePeak : peakKernel(s, frames));
     }
     float mainGains[kBlock], phonesGains[kBlock];
     for (size_t f = 0; f < frames; f += kBlock) {
@@ -517,13 +533,16 @@ FrameResult writeFramesKernel(const FrameJob& job) noexcept {
         Run* phonesRun = ph ? &phones : nullptr;
         const bool ownParity = ss == 1 || (m.start % 2 == 0 && (!ph || ph->start % 2 == 0));
         float peak = 0.0f;
-        const bool patterned =
-            !keepOwn && ownParity &&
-            (tryPatternFrames<FloatW, IntW>(p, s, ss, d, ds, frames, main, phonesRun, table, ramping, foldMeter,
+        // The patterned frames meter MAIN themselves, steady or not.
+        if (!keepOwn && ownParity &&
+            (tryPatternFrames<FloatW, IntW>(p, s, ss, d, ds, frames, main, phonesRun, table, ramping, job.meter,
                                             peak) ||
-             tryPatternFrames<Float4, Int4>(p, s, ss, d, ds, frames, main, phonesRun, table, ramping, foldMeter, peak));
-        if (!patterned)
-            peak = laneFrames<0>(p, s, ss, d, ds, frames, main, phonesRun, table, ramping, keepOwn, foldMeter);
+             tryPatternFrames<Float4, Int4>(p, s, ss, d, ds, frames, main, phonesRun, table, ramping, job.meter,
+                                            peak))) {
+            result.peak = peak;
+            return finish();
+        }
+        peak = laneFrames<0>(p, s, ss, d, ds, frames, main, phonesRun, table, ramping, keepOwn, foldMeter);
         if (foldMeter)
             result.peak = peak;
         else if (job.meter)
