@@ -87,6 +87,7 @@ TEST(RenderKernels, MatchTheReferenceOverEveryLayoutRampAndInput) {
         {6, 6, {0, 6}, false, {}, true},       // six to six, frame by frame
         {2, 8, {0, 8}, false, {}, true},       // stereo onto an 8-channel output, 2–7 silent
         {1, 6, {0, 6}, false, {}, true},       // mono fills all six
+        {1, 8, {0, 8}, false, {}, true},       // mono fills all eight, whole vectors
         {2, 8, {0, 2}, true, {2, 2}, true},    // paired buses
         {2, 8, {2, 2}, true, {5, 2}, true},    // paired, PHONES at an odd offset
         {2, 4, {2, 2}, true, {0, 2}, true},    // paired on four channels, PHONES first
