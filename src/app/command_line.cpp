@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "remote/osc_ports.h"
+
 #include <CLI/CLI.hpp>
 
 #include <sstream>
@@ -8,9 +10,11 @@ namespace orevant {
 
 std::variant<CommandLineOptions, CommandLine::Exit> CommandLine::parse(int argc, const char* const* argv) {
     CLI::App app{"OREVANT: per-application volume, MAIN and PHONES buses with a cue, scenes, panic, meters,\n"
-                 "multitrack recording, and remote control from a phone over OSC (UDP port 9000, with the\n"
-                 "pairing PIN the agent prints). On Linux it runs on a simulated audio server: a built-in\n"
-                 "scenario of devices and playing applications, or one of your own.",
+                 "multitrack recording, and remote control from a phone over OSC (UDP port " +
+                     std::to_string(kCompanionCommandPort) +
+                     ", with the\n"
+                     "pairing PIN the agent prints). On Linux it runs on a simulated audio server: a built-in\n"
+                     "scenario of devices and playing applications, or one of your own.",
                  "orevant"};
     CommandLineOptions options;
     std::string scenario;

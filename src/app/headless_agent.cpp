@@ -178,30 +178,29 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
         quit();
     });
 
-    OREVANTApp::Services services{
+    const Services services{
         .mainQueue = mainQueue,
         .audioServer = server,
         .defaults = defaults,
         .workspace = workspace,
         .bluetooth = bluetooth,
         .hostClock = hostClock,
+        .midiSystem = &midi,
+        .advertiser = advertiser.get(),
+        .recorder = &recorder,
+    };
+    OREVANTApp::Shell shell{
         .activation = activation,
         .loginItem = loginItem,
         .updater = updater,
-        .midiSystem = &midi,
-        .advertiser = advertiser.get(),
-        .oscPort = OSCListener::kDefaultPort,
-        .companionReplyPort = 9001,
-        .recorder = &recorder,
-        .blockingWait = {},
         .permissionPresenter = std::make_shared<TerminalPermissionPresenter>(),
         .appInfo = {OREVANT_VERSION, OREVANT_VERSION},
         .menuHooks = {},
         .onStarted = {},
     };
-    services.menuHooks.quit = quit;
+    shell.menuHooks.quit = quit;
 
-    services.onStarted = [&] {
+    shell.onStarted = [&] {
         MixerEngine& engine = app->engine();
         if (probe) probe->install(engine);
         std::printf("OREVANT %s running headless on the simulated audio server (%s).\n", OREVANT_VERSION,
@@ -241,7 +240,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     });
     watcher.start();
 
-    app = std::make_unique<OREVANTApp>(std::move(services));
+    app = std::make_unique<OREVANTApp>(services, std::move(shell));
     server.audio().setOutputHistorySeconds(kLiveViewSeconds);
     server.audio().startClock();
     app->launch();

@@ -4,8 +4,7 @@
 #include "audio/audio_process_monitor.h"
 #include "audio/phones_bus_volume_controller.h"
 #include "audio/system_volume_controller.h"
-#include "engine/mixer_engine.h"
-#include "recording/recording_folder.h"
+#include "engine/mixer_engine_view.h"
 #include "remote/osc_listener.h"
 #include "remote/pairing_pin.h"
 
@@ -47,7 +46,7 @@ std::string pad(const std::string& text, size_t width) { return fit(text, width)
 
 } // namespace
 
-LiveViewModel LiveViewModel::from(const MixerEngine& engine) {
+LiveViewModel LiveViewModel::from(const MixerEngineView& engine) {
     LiveViewModel model;
     for (const AudioApp& app : engine.processMonitor().apps()) {
         App row;
@@ -82,7 +81,7 @@ LiveViewModel LiveViewModel::from(const MixerEngine& engine) {
     if (engine.recordingURL()) {
         model.recordingFolder = engine.recordingURL()->string();
     } else {
-        model.recordingFolder = RecordingFolder(engine.services().defaults).displayFolderPath();
+        model.recordingFolder = engine.recordingFolderDisplayPath();
     }
     model.phonePaired = engine.iphoneEndpoint().has_value();
     model.pin = engine.pairingPIN().pin();

@@ -9,7 +9,7 @@
 
 namespace orevant {
 
-class MixerEngine;
+class MixerEngineView;
 
 struct LiveViewModel {
     struct App {
@@ -47,7 +47,7 @@ struct LiveViewModel {
     int oscPort = 0;
 
     // Everything but the device output, which the caller adds when it can read it.
-    static LiveViewModel from(const MixerEngine& engine);
+    static LiveViewModel from(const MixerEngineView& engine);
 };
 
 class LiveView {

@@ -1,19 +1,18 @@
 #include "app/orevant_app.h"
 
 #include "app/update_controller.h"
-#include "audio/hal.h"
+#include "audio/device_reader.h"
+#include "audio/hal_error.h"
 #include "engine/mixer_engine.h"
-#include "engine/osc_companion_bridge.h"
 #include "engine/recording_indicator.h"
-#include "platform/defaults_store.h"
 #include "platform/main_queue.h"
 
 namespace orevant {
 
-OREVANTApp::OREVANTApp(Services services) : services_(std::move(services)) {}
+OREVANTApp::OREVANTApp(Services services, Shell shell) : services_(std::move(services)), shell_(std::move(shell)) {}
 
 OREVANTApp::~OREVANTApp() {
-    alive_.reset();
+    guard_.end();
     waitForWakeUpRead();
     permissionWindow_.reset();
     if (recordingIndicator_) recordingIndicator_->detach();
@@ -25,28 +24,13 @@ OREVANTApp::~OREVANTApp() {
 void OREVANTApp::launch() {
     if (engine_) return;
     recordingIndicator_ = std::make_unique<RecordingIndicator>(services_.mainQueue);
-    MixerEngine::Services engineServices{
-        .mainQueue = services_.mainQueue,
-        .audioServer = services_.audioServer,
-        .defaults = services_.defaults,
-        .workspace = services_.workspace,
-        .bluetooth = services_.bluetooth,
-        .hostClock = services_.hostClock,
-        .midiSystem = services_.midiSystem,
-        .advertiser = services_.advertiser,
-        .oscPort = services_.oscPort,
-        .recorder = services_.recorder,
-        .blockingWait = services_.blockingWait,
-    };
-    engine_ = std::make_unique<MixerEngine>(engineServices);
-    engine_->setCompanionBridge(std::make_unique<OSCCompanionBridge>(*engine_, services_.companionReplyPort));
+    engine_ = std::make_unique<MixerEngine>(services_);
     updater_ = UpdateController::create(services_.mainQueue, services_.audioServer, services_.defaults,
-                                        services_.activation, services_.updater);
+                                        shell_.activation, shell_.updater);
     MixerEngine* engine = engine_.get();
-    std::weak_ptr<char> alive = alive_;
     statusMenu_ = std::make_unique<StatusItemMenuController>(
-        updater_, services_.loginItem, services_.appInfo, SystemInfo::current(), services_.menuHooks,
-        [engine, alive]() -> MixerEngine* { return alive.expired() ? nullptr : engine; });
+        updater_, shell_.loginItem, shell_.appInfo, SystemInfo::current(), shell_.menuHooks,
+        [engine, alive = guard_.watch()]() -> MixerEngine* { return alive.expired() ? nullptr : engine; });
 
     MixerEngine::setCurrent(engine);
     statusMenu_->installMonitor();
@@ -56,25 +40,24 @@ void OREVANTApp::launch() {
         [engine] { return engine->needsAudioCapturePermission(); },
         [engine](ObserverList::Observer observer) { return engine->addObserver(std::move(observer)); },
     };
-    permissionWindow_ = std::make_unique<PermissionWindow>(services_.mainQueue, std::move(needsPermission),
-                                                           services_.permissionPresenter);
+    permissionWindow_ =
+        std::make_unique<PermissionWindow>(services_.mainQueue, std::move(needsPermission), shell_.permissionPresenter);
 
     appDelegate_.applicationDidFinishLaunching();
 
     AudioServer& server = services_.audioServer;
     MainQueue& mainQueue = services_.mainQueue;
-    auto onStarted = services_.onStarted;
-    wakeUp_ = std::thread([&server, &mainQueue, engine, alive, onStarted] {
+    auto startEngine = guard_.wrap([engine, onStarted = shell_.onStarted] {
+        engine->start();
+        if (onStarted) onStarted();
+    });
+    wakeUp_ = std::thread([&server, &mainQueue, startEngine] {
         try {
-            (void)HAL(server).read<uint32_t>(kAudioObjectSystemObject, sel::defaultOutputDevice);
+            (void)DeviceReader(server).defaultDevice(AudioDirection::output);
         } catch (const HALError&) {
             // Only a wake-up call: the engine reads the device itself and handles failures.
         }
-        mainQueue.post([engine, alive, onStarted] {
-            if (alive.expired()) return;
-            engine->start();
-            if (onStarted) onStarted();
-        });
+        mainQueue.post(startEngine);
     });
 }
 

@@ -14,6 +14,8 @@
 #include "app/permission_window.h"
 #include "app/status_item_menu_controller.h"
 #include "audio/observer_list.h"
+#include "engine/services.h"
+#include "platform/lifetime_guard.h"
 
 #include <functional>
 #include <memory>
@@ -22,42 +24,20 @@
 namespace orevant {
 
 class AppActivation;
-class AudioServer;
 class AutostartEntry;
-class Bluetooth;
-class DefaultsStore;
-class HostClock;
-class MainQueue;
-class MIDISystem;
 class MixerEngine;
-class MixRecorder;
 class RecordingIndicator;
-class ServiceAdvertiser;
 class UpdateController;
 class Updater;
-class Workspace;
 
 class OREVANTApp {
 public:
+    // What only the application shell uses, beside the services it builds the engine over.
     // Everything referenced must outlive the application object.
-    struct Services {
-        MainQueue& mainQueue;
-        AudioServer& audioServer;
-        DefaultsStore& defaults;
-        Workspace& workspace;
-        Bluetooth& bluetooth;
-        const HostClock& hostClock;
+    struct Shell {
         AppActivation& activation;
         AutostartEntry& loginItem;
         std::shared_ptr<Updater> updater;
-        MIDISystem* midiSystem = nullptr;
-        ServiceAdvertiser* advertiser = nullptr;
-        uint16_t oscPort = 9000;
-        // Port on the phone's host that "/app/list" and "/meters" go to.
-        uint16_t companionReplyPort = 9001;
-        MixRecorder* recorder = nullptr;
-        // The engine's one blocking wait at shutdown; default: sleep.
-        std::function<void(double seconds)> blockingWait;
         std::shared_ptr<PermissionWindow::Presenter> permissionPresenter;
         StatusItemMenuController::AppInfo appInfo;
         StatusItemMenuController::Hooks menuHooks;
@@ -65,7 +45,7 @@ public:
         std::function<void()> onStarted;
     };
 
-    explicit OREVANTApp(Services services);
+    OREVANTApp(Services services, Shell shell);
     ~OREVANTApp();
     OREVANTApp(const OREVANTApp&) = delete;
     OREVANTApp& operator=(const OREVANTApp&) = delete;
@@ -86,6 +66,7 @@ public:
 
 private:
     Services services_;
+    Shell shell_;
     AppDelegate appDelegate_;
     std::unique_ptr<RecordingIndicator> recordingIndicator_;
     std::unique_ptr<MixerEngine> engine_;
@@ -93,7 +74,7 @@ private:
     std::unique_ptr<StatusItemMenuController> statusMenu_;
     std::unique_ptr<PermissionWindow> permissionWindow_;
     std::thread wakeUp_;
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    LifetimeGuard guard_;
 };
 
 } // namespace orevant

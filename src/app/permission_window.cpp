@@ -4,24 +4,19 @@ namespace orevant {
 
 PermissionWindow::PermissionWindow(MainQueue& mainQueue, Flag flag, std::shared_ptr<Presenter> presenter)
     : mainQueue_(mainQueue), flag_(std::move(flag)), presenter_(std::move(presenter)) {
-    std::weak_ptr<char> alive = alive_;
     lastValue_ = flag_.read();
-    token_ = flag_.observe([this, alive] {
-        if (alive.expired()) return;
+    auto update = guard_.wrap([this] { this->update(); });
+    token_ = flag_.observe(guard_.wrap([this, update] {
         const bool value = flag_.read();
         if (value == lastValue_) return;
         lastValue_ = value;
-        mainQueue_.post([this, alive] {
-            if (!alive.expired()) update();
-        });
-    });
-    mainQueue_.post([this, alive] {
-        if (!alive.expired()) update();
-    });
+        mainQueue_.post(update);
+    }));
+    mainQueue_.post(update);
 }
 
 PermissionWindow::~PermissionWindow() {
-    alive_.reset();
+    guard_.end();
     token_.reset();
 }
 

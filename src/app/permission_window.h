@@ -7,6 +7,7 @@
 // The window itself belongs to a front end (a Presenter); this is its model. The agent hands it
 // the engine's flag. Main thread only.
 #include "audio/observer_list.h"
+#include "platform/lifetime_guard.h"
 #include "platform/main_queue.h"
 
 #include <functional>
@@ -73,7 +74,7 @@ private:
     bool lastValue_ = false;
     bool isOpen_ = false;
     bool shownThisLaunch_ = false;
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    LifetimeGuard guard_;
 };
 
 } // namespace orevant

@@ -4,7 +4,6 @@
 #include "engine/mixer_engine.h"
 #include "midi/midi_mapping_manager.h"
 #include "platform/linux/autostart_entry.h"
-#include "recording/recording_folder.h"
 
 #include <exception>
 #include <sstream>
@@ -137,7 +136,7 @@ std::string StatusItemMenuController::diagnosticsReport() const {
         }
         lines.push_back("Active taps: " + std::to_string(engine->taps().size()));
         lines.push_back(std::string("Recording: ") + (engine->isRecording() ? "yes" : "no") + " → " +
-                        RecordingFolder(engine->services().defaults).displayFolderPath());
+                        engine->recordingFolderDisplayPath());
         lines.push_back("MIDI mappings: " + std::to_string(engine->midiMapping().mappings().size()));
         lines.push_back(std::string("Phone paired: ") + (engine->iphoneEndpoint() ? "yes" : "no"));
     }

@@ -1,7 +1,7 @@
 #include "app/update_controller.h"
 
 #include "app/process_state.h"
-#include "audio/hal.h"
+#include "audio/hal_error.h"
 #include "audio/hal_listener.h"
 #include "platform/defaults_store.h"
 #include "platform/logger.h"
@@ -155,9 +155,8 @@ void UpdateController::install() {
 
 bool UpdateController::isDefaultOutputRunning() const {
     try {
-        const HAL hal(server_);
-        const auto device = hal.read<uint32_t>(kAudioObjectSystemObject, sel::defaultOutputDevice);
-        return hal.read<uint32_t>(device, sel::deviceIsRunningSomewhere) != 0;
+        const DeviceReader devices(server_);
+        return devices.isRunningSomewhere(devices.defaultDevice(AudioDirection::output));
     } catch (const HALError&) {
         // An unreadable device must never hold an update back forever.
         return false;
@@ -173,37 +172,30 @@ void UpdateController::armWatchers() {
     }
     watchRunningState();
     defaultDeviceListener_.reset();
-    defaultDeviceListener_ = std::make_unique<HALListener>(
-        server_, kAudioObjectSystemObject, PropertyAddress{sel::defaultOutputDevice, scope::global, 0},
-        [weak, &queue = mainQueue_](uint32_t, const PropertyAddress*) {
-            queue.post([weak] {
-                auto self = weak.lock();
-                if (!self || !self->defaultDeviceListener_) return;
-                self->watchRunningState();
-                self->tryToInstall();
-            });
-        });
+    defaultDeviceListener_ = DeviceReader(server_).watchDefaultDevice(AudioDirection::output, mainQueue_, [weak] {
+        auto self = weak.lock();
+        if (!self || !self->defaultDeviceListener_) return;
+        self->watchRunningState();
+        self->tryToInstall();
+    });
     if (!isRetryRunning()) scheduleRetry();
 }
 
 void UpdateController::watchRunningState() {
     runningListener_.reset();
     watchedDevice_ = 0;
+    const DeviceReader devices(server_);
     try {
-        watchedDevice_ = HAL(server_).read<uint32_t>(kAudioObjectSystemObject, sel::defaultOutputDevice);
+        watchedDevice_ = devices.defaultDevice(AudioDirection::output);
     } catch (const HALError&) {
         return;
     }
     if (watchedDevice_ == kAudioObjectUnknown) return;
     std::weak_ptr<UpdateController> weak = weak_from_this();
-    runningListener_ = std::make_unique<HALListener>(server_, watchedDevice_,
-                                                     PropertyAddress{sel::deviceIsRunningSomewhere, scope::global, 0},
-                                                     [weak, &queue = mainQueue_](uint32_t, const PropertyAddress*) {
-                                                         queue.post([weak] {
-                                                             auto self = weak.lock();
-                                                             if (self && self->runningListener_) self->tryToInstall();
-                                                         });
-                                                     });
+    runningListener_ = devices.watchRunningSomewhere(watchedDevice_, mainQueue_, [weak] {
+        auto self = weak.lock();
+        if (self && self->runningListener_) self->tryToInstall();
+    });
 }
 
 void UpdateController::scheduleRetry() {

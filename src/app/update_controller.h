@@ -9,6 +9,7 @@
 // Threads: everything on the main queue. Updater callbacks may come from any thread; they are
 // hopped to the main queue and dropped once the controller is gone.
 #include "app/app_activation.h"
+#include "audio/device_reader.h"
 #include "platform/main_queue.h"
 
 #include <functional>
@@ -21,7 +22,6 @@ namespace orevant {
 
 class AudioServer;
 class DefaultsStore;
-class HALListener;
 class Updater;
 
 class UpdateController : public std::enable_shared_from_this<UpdateController> {
@@ -89,8 +89,8 @@ private:
     std::optional<std::string> stagedVersion_;
     std::function<void()> relaunchHandler_;
     std::optional<AppActivation::ObserverToken> resignObserver_;
-    std::unique_ptr<HALListener> runningListener_;
-    std::unique_ptr<HALListener> defaultDeviceListener_;
+    PropertyWatch runningListener_;
+    PropertyWatch defaultDeviceListener_;
     uint32_t watchedDevice_ = 0;
     TaskHandle retryTask_;
     std::function<void()> onChange_;

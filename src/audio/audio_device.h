@@ -15,6 +15,7 @@ struct AudioDevice {
     uint32_t inputDataSource = 0;  // "ssrc" input scope; 0 when unreadable
     int outputChannels = 0;        // channels of the output stream configuration
 
+    bool isBluetooth() const { return transport == transport::bluetooth || transport == transport::bluetoothLE; }
     bool operator==(const AudioDevice&) const = default;
 };
 

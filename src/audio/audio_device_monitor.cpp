@@ -17,8 +17,6 @@ const Logger& log() {
     return logger;
 }
 
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
-
 // Total channels of a stream configuration ("slay"): a stream count, then one channel count per
 // stream. Nothing when the property cannot be read or is malformed.
 std::optional<int> streamChannels(AudioServer& server, AudioObjectID device, uint32_t scope) {
@@ -48,12 +46,8 @@ AudioDeviceMonitor::~AudioDeviceMonitor() = default;
 
 void AudioDeviceMonitor::start() {
     ranking_ = priorityStore_.load();
-    std::weak_ptr<char> alive = alive_;
-    MainQueue* queue = &mainQueue_;
-    auto block = [this, alive, queue](uint32_t, const PropertyAddress*) {
-        queue->post([this, alive] {
-            if (alive.lock()) refresh();
-        });
+    auto block = [queue = &mainQueue_, changed = guard_.wrap([this] { refresh(); })](uint32_t, const PropertyAddress*) {
+        queue->post(changed);
     };
     listeners_.clear();
     listeners_.push_back(std::make_unique<HALListener>(server_, kAudioObjectSystemObject,
@@ -84,10 +78,7 @@ std::optional<AudioDevice> AudioDeviceMonitor::readDevice(AudioObjectID id) cons
         }
     };
     device.transport = read32(sel::transportType, scope::global);
-    // Our own aggregates (per-application taps, and those of the former name) stay hidden.
-    if (device.transport == transport::aggregate &&
-        (startsWith(device.name, "OREVANT") || startsWith(device.name, "Movra")))
-        return std::nullopt;
+    if (isOwnTapAggregate(device)) return std::nullopt;
     device.outputDataSource = read32(sel::dataSource, scope::output);
     device.inputDataSource = read32(sel::dataSource, scope::input);
     device.outputChannels = streamChannels(server_, id, scope::output).value_or(0);
@@ -200,6 +191,12 @@ void AudioDeviceMonitor::reorder(const std::vector<std::string>& visibleOrder, c
     ranking_.sort(sorted);
     devices_ = std::move(sorted);
     observers_.notify();
+}
+
+const AudioDevice* AudioDeviceMonitor::defaultDevice() const {
+    for (const AudioDevice& d : devices_)
+        if (d.id == defaultDeviceID_) return &d;
+    return nullptr;
 }
 
 const AudioDevice* AudioDeviceMonitor::device(const std::string& uid) const {

@@ -6,6 +6,8 @@
 #include "audio/device_priority_store.h"
 #include "audio/device_ranking.h"
 #include "audio/observer_list.h"
+#include "audio/own_devices.h"
+#include "platform/lifetime_guard.h"
 #include "platform/main_queue.h"
 
 #include <memory>
@@ -23,7 +25,7 @@ class HALListener;
 class AudioDeviceMonitor {
 public:
     // The system's own multi-output device: while it is the default nothing switches.
-    static constexpr const char* kMultiOutputUID = "com.brenlake.orevant.multi-output";
+    static constexpr std::string_view kMultiOutputUID = kMirrorAggregateUIDs[0];
 
     AudioDeviceMonitor(AudioDirection direction, AudioServer& server, MainQueue& mainQueue, DefaultsStore& defaults);
     ~AudioDeviceMonitor();
@@ -48,6 +50,8 @@ public:
     const std::optional<std::string>& lastDefaultUID() const { return lastDefaultUID_; }
     // The listed device with that UID, if any.
     const AudioDevice* device(const std::string& uid) const;
+    // The listed device that is the system default, if any.
+    const AudioDevice* defaultDevice() const;
 
     // The observer runs after `devices` or `defaultDeviceID` changed.
     [[nodiscard]] ObserverList::Token addObserver(ObserverList::Observer observer) {
@@ -69,7 +73,7 @@ private:
     bool hasBaseline_ = false;
     std::optional<std::string> lastDefaultUID_;
     ObserverList observers_;
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    LifetimeGuard guard_;
 };
 
 } // namespace orevant

@@ -48,34 +48,24 @@ AudioProcessMonitor::~AudioProcessMonitor() {
 
 void AudioProcessMonitor::start() {
     if (pollTask_.isValid()) return;
-    std::weak_ptr<char> alive = alive_;
-    MainQueue* queue = &mainQueue_;
-    listListener_ = std::make_unique<HALListener>(server_, kAudioObjectSystemObject,
-                                                  PropertyAddress{sel::processObjectList, scope::global, 0},
-                                                  [this, alive, queue](uint32_t, const PropertyAddress*) {
-                                                      queue->post([this, alive] {
-                                                          if (alive.lock()) scheduleRefresh();
-                                                      });
-                                                  });
+    auto changed = guard_.wrap([this] { scheduleRefresh(); });
+    listListener_ = std::make_unique<HALListener>(
+        server_, kAudioObjectSystemObject, PropertyAddress{sel::processObjectList, scope::global, 0},
+        [queue = &mainQueue_, changed](uint32_t, const PropertyAddress*) { queue->post(changed); });
     schedulePoll();
     refresh();
 }
 
 void AudioProcessMonitor::schedulePoll() {
-    std::weak_ptr<char> alive = alive_;
-    pollTask_ = mainQueue_.postAfter(kPollSeconds, [this, alive] {
-        if (!alive.lock()) return;
+    pollTask_ = mainQueue_.postAfter(kPollSeconds, guard_.wrap([this] {
         refresh();
         schedulePoll();
-    });
+    }));
 }
 
 void AudioProcessMonitor::scheduleRefresh() {
     pendingRefresh_.cancel();
-    std::weak_ptr<char> alive = alive_;
-    pendingRefresh_ = mainQueue_.postAfter(kDebounceSeconds, [this, alive] {
-        if (alive.lock()) refresh();
-    });
+    pendingRefresh_ = mainQueue_.postAfter(kDebounceSeconds, guard_.wrap([this] { refresh(); }));
 }
 
 int32_t AudioProcessMonitor::owner(int32_t pid) const {

@@ -4,6 +4,7 @@
 // refreshes. Main queue only.
 #include "audio/audio_app.h"
 #include "audio/observer_list.h"
+#include "platform/lifetime_guard.h"
 #include "platform/main_queue.h"
 
 #include <memory>
@@ -55,7 +56,7 @@ private:
     TaskHandle pendingRefresh_;
     TaskHandle pollTask_;
     ObserverList observers_;
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    LifetimeGuard guard_;
 };
 
 } // namespace orevant

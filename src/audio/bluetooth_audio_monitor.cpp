@@ -36,12 +36,14 @@ BluetoothAudioMonitor::BluetoothAudioMonitor(Bluetooth& bluetooth, MainQueue& ma
     : bluetooth_(bluetooth), mainQueue_(mainQueue) {
     // A burst of platform changes becomes one refresh on the main queue.
     auto pending = std::make_shared<std::atomic<bool>>(false);
-    bluetooth_.setOnChange([this, alive = std::weak_ptr<char>(alive_), queue = &mainQueue_, pending] {
+    auto changed = [refresh = guard_.wrap([this] { refresh(); }), pending] {
+        pending->store(false);
+        refresh();
+    };
+    // The platform reports on a thread of its own.
+    bluetooth_.setOnChange([queue = &mainQueue_, changed, pending] {
         if (pending->exchange(true)) return;
-        queue->post([this, alive, pending] {
-            pending->store(false);
-            if (alive.lock()) refresh();
-        });
+        queue->post(changed);
     });
 }
 
@@ -49,16 +51,15 @@ BluetoothAudioMonitor::~BluetoothAudioMonitor() { bluetooth_.setOnChange({}); }
 
 void BluetoothAudioMonitor::refresh() {
     const int generation = ++refreshGeneration_;
-    std::weak_ptr<char> alive = alive_;
-    MainQueue* queue = &mainQueue_;
-    bluetooth_.pairedDevices([this, alive, queue, generation](std::vector<BluetoothPairedDevice> paired) {
-        auto list = audioDevices(paired);
-        queue->post([this, alive, generation, list = std::move(list)]() mutable {
-            if (!alive.lock() || generation != refreshGeneration_) return; // overtaken by a newer scan
-            if (list == paired_) return;
-            paired_ = std::move(list);
-            observers_.notify();
-        });
+    auto deliver = guard_.wrap([this, generation](std::vector<BluetoothAudioDevice> list) {
+        if (generation != refreshGeneration_) return; // overtaken by a newer scan
+        if (list == paired_) return;
+        paired_ = std::move(list);
+        observers_.notify();
+    });
+    // The scan answers on a background thread; the list is handed to the main queue.
+    bluetooth_.pairedDevices([queue = &mainQueue_, deliver](std::vector<BluetoothPairedDevice> paired) {
+        queue->post([deliver, list = audioDevices(paired)]() mutable { deliver(std::move(list)); });
     });
 }
 
@@ -74,22 +75,21 @@ void BluetoothAudioMonitor::operate(const BluetoothAudioDevice& device, bool con
     if (busy_.count(device.id)) return;
     busy_.insert(device.id);
     observers_.notify();
-    std::weak_ptr<char> alive = alive_;
-    MainQueue* queue = &mainQueue_;
-    auto done = [this, alive, queue, device, connecting, onConnected = std::move(onConnected)](IOReturn status) {
-        queue->post([this, alive, device, connecting, onConnected, status] {
-            if (!alive.lock()) return;
-            busy_.erase(device.id);
-            observers_.notify();
-            refresh();
-            if (status == kIOReturnSuccess) {
-                if (connecting && onConnected) onConnected(device);
-            } else {
-                log().error(strprintf(connecting ? "Connect failed for %s: IOReturn %d"
-                                                 : "Disconnect failed for %s: IOReturn %d",
-                                      device.name.c_str(), status));
-            }
-        });
+    auto finish = guard_.wrap([this, device, connecting, onConnected = std::move(onConnected)](IOReturn status) {
+        busy_.erase(device.id);
+        observers_.notify();
+        refresh();
+        if (status == kIOReturnSuccess) {
+            if (connecting && onConnected) onConnected(device);
+        } else {
+            log().error(
+                strprintf(connecting ? "Connect failed for %s: IOReturn %d" : "Disconnect failed for %s: IOReturn %d",
+                          device.name.c_str(), status));
+        }
+    });
+    // The completion arrives on a background thread.
+    auto done = [queue = &mainQueue_, finish](IOReturn status) {
+        queue->post([finish, status]() mutable { finish(status); });
     };
     if (connecting) {
         bluetooth_.openConnection(device.id, std::move(done));

@@ -5,6 +5,7 @@
 // or renamed elsewhere) leads to a refresh.
 #include "audio/bluetooth_audio_device.h"
 #include "audio/observer_list.h"
+#include "platform/lifetime_guard.h"
 
 #include <functional>
 #include <memory>
@@ -51,7 +52,7 @@ private:
     std::set<std::string> busy_;
     int refreshGeneration_ = 0;
     ObserverList observers_;
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    LifetimeGuard guard_;
 };
 
 } // namespace orevant

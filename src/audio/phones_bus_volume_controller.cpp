@@ -8,12 +8,12 @@ namespace orevant {
 
 PhonesBusVolumeController::PhonesBusVolumeController(DefaultsStore& defaults) : defaults_(defaults) {
     // A stored level from elsewhere could be out of range or not a number; the gain law needs 0...1.
-    if (auto v = defaults_.real(kVolumeKey); v && std::isfinite(*v)) volume_ = clampVolume(static_cast<float>(*v));
+    if (auto v = defaults_.real(kVolumeKey); v && std::isfinite(*v)) volume_ = clampUnit(static_cast<float>(*v));
     isMuted_ = defaults_.boolean(kMutedKey).value_or(false);
 }
 
 void PhonesBusVolumeController::setVolume(float v) {
-    volume_ = clampVolume(v);
+    volume_ = clampUnit(v);
     defaults_.set(kVolumeKey, DefaultsValue(volume_));
     changed();
 }
@@ -26,7 +26,7 @@ void PhonesBusVolumeController::toggleMute() {
 
 float PhonesBusVolumeController::gain() const {
     if (isMuted_) return 0.0f;
-    const float v = clampVolume(volume_);
+    const float v = clampUnit(volume_);
     return v * v * v;
 }
 

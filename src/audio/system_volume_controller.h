@@ -2,18 +2,17 @@
 // Volume and mute of the system default output (or input) device, following it when the
 // default changes. Main queue only.
 #include "audio/audio_direction.h"
+#include "audio/device_reader.h"
+#include "audio/hardware_volume.h"
 #include "audio/volume_controlling.h"
+#include "platform/lifetime_guard.h"
 
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace orevant {
 
-class AudioServer;
-class HALListener;
-class MainQueue;
 class VolumeWriteQueue;
 
 class SystemVolumeController final : public VolumeControlling {
@@ -30,8 +29,8 @@ public:
 
     float volume() const override { return volume_; }
     bool isMuted() const override { return isMuted_; }
-    bool canSetVolume() const override { return canSetVolume_; }
-    bool canMute() const override { return canMute_; }
+    bool canSetVolume() const override { return hardware_.canSetVolume(); }
+    bool canMute() const override { return hardware_.canMute(); }
     void setVolume(float v) override;
     void toggleMute() override;
     [[nodiscard]] ObserverList::Token addObserver(ObserverList::Observer observer) override {
@@ -40,8 +39,8 @@ public:
 
     AudioDirection direction() const { return direction_; }
     const std::string& deviceName() const { return deviceName_; }
-    const VolumeEndpoint& endpoint() const { return endpoint_; }
-    bool isWriting() const { return isWriting_; }
+    const VolumeEndpoint& endpoint() const { return hardware_.endpoint(); }
+    bool isWriting() const { return hardware_.isWriting(); }
     // Called after volume or mute changed (by us or from outside).
     std::function<void()> onVolumeChanged;
 
@@ -51,19 +50,14 @@ private:
     AudioDirection direction_;
     AudioServer& server_;
     MainQueue& mainQueue_;
-    VolumeWriteQueue& writes_;
     float volume_ = 1.0f;
     bool isMuted_ = false;
     std::string deviceName_;
-    bool canSetVolume_ = true;
-    bool canMute_ = true;
-    int writeToken_ = 0;
-    bool isWriting_ = false;
-    VolumeEndpoint endpoint_;
-    std::unique_ptr<HALListener> defaultDeviceListener_;
-    std::vector<std::unique_ptr<HALListener>> deviceListeners_;
+    PropertyWatch defaultDeviceListener_;
     ObserverList observers_;
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    // Last: their callbacks end before the values above go.
+    HardwareVolume hardware_;
+    LifetimeGuard guard_;
 };
 
 } // namespace orevant

@@ -1,6 +1,7 @@
 #pragma once
 // The small interface shared by hardware and bus level controllers. Main queue only.
 #include "audio/observer_list.h"
+#include "platform/clamp_unit.h"
 
 namespace orevant {
 
@@ -16,11 +17,5 @@ public:
     // The observer runs after any of the four values above changed.
     [[nodiscard]] virtual ObserverList::Token addObserver(ObserverList::Observer observer) = 0;
 };
-
-// Limits a control value to 0...1 (NaN gives 0).
-inline float clampVolume(float v) {
-    if (!(v > 0.0f)) return 0.0f;
-    return v > 1.0f ? 1.0f : v;
-}
 
 } // namespace orevant

@@ -78,7 +78,7 @@ void VolumeWriteQueue::run() {
 
 bool VolumeWriteQueue::perform(const Write& write) {
     const PropertyAddress volume{sel::virtualMainVolume, write.endpoint.scope, 0};
-    const float level = clampVolume(write.volume);
+    const float level = clampUnit(write.volume);
     if (server_.setPropertyData(write.endpoint.deviceID, volume, sizeof level, &level) != 0) return false;
     if (!write.mute) return true;
     const uint32_t mute = *write.mute ? 1u : 0u;

@@ -1,6 +1,7 @@
 #include "capture/mirror_aggregate_cleanup.h"
 
 #include "audio/hal.h"
+#include "audio/own_devices.h"
 #include "platform/logger.h"
 
 namespace orevant {
@@ -55,7 +56,7 @@ void MirrorAggregateCleanup::run() {
         } catch (const HALError&) {
             continue;
         }
-        if (uid != kLeftoverUIDs[0] && uid != kLeftoverUIDs[1]) continue;
+        if (!isMirrorAggregateUID(uid)) continue;
         AudioObjectID defaultOutput = 0;
         try {
             defaultOutput = hal.read<uint32_t>(kAudioObjectSystemObject, sel::defaultOutputDevice);

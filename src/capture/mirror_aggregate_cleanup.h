@@ -11,9 +11,6 @@ class AudioServer;
 
 class MirrorAggregateCleanup {
 public:
-    static constexpr const char* kLeftoverUIDs[] = {"com.brenlake.orevant.multi-output",
-                                                    "dev.tessaline.movra.multi-output"};
-
     explicit MirrorAggregateCleanup(AudioServer& server) : server_(server) {}
 
     void run();

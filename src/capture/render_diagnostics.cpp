@@ -69,6 +69,7 @@ void RenderDiagnostics::logPending(const Logger& log) {
     auto peaks = [&](const Buffers& b) {
         return joined(b.count, kept(b), [&](uint32_t i) { return strprintf("%.4f", static_cast<double>(b.peaks[i])); });
     };
+    // Both texts are kept verbatim on purpose: they are what the logs are searched for.
     if (!shape_.logged && shape_.ready.load(std::memory_order_acquire)) {
         shape_.logged = true;
         log.notice(strprintf("SHAPE out[%ld]: %s | in[%ld]: %s | float32=%s", static_cast<long>(shape_.out.count),

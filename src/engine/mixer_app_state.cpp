@@ -3,7 +3,7 @@
 #include "audio/audio_process_monitor.h"
 #include "audio/phones_bus_volume_controller.h"
 #include "audio/system_volume_controller.h"
-#include "engine/mixer_engine.h"
+#include "engine/mixer_engine_view.h"
 
 #include <cmath>
 #include <nlohmann/json.hpp>
@@ -66,7 +66,7 @@ std::vector<std::string> stringsAt(const CompanionJson& object, const char* key)
 
 } // namespace
 
-MixerAppState MixerAppState::of(const MixerEngine& engine) {
+MixerAppState MixerAppState::of(const MixerEngineView& engine) {
     MixerAppState state;
     const bool hasOutput = engine.currentOutputDevice().has_value();
     const bool paired = engine.isPaired();

@@ -10,7 +10,7 @@
 
 namespace orevant {
 
-class MixerEngine;
+class MixerEngineView;
 
 struct AppEntry {
     std::string bundleID; // an application's bundle ID, or one of the fixed row identifiers
@@ -38,7 +38,7 @@ struct MixerAppState {
 
     // The engine's current state (main queue): the four fixed rows, then one row per
     // application in the process monitor's order.
-    static MixerAppState of(const MixerEngine& engine);
+    static MixerAppState of(const MixerEngineView& engine);
 
     // Compact JSON text. Numbers are written as single-precision values (0.3, not
     // 0.30000001192092896); bytes of a name that are not UTF-8 become U+FFFD rather than costing

@@ -3,26 +3,29 @@
 #include "audio/audio_device_monitor.h"
 #include "audio/audio_process_monitor.h"
 #include "audio/bluetooth_audio_monitor.h"
-#include "audio/device_volume_controller.h"
 #include "audio/hal_listener.h"
 #include "audio/phones_bus_volume_controller.h"
 #include "audio/system_volume_controller.h"
 #include "audio/volume_write_queue.h"
 #include "capture/mirror_aggregate_cleanup.h"
-#include "engine/companion_bridge.h"
+#include "engine/bluetooth_routing.h"
+#include "engine/control_router.h"
+#include "engine/cue_bus.h"
+#include "engine/osc_companion_bridge.h"
+#include "engine/tap_levels.h"
+#include "engine/tap_set.h"
 #include "midi/midi_manager.h"
 #include "midi/midi_mapping_manager.h"
 #include "persistence/defaults_keys.h"
-#include "persistence/snapshot_store.h"
-#include "persistence/volume_store.h"
+#include "platform/clamp_unit.h"
 #include "platform/defaults_store.h"
 #include "platform/service_advertiser.h"
+#include "recording/mix_recorder.h"
 #include "remote/osc_listener.h"
 #include "remote/pairing_pin.h"
 #include "remote/total_mix_routing_writer.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <thread>
 
@@ -32,18 +35,12 @@ namespace {
 
 struct CurrentEngine {
     MixerEngine* engine = nullptr;
-    std::weak_ptr<char> alive;
+    std::weak_ptr<const char> alive;
 };
 
 CurrentEngine& currentEngine() {
     static CurrentEngine current;
     return current;
-}
-
-std::string lowercased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
 }
 
 } // namespace
@@ -60,15 +57,15 @@ MixerEngine::MixerEngine(Services services) : services_(std::move(services)) {
 
     deviceVolumeWrites_ = std::make_unique<VolumeWriteQueue>(server, queue);
     systemVolumeWrites_ = std::make_unique<VolumeWriteQueue>(server, queue);
-
+    settings_ = std::make_unique<AppSettings>(queue, defaults);
     processMonitor_ = std::make_unique<AudioProcessMonitor>(server, queue, services_.workspace);
     systemVolume_ =
         std::make_unique<SystemVolumeController>(AudioDirection::output, server, queue, *systemVolumeWrites_);
-    phonesBusVolume_ = std::make_unique<PhonesBusVolumeController>(defaults);
+    cueBus_ = std::make_unique<CueBus>(defaults);
     deviceMonitor_ = std::make_unique<AudioDeviceMonitor>(AudioDirection::output, server, queue, defaults);
     inputVolume_ = std::make_unique<SystemVolumeController>(AudioDirection::input, server, queue, *systemVolumeWrites_);
     inputDeviceMonitor_ = std::make_unique<AudioDeviceMonitor>(AudioDirection::input, server, queue, defaults);
-    bluetooth_ = std::make_unique<BluetoothAudioMonitor>(services_.bluetooth, queue);
+    bluetoothRouting_ = std::make_unique<BluetoothRouting>(services_.bluetooth, queue, *deviceMonitor_);
     if (services_.midiSystem) {
         midiManager_ = std::make_unique<MIDIManager>(*services_.midiSystem, queue);
         // Without a client and an input port there is no MIDI input to offer.
@@ -82,91 +79,103 @@ MixerEngine::MixerEngine(Services services) : services_(std::move(services)) {
     }
     oscListener_ = std::make_unique<OSCListener>(queue, services_.hostClock, *advertiser, services_.oscPort);
     pairingPIN_ = std::make_unique<PairingPIN>(defaults);
+    scenes_ = std::make_unique<SceneBook>(defaults);
+    recording_ = std::make_unique<RecordingControl>(server, defaults, services_.recorder);
+    meters_ = std::make_unique<MeterClock>(queue);
     totalMixWriter_ =
         std::make_unique<TotalMixRoutingWriter>(queue, TotalMixRoutingWriter::kDefaultHost, services_.totalMixPort);
-    store_ = std::make_unique<VolumeStore>(defaults);
-    snapshotStore_ = std::make_unique<SnapshotStore>(defaults, std::string(defaults_keys::mixSnapshots));
+    taps_ = std::make_unique<TapSet>(
+        TapSet::Parts{
+            .mainQueue = queue,
+            .audioServer = server,
+            .routeVolumeWrites = *deviceVolumeWrites_,
+            .processMonitor = *processMonitor_,
+            .deviceMonitor = *deviceMonitor_,
+            .settings = *settings_,
+            .recorder = services_.recorder,
+            .blockingWait = services_.blockingWait,
+        },
+        TapSet::Hooks{
+            // Pairing, panic and recording act on every playing application.
+            .forcesTaps = [this] { return isPaired() || isPanicked_ || isRecording() || isAutoRec(); },
+            // A take (or automatic recording) keeps every playing application's tap, so that
+            // the recording does not lose its sources.
+            .holdsTaps = [this] { return anyCued() || isPanicked_ || isPaired() || isRecording() || isAutoRec(); },
+            .levels = [this](const AppVolume& setting) { return tapLevels(setting); },
+            .pairing = [this](const AudioDevice& device) { return cueBus_->pairing(device); },
+            .tapsChanged = [this] { sendAppList(); },
+            .stateChanged = [this] { changed(); },
+            .tapMade = [this] { meters_->wake(); },
+        });
+    router_ = std::make_unique<ControlRouter>(*this, *settings_,
+                                              ControlRouter::Hooks{
+                                                  .settingsChanged = [this] { changed(); },
+                                                  .phoneConnected =
+                                                      [this](const NetworkEndpoint& endpoint) {
+                                                          setIphoneEndpoint(endpoint);
+                                                          sendAppList();
+                                                      },
+                                              });
+    companionBridge_ = std::make_unique<OSCCompanionBridge>(*this, queue, services_.companionReplyPort);
 }
 
 MixerEngine::~MixerEngine() {
-    // Tasks and callbacks hold the token weakly: from here on they do nothing.
-    alive_.reset();
-    for (TaskHandle* task : {&saveTask_, &routingTask_, &bluetoothRefreshTask_, &coverageDropTask_, &appListSendTask_,
-                             &autoRecSilenceTask_, &meterTimer_, &watchdogTask_, &tapRetryTask_}) {
-        task->cancel();
-    }
+    // Tasks and callbacks of the engine do nothing from here on.
+    guard_.end();
     if (currentEngine().engine == this) currentEngine() = {};
-    if (phonesBusVolume_) phonesBusVolume_->onChange = nullptr;
-    if (systemVolume_) systemVolume_->onVolumeChanged = nullptr;
-    if (inputVolume_) inputVolume_->onVolumeChanged = nullptr;
+    cueBus_->phonesBus().onChange = nullptr;
+    systemVolume_->onVolumeChanged = nullptr;
+    inputVolume_->onVolumeChanged = nullptr;
     deviceListener_.reset();
     processListToken_.reset();
     deviceListToken_.reset();
-    // Taps stop their IO before the controllers and queues below go away.
-    taps_.clear();
-    routeVolumes_.clear();
-    if (oscListener_) oscListener_->stop();
+    // Taps stop their IO before the controllers and queues go.
+    taps_.reset();
+    oscListener_->stop();
 }
 
 // ---- Life cycle ----
 
 void MixerEngine::start() {
-    DefaultsStore& defaults = services_.defaults;
-    // 1-5: stored state.
-    volumes_ = store_->load();
-    defaults.remove(std::string(defaults_keys::cueOutputUID));
-    busPairings_ = JSONDefaults::load<std::map<std::string, BusPairing>>(defaults_keys::busPairings, defaults)
-                       .value_or(std::map<std::string, BusPairing>{});
-    slots_ = loadSlots();
-    snapshots_ = snapshotStore_->load();
-    // 6
-    startWatchdog();
-    // 7
+    // Stored state: settings, bus pairings, slots and scenes. The cue's former output device
+    // is no longer a setting of its own.
+    settings_->load();
+    services_.defaults.remove(std::string(defaults_keys::cueOutputUID));
+    cueBus_->load();
+    scenes_->load();
+    taps_->startWatchdog();
     processMonitor_->start();
     systemVolume_->start();
     deviceMonitor_->start();
     inputVolume_->start();
     inputDeviceMonitor_->start();
-    // 8
     MirrorAggregateCleanup(services_.audioServer).run();
-    // 9
-    phonesBusVolume_->onChange = [this, alive = weakAlive()] {
-        if (alive.lock()) phonesLevelChanged();
-    };
-    // 10
-    bluetooth_->refresh();
-    // 11-13
-    installListenerPIN();
-    if (midiManager_) installMIDICallback();
-    installCompanionCallbacks();
-    // 14
-    auto volumeChanged = [this, alive = weakAlive()] {
-        if (alive.lock()) scheduleAppListSend();
-    };
+    cueBus_->phonesBus().onChange = guard_.wrap([this] { phonesLevelChanged(); });
+    bluetoothRouting_->monitor().refresh();
+    // The remote controls: the PIN into the OSC listener, MIDI and the companion's commands.
+    oscListener_->setPIN(pairingPIN_->pin());
+    if (midiManager_) router_->installMIDICallback(*midiManager_);
+    router_->installCompanionCallbacks(*oscListener_);
+    auto volumeChanged = guard_.wrap([this] { scheduleAppListSend(); });
     systemVolume_->onVolumeChanged = volumeChanged;
     inputVolume_->onVolumeChanged = volumeChanged;
-    // 15: the listener runs on the main queue; the rebuild is a task of its own so that the
-    // device monitor's refresh of the new default, posted by its own listener, runs first.
-    deviceListener_ = std::make_unique<HALListener>(services_.audioServer, kAudioObjectSystemObject,
-                                                    PropertyAddress{sel::defaultOutputDevice, scope::global, 0},
-                                                    [this, alive = weakAlive()](uint32_t, const PropertyAddress*) {
-                                                        if (!alive.lock()) return;
-                                                        services_.mainQueue.post([this, alive] {
-                                                            if (alive.lock()) rebuildTaps();
-                                                        });
-                                                    });
-    // 16
+    // The rebuild is a task of its own so that the device monitor's refresh of the new default,
+    // posted by its own listener, runs first.
+    deviceListener_ = DeviceReader(services_.audioServer)
+                          .watchDefaultDevice(AudioDirection::output, services_.mainQueue,
+                                              guard_.wrap([this] { taps_->rebuildAll(); }));
+    // The terminate hook finds the engine as the current one; a lane that outgrows its file
+    // stops the whole take.
     setCurrent(this);
-    // 17
+    if (services_.recorder) services_.recorder->setSizeCeilingHandler(guard_.wrap([this] { stopRecording(); }));
     observeMonitors();
-    // 18
-    syncTaps();
-    // 19
-    startMeterClock();
-    // 20
+    taps_->sync();
+    meters_->start(guard_.wrap([this] { meterTick(); }));
     isStarted_ = true;
     changed();
 }
+
+void MixerEngine::shutdown() { taps_->shutdown(); }
 
 MixerEngine* MixerEngine::current() {
     CurrentEngine& current = currentEngine();
@@ -175,14 +184,8 @@ MixerEngine* MixerEngine::current() {
 }
 
 void MixerEngine::setCurrent(MixerEngine* engine) {
-    currentEngine() = engine ? CurrentEngine{engine, engine->alive_} : CurrentEngine{};
+    currentEngine() = engine ? CurrentEngine{engine, engine->guard_.watch()} : CurrentEngine{};
 }
-
-ObserverList::Token MixerEngine::addObserver(ObserverList::Observer observer) {
-    return observers_.add(std::move(observer));
-}
-
-void MixerEngine::changed() const { observers_.notify(); }
 
 void MixerEngine::setCompanionBridge(std::unique_ptr<CompanionBridge> bridge) { companionBridge_ = std::move(bridge); }
 
@@ -190,15 +193,6 @@ void MixerEngine::setIphoneEndpoint(std::optional<NetworkEndpoint> endpoint) {
     if (iphoneEndpoint_ == endpoint) return;
     iphoneEndpoint_ = std::move(endpoint);
     changed();
-}
-
-void MixerEngine::setIsAutoRec(bool on) {
-    services_.defaults.set(std::string(defaults_keys::autoRec), on);
-    if (isAutoRec_ == on) return;
-    isAutoRec_ = on;
-    changed();
-    // Automatic recording keeps a tap (and so a lane) on every playing application.
-    if (on && isStarted_) syncTaps();
 }
 
 void MixerEngine::sendAppList() {
@@ -209,35 +203,15 @@ void MixerEngine::scheduleAppListSend() {
     if (companionBridge_) companionBridge_->scheduleAppListSend();
 }
 
-// ---- Derived values ----
-
-std::optional<AudioDevice> MixerEngine::currentOutputDevice() const {
-    const AudioObjectID defaultID = deviceMonitor_->defaultDeviceID();
-    for (const AudioDevice& device : deviceMonitor_->devices()) {
-        if (device.id == defaultID) return device;
-    }
-    return std::nullopt;
-}
-
-bool MixerEngine::anyCued() const {
-    return std::any_of(volumes_.begin(), volumes_.end(), [](const auto& entry) { return entry.second.isCued; });
+TapLevels MixerEngine::tapLevels(const AppVolume& setting) const {
+    return tapLevelsFor(setting, anyCued(), isPanicked_, cueBus_->phonesBus().gain());
 }
 
 // ---- Application settings ----
 
-AppVolume MixerEngine::volume(const AudioApp& app) const {
-    auto it = volumes_.find(app.bundleID);
-    return it == volumes_.end() ? AppVolume{} : it->second;
-}
-
-std::vector<std::string> MixerEngine::outputDeviceUIDs(const AudioApp& app) const {
-    auto it = volumes_.find(app.bundleID);
-    return it == volumes_.end() ? std::vector<std::string>{} : it->second.outputDeviceUIDs;
-}
-
 void MixerEngine::setVolume(float value, const AudioApp& app) {
     AppVolume setting = volume(app);
-    setting.volume = clampVolume(value);
+    setting.volume = clampUnit(value);
     apply(setting, app);
 }
 
@@ -248,24 +222,26 @@ void MixerEngine::toggleMute(const AudioApp& app) {
 }
 
 void MixerEngine::apply(const AppVolume& setting, const AudioApp& app) {
-    volumes_[app.bundleID] = setting;
-    scheduleSave();
+    settings_->set(app.bundleID, setting);
+    // The slider's own values go to a running tap as they are (a routed application's slider
+    // is its devices' volume instead); only a new tap starts from tapLevels.
     if (ProcessTap* running = tap(app.bundleID)) {
         running->setVolume(setting.volume);
         running->setMuted(setting.isMuted);
         running->setCueVolume(setting.cueVolume);
     } else if (setting.isCustomized()) {
-        makeTap(app, setting);
+        taps_->make(app, setting);
     }
     changed();
 }
 
 void MixerEngine::setCueVolume(float value, const std::string& bundleID) {
-    auto it = volumes_.find(bundleID);
-    if (it == volumes_.end()) return;
-    it->second.cueVolume = clampVolume(value);
-    scheduleSave();
-    if (ProcessTap* running = tap(bundleID)) running->setCueVolume(it->second.cueVolume);
+    const AppVolume* existing = settings_->find(bundleID);
+    if (!existing) return;
+    AppVolume setting = *existing;
+    setting.cueVolume = clampUnit(value);
+    settings_->set(bundleID, setting);
+    if (ProcessTap* running = tap(bundleID)) running->setCueVolume(setting.cueVolume);
     changed();
 }
 
@@ -274,16 +250,15 @@ void MixerEngine::addOutput(const AudioDevice& device, const AudioApp& app) {
     auto& outputs = setting.outputDeviceUIDs;
     if (std::find(outputs.begin(), outputs.end(), device.uid) != outputs.end()) return;
     outputs.push_back(device.uid);
-    volumes_[app.bundleID] = setting;
-    scheduleSave();
-    rebuildTap(app, setting);
+    settings_->set(app.bundleID, setting);
+    taps_->rebuild(app, setting);
     changed();
 }
 
 void MixerEngine::removeOutput(const std::string& uid, const AudioApp& app) {
-    auto it = volumes_.find(app.bundleID);
-    if (it == volumes_.end()) return;
-    std::vector<std::string> outputs = it->second.outputDeviceUIDs;
+    const AppVolume* existing = settings_->find(app.bundleID);
+    if (!existing) return;
+    std::vector<std::string> outputs = existing->outputDeviceUIDs;
     const auto end = std::remove(outputs.begin(), outputs.end(), uid);
     if (end == outputs.end()) return;
     outputs.erase(end, outputs.end());
@@ -291,148 +266,212 @@ void MixerEngine::removeOutput(const std::string& uid, const AudioApp& app) {
 }
 
 void MixerEngine::clearOutputs(const AudioApp& app) {
-    auto it = volumes_.find(app.bundleID);
-    if (it == volumes_.end() || it->second.outputDeviceUIDs.empty()) return;
+    const AppVolume* existing = settings_->find(app.bundleID);
+    if (!existing || existing->outputDeviceUIDs.empty()) return;
     storeOutputs(app, {});
 }
 
 void MixerEngine::storeOutputs(const AudioApp& app, std::vector<std::string> outputs) {
-    AppVolume setting = volumes_[app.bundleID];
+    AppVolume setting = volume(app);
     setting.outputDeviceUIDs = std::move(outputs);
+    // An entry that is back at the default setting goes.
     if (setting.isCustomized()) {
-        volumes_[app.bundleID] = setting;
+        settings_->set(app.bundleID, setting);
     } else {
-        volumes_.erase(app.bundleID);
+        settings_->remove(app.bundleID);
     }
-    scheduleSave();
-    rebuildTap(app, setting);
+    taps_->rebuild(app, setting);
     changed();
 }
 
 void MixerEngine::resetApp(const AudioApp& app) {
-    volumes_.erase(app.bundleID);
-    saveTask_.cancel();
-    saveNow();
-    stopAndRemoveTap(app.bundleID);
+    settings_->resetNow(app.bundleID);
+    taps_->remove(app.bundleID);
     changed();
 }
 
-std::optional<std::string> MixerEngine::deviceName(const std::string& uid) const {
-    if (const AudioDevice* device = deviceMonitor_->device(uid)) return device->name;
-    return std::nullopt;
+void MixerEngine::connectBluetooth(const BluetoothAudioDevice& device) { bluetoothRouting_->connect(device); }
+
+// ---- Buses and cue ----
+
+void MixerEngine::setBusPairing(const std::string& uid, int mainOffset, int phonesOffset) {
+    const bool isNew = cueBus_->choose(uid, mainOffset, phonesOffset);
+    changed();
+    // A user who picks a new pair expects to hear it at once: the taps playing to that device
+    // are rebuilt with the new offsets rather than kept until some later rebuild.
+    if (isNew) taps_->removePlayingTo(uid);
+    taps_->sync();
 }
 
-DeviceVolumeController* MixerEngine::routeVolumeController(const std::string& uid) const {
-    auto it = routeVolumes_.find(uid);
-    return it == routeVolumes_.end() ? nullptr : it->second.get();
+void MixerEngine::setCue(bool cued, const std::string& bundleID) {
+    if (cued && !isPaired()) return;
+    log_.debug(strprintf("setCue %s for %s", cued ? "true" : "false", bundleID.c_str()));
+    AppVolume setting = settings_->setting(bundleID);
+    setting.isCued = cued;
+    settings_->set(bundleID, setting);
+    taps_->sync();
+    applyCueState();
+    sendAppList();
+    changed();
 }
 
-// ---- Deferred save ----
-
-void MixerEngine::scheduleSave() {
-    saveTask_.cancel();
-    saveTask_ = services_.mainQueue.postAfter(kSaveDelaySeconds, [this, alive = weakAlive()] {
-        if (alive.lock()) saveNow();
-    });
+void MixerEngine::applyCueState() {
+    // Only the PHONES mode follows the cue; the taps' other levels stay as they are.
+    for (const auto& [bundleID, running] : taps()) {
+        running->setPhonesMode(tapLevels(settings_->setting(bundleID)).phonesMode);
+    }
+    taps_->cancelCoverageDrop();
+    if (!anyCued()) taps_->scheduleCoverageDrop();
 }
 
-void MixerEngine::saveNow() { store_->save(volumes_); }
+void MixerEngine::phonesLevelChanged() {
+    const float gain = cueBus_->phonesBus().gain();
+    for (const auto& [bundleID, running] : taps()) running->setPhonesBusGain(gain);
+    sendAppList();
+}
+
+void MixerEngine::writeTotalMixDefaultRouting() {
+    if (totalMixWriter_->isWriting()) return;
+    const AudioDevice* device = deviceMonitor_->defaultDevice();
+    const auto pairing = device ? cueBus_->pairing(*device) : std::nullopt;
+    if (!pairing) return;
+    totalMixWriter_->writeDefaultRouting(pairing->mainOffset, pairing->phonesOffset);
+}
+
+// ---- Scenes and console slots ----
+
+void MixerEngine::saveScene(const std::string& name) {
+    MixSnapshot scene;
+    scene.id = UUID::random();
+    scene.name = name;
+    scene.volumes = volumes();
+    scene.mainLevel = systemVolume_->volume();
+    // Without a paired default device there is no PHONES bus to remember.
+    if (const VolumeControlling* phones = phonesController()) scene.phonesLevel = phones->volume();
+    scene.savedAt = ReferenceDate::now();
+    scenes_->save(std::move(scene));
+    sendAppList();
+    changed();
+}
+
+void MixerEngine::applyScene(const MixSnapshot& sceneRef) {
+    // The argument may be one of our own scenes; nothing below changes the list, but a copy
+    // keeps the recall independent of it.
+    const MixSnapshot scene = sceneRef;
+    settings_->replaceAll(scene.volumes);
+    taps_->rebuildAll();
+    for (const auto& [bundleID, running] : taps()) tapLevels(settings_->setting(bundleID)).applyTo(*running);
+    applyCueState();
+    if (scene.mainLevel) systemVolume_->setVolume(*scene.mainLevel);
+    if (scene.phonesLevel) {
+        if (VolumeControlling* phones = phonesController()) phones->setVolume(*scene.phonesLevel);
+    }
+    sendAppList();
+    changed();
+}
+
+void MixerEngine::deleteScene(const UUID& id) {
+    scenes_->remove(id);
+    sendAppList();
+    changed();
+}
+
+void MixerEngine::setSlot(int index, const std::string& target) {
+    if (!scenes_->setSlot(index, target)) return;
+    sendAppList();
+    changed();
+}
+
+// ---- Panic, meters and recording ----
+
+void MixerEngine::setPanicked(bool on) {
+    if (on == isPanicked_) return;
+    isPanicked_ = on;
+    log_.info(strprintf("Panic %s", on ? "engaged" : "released"));
+    if (on) {
+        // With the panic set, every playing application gets a tap to silence.
+        taps_->cancelCoverageDrop();
+        taps_->sync();
+    }
+    for (const auto& [bundleID, running] : taps()) running->setPanicked(on);
+    // Released: the taps that only existed for the panic go 0.3 s later.
+    if (!on) taps_->scheduleCoverageDrop();
+    changed();
+}
+
+void MixerEngine::meterTick() {
+    // What the taps' IO threads captured for the log since the last tick.
+    for (const auto& [bundleID, running] : taps()) running->logDiagnostics();
+    const MeterClock::Tick tick = meters_->tick(taps_->takePeaks(), iphoneEndpoint_.has_value());
+    if (tick.levelsChanged) changed();
+    if (tick.frame && companionBridge_) companionBridge_->sendMeters(*tick.frame);
+}
+
+void MixerEngine::startRecording() {
+    if (!recording_->begin(deviceMonitor_->defaultDevice())) return;
+    // Every playing application gets a tap, and every tap its lane.
+    taps_->sync();
+    recording_->openTake();
+    sendAppList();
+    changed();
+}
+
+void MixerEngine::stopRecording() {
+    if (!recording_->end()) return;
+    // The taps that only existed for the take go.
+    taps_->scheduleCoverageDrop();
+    sendAppList();
+    changed();
+}
+
+void MixerEngine::setIsAutoRec(bool on) {
+    if (!recording_->setAutoRec(on)) return;
+    changed();
+    // Automatic recording keeps a tap (and so a lane) on every playing application.
+    if (on && isStarted_) taps_->sync();
+}
+
+// ---- Control targets ----
+
+void MixerEngine::handleControl(const std::string& target, float value) { router_->handleControl(target, value); }
+
+void MixerEngine::setValue(const std::string& target, float value) { router_->setValue(target, value); }
+
+void MixerEngine::resetCompanionPairing() {
+    pairingPIN_->regenerate();
+    oscListener_->setPIN(pairingPIN_->pin());
+    // The previous phone hears nothing more until it pairs with the new PIN.
+    setIphoneEndpoint(std::nullopt);
+}
 
 // ---- Observing the monitors ----
 
 void MixerEngine::observeMonitors() {
     observedDevices_ = deviceMonitor_->devices();
-    processListToken_ = processMonitor_->addObserver([this, alive = weakAlive()] {
-        if (!alive.lock() || processListTaskPending_) return;
+    processListToken_ = processMonitor_->addObserver(guard_.wrap([this] {
+        if (processListTaskPending_) return;
         processListTaskPending_ = true;
-        services_.mainQueue.post([this, alive] {
-            if (alive.lock()) processListChanged();
-        });
-    });
-    deviceListToken_ = deviceMonitor_->addObserver([this, alive = weakAlive()] {
+        services_.mainQueue.post(guard_.wrap([this] { processListChanged(); }));
+    }));
+    deviceListToken_ = deviceMonitor_->addObserver(guard_.wrap([this] {
         // The monitor also reports a new default device; that change reaches the engine
         // through its own default-device listener.
-        if (!alive.lock() || deviceListTaskPending_ || deviceMonitor_->devices() == observedDevices_) return;
+        if (deviceListTaskPending_ || deviceMonitor_->devices() == observedDevices_) return;
         deviceListTaskPending_ = true;
-        services_.mainQueue.post([this, alive] {
-            if (alive.lock()) deviceListChanged();
-        });
-    });
+        services_.mainQueue.post(guard_.wrap([this] { deviceListChanged(); }));
+    }));
 }
 
 void MixerEngine::processListChanged() {
     processListTaskPending_ = false;
-    syncTaps();
+    taps_->sync();
 }
 
 void MixerEngine::deviceListChanged() {
     deviceListTaskPending_ = false;
     observedDevices_ = deviceMonitor_->devices();
-    bluetooth_->refresh();
-    bluetoothRefreshTask_.cancel();
-    bluetoothRefreshTask_ = services_.mainQueue.postAfter(kBluetoothRefreshDelaySeconds, [this, alive = weakAlive()] {
-        if (alive.lock()) bluetooth_->refresh();
-    });
-    rebuildTaps();
-    changed();
-}
-
-// ---- Bluetooth ----
-
-void MixerEngine::connectBluetooth(const BluetoothAudioDevice& device) {
-    bluetooth_->connect(device, [this, alive = weakAlive()](const BluetoothAudioDevice& connected) {
-        if (!alive.lock()) return;
-        routingTask_.cancel();
-        routingTask_ = {};
-        routeToBluetooth(connected, 0);
-    });
-}
-
-void MixerEngine::routeToBluetooth(const BluetoothAudioDevice& device, int attempt) {
-    deviceMonitor_->refresh();
-    const std::string address = lowercased(device.id);
-    for (const AudioDevice& candidate : deviceMonitor_->devices()) {
-        if (!address.empty() && lowercased(candidate.uid).rfind(address, 0) == 0) {
-            routingTask_ = {};
-            deviceMonitor_->setDefault(candidate);
-            return;
-        }
-    }
-    if (attempt + 1 >= kBluetoothRoutingTries) {
-        routingTask_ = {};
-        return;
-    }
-    routingTask_ =
-        services_.mainQueue.postAfter(kBluetoothRoutingIntervalSeconds, [this, alive = weakAlive(), device, attempt] {
-            if (alive.lock()) routeToBluetooth(device, attempt + 1);
-        });
-}
-
-std::optional<BluetoothAudioDevice> MixerEngine::bluetoothDevice(const AudioDevice& device) const {
-    const std::string uid = lowercased(device.uid);
-    for (const BluetoothAudioDevice& paired : bluetooth_->paired()) {
-        const std::string address = lowercased(paired.id);
-        if (!address.empty() && uid.rfind(address, 0) == 0) return paired;
-    }
-    return std::nullopt;
-}
-
-// ---- Console slots ----
-
-std::vector<std::string> MixerEngine::loadSlots() const {
-    auto stored = services_.defaults.stringArray(std::string(defaults_keys::consoleSlots));
-    if (stored && stored->size() == kSlotCount) return *stored;
-    std::vector<std::string> slots(kSlotCount);
-    slots[0] = "bus:main";
-    slots[1] = "bus:phones";
-    return slots;
-}
-
-void MixerEngine::setSlot(int index, const std::string& target) {
-    if (index < 0 || static_cast<size_t>(index) >= slots_.size() || slots_[index] == target) return;
-    slots_[index] = target;
-    services_.defaults.set(std::string(defaults_keys::consoleSlots), DefaultsStringArray(slots_));
-    sendAppList();
+    bluetoothRouting_->refreshNowAndLater();
+    taps_->rebuildAll();
     changed();
 }
 

@@ -1,7 +1,7 @@
 #include "engine/osc_companion_bridge.h"
 
 #include "engine/mixer_app_state.h"
-#include "engine/mixer_engine.h"
+#include "engine/mixer_engine_view.h"
 #include "remote/osc_sender.h"
 
 #include <cmath>
@@ -14,13 +14,11 @@ using MetersJson =
     nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool, std::int64_t, std::uint64_t, float>;
 } // namespace
 
-OSCCompanionBridge::OSCCompanionBridge(MixerEngine& engine, uint16_t replyPort, std::shared_ptr<OSCSender> sender)
-    : engine_(engine), replyPort_(replyPort), sender_(std::move(sender)) {}
+OSCCompanionBridge::OSCCompanionBridge(const MixerEngineView& engine, MainQueue& mainQueue, uint16_t replyPort,
+                                       std::shared_ptr<OSCSender> sender)
+    : engine_(engine), mainQueue_(mainQueue), replyPort_(replyPort), sender_(std::move(sender)) {}
 
-OSCCompanionBridge::~OSCCompanionBridge() {
-    alive_.reset();
-    appListSendTask_.cancel();
-}
+OSCCompanionBridge::~OSCCompanionBridge() { appListSendTask_.cancel(); }
 
 void OSCCompanionBridge::sendAppList() {
     if (!engine_.iphoneEndpoint()) return;
@@ -29,12 +27,10 @@ void OSCCompanionBridge::sendAppList() {
 
 void OSCCompanionBridge::scheduleAppListSend() {
     if (!engine_.iphoneEndpoint() || appListSendTask_.isValid()) return;
-    appListSendTask_ =
-        engine_.services().mainQueue.postAfter(kAppListSendDelaySeconds, [this, alive = std::weak_ptr<char>(alive_)] {
-            if (!alive.lock()) return;
-            appListSendTask_ = {};
-            sendAppList();
-        });
+    appListSendTask_ = mainQueue_.postAfter(kAppListSendDelaySeconds, guard_.wrap([this] {
+        appListSendTask_ = {};
+        sendAppList();
+    }));
 }
 
 void OSCCompanionBridge::sendMeters(const std::map<std::string, float>& levels) {
@@ -60,13 +56,6 @@ void OSCCompanionBridge::send(const char* address, const std::string& document) 
     if (!phone) return;
     const std::shared_ptr<OSCSender> sender = sender_ ? sender_ : OSCSender::shared();
     sender->send(address, document, replyEndpoint(*phone, replyPort_));
-}
-
-OSCCompanionBridge& installOSCCompanionBridge(MixerEngine& engine, uint16_t replyPort) {
-    auto bridge = std::make_unique<OSCCompanionBridge>(engine, replyPort);
-    OSCCompanionBridge& installed = *bridge;
-    engine.setCompanionBridge(std::move(bridge));
-    return installed;
 }
 
 } // namespace orevant

@@ -6,8 +6,10 @@
 //
 // Threads: main queue only. Sending goes through OSCSender, which never waits for the network.
 #include "engine/companion_bridge.h"
+#include "platform/lifetime_guard.h"
 #include "platform/main_queue.h"
 #include "remote/network_endpoint.h"
+#include "remote/osc_ports.h"
 
 #include <cstdint>
 #include <map>
@@ -17,20 +19,20 @@
 
 namespace orevant {
 
-class MixerEngine;
+class MixerEngineView;
 class OSCSender;
 
 class OSCCompanionBridge final : public CompanionBridge {
 public:
-    static constexpr uint16_t kReplyPort = 9001;
+    static constexpr uint16_t kReplyPort = kCompanionReplyPort;
     static constexpr double kAppListSendDelaySeconds = 0.05;
     static constexpr const char* kAppListAddress = "/app/list";
     static constexpr const char* kMetersAddress = "/meters";
 
     // `engine` must outlive the bridge (the engine owns it). Without a `sender` every message
     // goes through OSCSender::shared().
-    explicit OSCCompanionBridge(MixerEngine& engine, uint16_t replyPort = kReplyPort,
-                                std::shared_ptr<OSCSender> sender = nullptr);
+    OSCCompanionBridge(const MixerEngineView& engine, MainQueue& mainQueue, uint16_t replyPort = kReplyPort,
+                       std::shared_ptr<OSCSender> sender = nullptr);
     ~OSCCompanionBridge() override;
     OSCCompanionBridge(const OSCCompanionBridge&) = delete;
     OSCCompanionBridge& operator=(const OSCCompanionBridge&) = delete;
@@ -42,7 +44,6 @@ public:
     void sendMeters(const std::map<std::string, float>& levels) override;
 
     bool isAppListSendPending() const { return appListSendTask_.isValid(); }
-    uint16_t replyPort() const { return replyPort_; }
 
     // The phone's host on the reply port.
     static NetworkEndpoint replyEndpoint(const NetworkEndpoint& phone, uint16_t replyPort) {
@@ -56,15 +57,12 @@ public:
 private:
     void send(const char* address, const std::string& document);
 
-    MixerEngine& engine_;
+    const MixerEngineView& engine_;
+    MainQueue& mainQueue_;
     uint16_t replyPort_;
     std::shared_ptr<OSCSender> sender_;
     TaskHandle appListSendTask_;
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    LifetimeGuard guard_;
 };
-
-// Gives `engine` an OSCCompanionBridge. The application shell calls it once, before start(), so
-// that the phone's first admitted message is answered with the full state.
-OSCCompanionBridge& installOSCCompanionBridge(MixerEngine& engine, uint16_t replyPort = OSCCompanionBridge::kReplyPort);
 
 } // namespace orevant

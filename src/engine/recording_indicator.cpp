@@ -10,7 +10,7 @@ namespace orevant {
 
 RecordingIndicator::RecordingIndicator(MainQueue& mainQueue) : mainQueue_(mainQueue) {}
 
-RecordingIndicator::~RecordingIndicator() { alive_.reset(); }
+RecordingIndicator::~RecordingIndicator() { guard_.end(); }
 
 void RecordingIndicator::attach(MixerEngine& engine) {
     engine_ = &engine;
@@ -25,16 +25,16 @@ void RecordingIndicator::detach() {
 }
 
 void RecordingIndicator::observe() {
-    token_ = engine_->addObserver([this, alive = std::weak_ptr<char>(alive_)] {
-        // Many engine changes in one main-queue turn make one update.
-        if (!alive.lock() || updatePending_) return;
-        updatePending_ = true;
-        mainQueue_.post([this, alive] {
-            if (!alive.lock()) return;
-            updatePending_ = false;
-            if (engine_) update(engine_->isRecording());
-        });
+    auto updateNow = guard_.wrap([this] {
+        updatePending_ = false;
+        if (engine_) update(engine_->isRecording());
     });
+    token_ = engine_->addObserver(guard_.wrap([this, updateNow] {
+        // Many engine changes in one main-queue turn make one update.
+        if (updatePending_) return;
+        updatePending_ = true;
+        mainQueue_.post(updateNow);
+    }));
 }
 
 void RecordingIndicator::update(bool isRecording) {

@@ -7,6 +7,7 @@
 // Threads: main queue only. The attached engine must outlive the attachment (detach() or
 // destroy the indicator first).
 #include "audio/observer_list.h"
+#include "platform/lifetime_guard.h"
 #include "platform/main_queue.h"
 
 #include <cstdint>
@@ -71,7 +72,7 @@ private:
     bool updatePending_ = false;
     bool isShown_ = false;
     std::vector<MenuItem> menu_;
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    LifetimeGuard guard_;
 };
 
 } // namespace orevant

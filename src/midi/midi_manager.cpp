@@ -40,6 +40,7 @@ void MIDIManager::setup() {
     MIDIClientRef client = 0;
     MIDIStatus status = system_.clientCreate("OREVANTMIDIClient", notify, &client);
     if (status != 0) {
+        // Kept verbatim on purpose, Finnish and all: this exact text is what the logs are searched for.
         log().error(strprintf("MIDI-asiakkaan luonti epäonnistui: %d", status));
         return;
     }
@@ -59,6 +60,7 @@ void MIDIManager::setup() {
     MIDIPortRef port = 0;
     status = system_.inputPortCreate(client_, "OREVANTMIDIInputPort", receive, &port);
     if (status != 0) {
+        // Kept verbatim on purpose, Finnish and all: this exact text is what the logs are searched for.
         log().error(strprintf("MIDI-syöteportin luonti epäonnistui: %d", status));
         return;
     }
@@ -79,6 +81,7 @@ void MIDIManager::connectSources() {
         bool isHardware = system_.endpointEntity(source, &entity) == 0;
         MIDIStatus status = system_.portConnectSource(port_, source, MIDISource{id, isHardware}.packed());
         if (status != 0) {
+            // Kept verbatim on purpose, Finnish and all: this exact text is what the logs are searched for.
             log().error(strprintf("Virhe yhdistettäessä MIDI-lähteeseen %ld: %d", static_cast<long>(i), status));
             continue;
         }

@@ -46,6 +46,7 @@ void MIDIMappingManager::assign(int cc, const std::optional<MIDISource>& source,
     if (source) mapping.sourceID = source->id;
     mappings_[std::to_string(cc)] = mapping;
     save();
+    // Kept verbatim on purpose, Finnish and all: this exact text is what the logs are searched for.
     log().info(strprintf("Määritetty MIDI CC %ld (lähde %d) -> %s", static_cast<long>(cc), source ? source->id : 0,
                          target.c_str()));
 }
@@ -63,6 +64,7 @@ std::optional<std::string> MIDIMappingManager::target(int cc, const std::optiona
     mapping.sourceID = source->id;
     std::string bound = mapping.target; // save() below must not invalidate what is returned
     save();
+    // Kept verbatim on purpose, Finnish and all: this exact text is what the logs are searched for.
     log().info(strprintf("MIDI CC %ld sidottu lähteeseen %d", static_cast<long>(cc), source->id));
     return bound;
 }
@@ -98,6 +100,7 @@ void MIDIMappingManager::load() {
     // aside as an unreadable entry.
     defaults_.remove(key);
     save();
+    // Kept verbatim on purpose, Finnish and all: this exact text is what the logs are searched for.
     log().info(
         strprintf("Migratoitu %ld MIDI-kartoitusta lähdetietoiseen muotoon", static_cast<long>(mappings_.size())));
 }

@@ -25,7 +25,12 @@ MixRecorder::MixRecorder(MainQueue& mainQueue, const HostClock& clock, TaskQueue
     : mainQueue_(mainQueue),
       clock_(clock),
       writerQueues_(std::move(writerQueues)),
-      laneOptions_(std::move(laneOptions)) {}
+      laneOptions_(std::move(laneOptions)) {
+    // A lane may outlive the recorder (a tap holds it); its late request then reaches nobody.
+    laneOptions_.onSizeCeiling = guard_.wrap([this] {
+        if (sizeCeilingHandler_) sizeCeilingHandler_();
+    });
+}
 
 MixRecorder::~MixRecorder() { stopCapture(); }
 

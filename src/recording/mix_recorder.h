@@ -6,6 +6,7 @@
 // Threads: every method runs on the main queue. Each lane's disk work runs on its own writer
 // queue, made by the factory given at construction with the label
 // RecordingLane::kWriterQueueLabel.
+#include "platform/lifetime_guard.h"
 #include "platform/main_queue.h"
 #include "recording/recording_lane.h"
 
@@ -25,11 +26,17 @@ using TaskQueueFactory = std::function<std::unique_ptr<TaskQueue>(const std::str
 
 class MixRecorder {
 public:
+    // Every lane is made with `laneOptions`, except that the recorder answers their size-ceiling
+    // requests itself (see setSizeCeilingHandler).
     MixRecorder(MainQueue& mainQueue, const HostClock& clock, TaskQueueFactory writerQueues,
                 RecordingLaneOptions laneOptions = {});
     ~MixRecorder();
     MixRecorder(const MixRecorder&) = delete;
     MixRecorder& operator=(const MixRecorder&) = delete;
+
+    // Runs on the main queue when a lane's file reached its size ceiling; the engine sets it to
+    // stop the take.
+    void setSizeCeilingHandler(std::function<void()> handler) { sizeCeilingHandler_ = std::move(handler); }
 
     void startCapture(double sampleRate);
     void stopCapture();
@@ -57,6 +64,7 @@ private:
     const HostClock& clock_;
     TaskQueueFactory writerQueues_;
     RecordingLaneOptions laneOptions_;
+    std::function<void()> sizeCeilingHandler_;
 
     std::map<std::string, std::shared_ptr<RecordingLane>> lanes_;
     bool isCapturing_ = false;
@@ -65,6 +73,7 @@ private:
     std::string takeStamp_;
     double sampleRate_ = 48000.0;
     uint64_t startHostTime_ = 0;
+    LifetimeGuard guard_;
 };
 
 } // namespace orevant

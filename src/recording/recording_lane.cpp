@@ -3,7 +3,6 @@
 #include "platform/host_clock.h"
 #include "platform/logger.h"
 #include "recording/run_on_queue.h"
-#include "recording/take_ceiling_handler.h"
 #include "recording/wav_file.h"
 
 #include <algorithm>
@@ -221,20 +220,21 @@ void RecordingLane::drain(bool isFinal) {
     const int64_t from = std::max(target - kRingFrames, drained);
     const int64_t count = upTo - from;
     if (count < 1) return;
+    // Hands the frames [from, upTo) to `take`, oldest first, leaving silence in the ring.
+    auto takeFromRing = [&](auto&& take) {
+        int64_t slot = from % kRingFrames;
+        for (int64_t i = 0; i < count; ++i) {
+            take(i, ring[2 * slot].exchange(0.0f, std::memory_order_relaxed),
+                 ring[2 * slot + 1].exchange(0.0f, std::memory_order_relaxed));
+            if (++slot == kRingFrames) slot = 0;
+        }
+        drainedUpTo_.store(upTo, std::memory_order_relaxed);
+    };
 
     if (!file_) {
         const int64_t skipped = std::min(from - drained, preRollCapacity_);
         for (int64_t i = 0; i < skipped; ++i) pushPreRoll(0.0f, 0.0f);
-        int64_t slot = from % kRingFrames;
-        for (int64_t f = from; f < upTo; ++f) {
-            const float left = ring[2 * slot].load(std::memory_order_relaxed);
-            const float right = ring[2 * slot + 1].load(std::memory_order_relaxed);
-            ring[2 * slot].store(0.0f, std::memory_order_relaxed);
-            ring[2 * slot + 1].store(0.0f, std::memory_order_relaxed);
-            pushPreRoll(left, right);
-            if (++slot == kRingFrames) slot = 0;
-        }
-        drainedUpTo_.store(upTo, std::memory_order_relaxed);
+        takeFromRing([&](int64_t, float left, float right) { pushPreRoll(left, right); });
         return;
     }
 
@@ -243,15 +243,10 @@ void RecordingLane::drain(bool isFinal) {
     } catch (const std::bad_alloc&) {
         return; // try again at the next drain; nothing has left the ring
     }
-    int64_t slot = from % kRingFrames;
-    for (int64_t i = 0; i < count; ++i) {
-        scratch_[2 * i] = ring[2 * slot].load(std::memory_order_relaxed);
-        scratch_[2 * i + 1] = ring[2 * slot + 1].load(std::memory_order_relaxed);
-        ring[2 * slot].store(0.0f, std::memory_order_relaxed);
-        ring[2 * slot + 1].store(0.0f, std::memory_order_relaxed);
-        if (++slot == kRingFrames) slot = 0;
-    }
-    drainedUpTo_.store(upTo, std::memory_order_relaxed);
+    takeFromRing([&](int64_t i, float left, float right) {
+        scratch_[2 * i] = left;
+        scratch_[2 * i + 1] = right;
+    });
 
     // The file's next frame belongs to time-line frame `expected`. Whatever the file is missing
     // before `from` (frames skipped as overwritten, a range whose write failed) becomes silence,
@@ -317,7 +312,7 @@ void RecordingLane::checkSizeCeiling() {
     if (bytesWritten_.load(std::memory_order_relaxed) < options_.sizeCeilingBytes) return;
     laneLog().error("Recording reached WAV's 4 GB ceiling; closing the take");
     stoppedAtSizeLimit_.store(true, std::memory_order_relaxed);
-    mainQueue_.post([] { runTakeCeilingHandler(); });
+    if (options_.onSizeCeiling) mainQueue_.post(options_.onSizeCeiling);
 }
 
 } // namespace orevant

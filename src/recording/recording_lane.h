@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -34,6 +35,8 @@ struct RecordingLaneOptions {
     int64_t sizeCeilingBytes = 4'200'000'000;
     // Creates the lane's files; WAV through libsndfile unless replaced.
     AudioFileOpener fileOpener;
+    // Posted to the main queue when the file reached the size ceiling: the take should stop.
+    std::function<void()> onSizeCeiling;
 };
 
 class RecordingLane final : public RecordingLaneFeed {

@@ -1,7 +1,6 @@
 #include "remote/osc_codec.h"
 
 #include <bit>
-#include <cmath>
 #include <cstring>
 
 namespace orevant {
@@ -114,12 +113,6 @@ std::optional<OSCMessage> OSCCodec::decode(const uint8_t* data, size_t size) {
     const uint32_t bits = readBigEndian(data + argOffset);
     const float value = isFloat ? std::bit_cast<float>(bits) : static_cast<float>(static_cast<int32_t>(bits)) / 127.0f;
     return OSCMessage{std::string(address), value};
-}
-
-float OSCCodec::clampValue(float value) {
-    if (std::isnan(value) || value > 1.0f) return 1.0f;
-    if (value < 0.0f) return 0.0f;
-    return value;
 }
 
 } // namespace orevant

@@ -2,6 +2,7 @@
 // The OSC 1.0 packet format of the companion link: the two message shapes that are sent (one
 // float, or one string) and the decoder of received messages with one numeric argument.
 // Pure functions; any thread.
+#include "platform/clamp_unit.h"
 #include "remote/osc_message.h"
 
 #include <cstddef>
@@ -27,7 +28,7 @@ public:
     static std::optional<OSCMessage> decode(const uint8_t* data, size_t size);
 
     // To 0...1; NaN becomes 1.
-    static float clampValue(float value);
+    static float clampValue(float value) { return clampUnit(value, 1.0f); }
 
     static bool isValidUTF8(std::string_view text);
 };

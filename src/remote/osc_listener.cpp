@@ -122,8 +122,7 @@ void OSCListener::handle(const uint8_t* data, size_t size, const NetworkEndpoint
     auto address = gate_->admit(message->address);
     if (!address) return;
     const float value = OSCCodec::clampValue(message->value);
-    std::weak_ptr<int> alive = alive_;
-    mainQueue_.post([this, alive, from, address = std::move(*address), value] {
+    mainQueue_.post([this, alive = guard_.watch(), from, address = std::move(*address), value] {
         if (alive.expired()) return;
         if (onIPhoneConnected) onIPhoneConnected(from);
         // The callback above may have destroyed the listener.

@@ -7,7 +7,9 @@
 //
 // Threads: construction, stop(), destruction and the callbacks belong to the main queue;
 // setPIN() and the read-only accessors may be called from any thread.
+#include "platform/lifetime_guard.h"
 #include "remote/osc_callbacks.h"
+#include "remote/osc_ports.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -27,7 +29,7 @@ class UdpSocket;
 
 class OSCListener : public OSCCallbacks {
 public:
-    static constexpr uint16_t kDefaultPort = 9000;
+    static constexpr uint16_t kDefaultPort = kCompanionCommandPort;
     static constexpr const char* kServiceType = "_orevant-osc._udp";
 
     // Starts listening at once. Port 0 takes any free port (see port()). `clock` times the
@@ -66,7 +68,7 @@ private:
     std::thread receiveThread_;
     uint16_t boundPort_ = 0;
     // Main-queue tasks hold this weakly: a destroyed listener ends their work quietly.
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    LifetimeGuard guard_;
 
     // Receive thread only: the interface last seen per remote endpoint, for the path log line.
     std::unordered_map<std::string, unsigned> paths_;

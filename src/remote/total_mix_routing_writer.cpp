@@ -21,10 +21,7 @@ bool TotalMixRoutingWriter::writeDefaultRouting(int mainOffset, int phonesOffset
 bool TotalMixRoutingWriter::write(std::vector<TotalMixOSC::Command> commands) {
     if (isWriting()) return false;
     commands_ = std::move(commands);
-    std::weak_ptr<int> alive = alive_;
-    writeTask_ = mainQueue_.post([this, alive] {
-        if (!alive.expired()) step(0);
-    });
+    writeTask_ = mainQueue_.post(guard_.wrap([this] { step(0); }));
     return true;
 }
 
@@ -36,10 +33,7 @@ void TotalMixRoutingWriter::step(size_t index) {
     }
     const auto& command = commands_[index];
     OSCSender::shared()->send(command.path, command.value, host_, port_);
-    std::weak_ptr<int> alive = alive_;
-    writeTask_ = mainQueue_.postAfter(kPauseSeconds, [this, alive, index] {
-        if (!alive.expired()) step(index + 1);
-    });
+    writeTask_ = mainQueue_.postAfter(kPauseSeconds, guard_.wrap([this, index] { step(index + 1); }));
 }
 
 } // namespace orevant

@@ -4,7 +4,9 @@
 // write at a time; a request during a write is ignored. Main queue only.
 #include "remote/total_mix_osc.h"
 
+#include "platform/lifetime_guard.h"
 #include "platform/main_queue.h"
+#include "remote/osc_ports.h"
 
 #include <cstdint>
 #include <memory>
@@ -16,7 +18,7 @@ namespace orevant {
 class TotalMixRoutingWriter {
 public:
     static constexpr const char* kDefaultHost = "127.0.0.1";
-    static constexpr uint16_t kDefaultPort = 7001;
+    static constexpr uint16_t kDefaultPort = kTotalMixPort;
     static constexpr double kPauseSeconds = 0.08;
 
     explicit TotalMixRoutingWriter(MainQueue& mainQueue, std::string host = kDefaultHost, uint16_t port = kDefaultPort);
@@ -40,7 +42,7 @@ private:
     uint16_t port_;
     std::vector<TotalMixOSC::Command> commands_;
     TaskHandle writeTask_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    LifetimeGuard guard_;
 };
 
 } // namespace orevant

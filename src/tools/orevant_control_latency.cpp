@@ -6,6 +6,7 @@
 #include "app/companion_command.h"
 #include "platform/linux/udp_socket.h"
 #include "remote/osc_codec.h"
+#include "remote/osc_ports.h"
 
 #include <CLI/CLI.hpp>
 
@@ -56,7 +57,7 @@ double percentile(std::vector<double> values, double p) {
 int main(int argc, char** argv) {
     CLI::App app{"Control latency of a running headless OREVANT agent (see --latency-trace of orevant)."};
     std::string host = "127.0.0.1", pin, target = "org.example.MusicPlayer", trace;
-    uint16_t port = 9000;
+    uint16_t port = orevant::kCompanionCommandPort;
     int count = 200;
     double timeoutSeconds = 2.0;
     app.add_option("--host", host, "Host of the agent")->capture_default_str();

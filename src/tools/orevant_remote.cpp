@@ -4,6 +4,7 @@
 #include "app/companion_command.h"
 #include "platform/linux/udp_socket.h"
 #include "remote/osc_codec.h"
+#include "remote/osc_ports.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -24,8 +25,8 @@ using orevant::UdpSocket;
 
 struct Options {
     std::string host = "127.0.0.1";
-    uint16_t port = 9000;
-    uint16_t replyPort = 9001;
+    uint16_t port = orevant::kCompanionCommandPort;
+    uint16_t replyPort = orevant::kCompanionReplyPort;
     std::string pin;
     double wait = 0;
     bool pretty = false;

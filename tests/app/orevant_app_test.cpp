@@ -46,20 +46,14 @@ protected:
     }
 
     OREVANTApp& make() {
-        OREVANTApp::Services services{
+        const Services services{
             .mainQueue = world.queue,
             .audioServer = world.server,
             .defaults = world.defaults,
             .workspace = world.workspace,
             .bluetooth = world.bluetooth,
             .hostClock = world.queue.hostClock(),
-            .activation = activation,
-            .loginItem = loginItem,
-            .updater = std::make_shared<LinuxUpdater>(world.defaults, world.queue, LinuxUpdater::Settings{}),
-            .midiSystem = nullptr,
-            .advertiser = nullptr,
             .oscPort = 0,
-            .companionReplyPort = 9001,
             .recorder = &recorder,
             .blockingWait =
                 [this](double seconds) {
@@ -68,12 +62,17 @@ protected:
                     world.server.audio().runCycles(
                         static_cast<size_t>(std::ceil(seconds / test::EngineFixture::kCycleSeconds)));
                 },
+        };
+        OREVANTApp::Shell shell{
+            .activation = activation,
+            .loginItem = loginItem,
+            .updater = std::make_shared<LinuxUpdater>(world.defaults, world.queue, LinuxUpdater::Settings{}),
             .permissionPresenter = presenter,
             .appInfo = {"1.0", "1"},
             .menuHooks = {},
             .onStarted = [this] { ++started; },
         };
-        app = std::make_unique<OREVANTApp>(std::move(services));
+        app = std::make_unique<OREVANTApp>(services, std::move(shell));
         return *app;
     }
     // The application as the agent's engine lists it.
@@ -114,7 +113,6 @@ TEST_F(OREVANTAppTest, StartUpWiresEverythingFirstAndStartsTheEngineAfterTheWake
     EXPECT_TRUE(app->statusMenu().hasMonitor());
     ASSERT_NE(app->permissionWindow(), nullptr);
     EXPECT_TRUE(app->appDelegate().didFinishLaunching());
-    EXPECT_NE(app->engine().companionBridge(), nullptr);
     ASSERT_NE(app->recordingIndicator(), nullptr);
     EXPECT_FALSE(app->recordingIndicator()->isShown());
 

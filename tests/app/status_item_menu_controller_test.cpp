@@ -13,6 +13,7 @@
 #include "platform/sim/sim_bluetooth.h"
 #include "platform/sim/sim_workspace.h"
 #include "recording/recording_folder.h"
+#include "remote/osc_listener.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -253,7 +254,7 @@ TEST_F(DiagnosticsWithEngineTest, TheReportDescribesTheEnginesState) {
     EXPECT_EQ(menu->diagnosticsReport().back(), 'o') << "no trailing newline";
 
     engine->setBusPairing("usb-interface", 4, 6);
-    engine->setIphoneEndpoint(NetworkEndpoint{"127.0.0.1", 50000});
+    engine->oscListener().onIPhoneConnected(NetworkEndpoint{"127.0.0.1", 50000});
     lines = splitLines(menu->diagnosticsReport());
     EXPECT_EQ(lines[4], "Channel pairing: MAIN 5/6, PHONES 7/8");
     EXPECT_EQ(lines[8], "Phone paired: yes");

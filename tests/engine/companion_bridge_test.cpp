@@ -54,7 +54,7 @@ protected:
 
     MixerEngine& startEngine() {
         MixerEngine& engine = world.makeEngine();
-        auto owned = std::make_unique<OSCCompanionBridge>(engine, phoneInbox.port(), sender);
+        auto owned = std::make_unique<OSCCompanionBridge>(engine, world.queue, phoneInbox.port(), sender);
         bridge = owned.get();
         engine.setCompanionBridge(std::move(owned));
         return world.startEngine();
@@ -92,6 +92,12 @@ protected:
 
     void drainInbox() {
         while (phoneInbox.receive(0)) {}
+    }
+    // An admitted message from the phone at `endpoint`; the list the engine answers with is
+    // dropped.
+    void phoneConnects(const NetworkEndpoint& endpoint) {
+        world.engine->oscListener().onIPhoneConnected(endpoint);
+        drainInbox();
     }
 };
 
@@ -151,7 +157,7 @@ TEST_F(CompanionBridgeTest, TenBadPINsLockThePhoneOutForTenSeconds) {
 TEST_F(CompanionBridgeTest, FixedRowsComeFirstAndAnUnpairedDeviceOffersNoCue) {
     world.addOutputDevice("speakers", "Speakers");
     MixerEngine& engine = startEngine();
-    engine.setIphoneEndpoint(NetworkEndpoint{"127.0.0.1", phone.port()});
+    phoneConnects(NetworkEndpoint{"127.0.0.1", phone.port()});
 
     // No applications: the four fixed rows alone.
     bridge->sendAppList();
@@ -206,7 +212,7 @@ TEST_F(CompanionBridgeTest, PairedInterfaceOffersCueAndShowsThePhonesLevel) {
     MixerEngine& engine = startEngine();
     engine.setBusPairing("interface", 0, 2);
     ASSERT_TRUE(engine.isPaired());
-    engine.setIphoneEndpoint(NetworkEndpoint{"127.0.0.1", phone.port()});
+    phoneConnects(NetworkEndpoint{"127.0.0.1", phone.port()});
 
     engine.phonesBusVolume().setVolume(0.7f); // a PHONES level change refreshes the phone
     world.queue.runUntilIdle();
@@ -237,7 +243,7 @@ TEST_F(CompanionBridgeTest, ScheduledSendsJoinOneFiftyMillisecondWindow) {
     world.advance(0.1);
     EXPECT_FALSE(nextReply().has_value());
 
-    world.engine->setIphoneEndpoint(NetworkEndpoint{"127.0.0.1", phone.port()});
+    phoneConnects(NetworkEndpoint{"127.0.0.1", phone.port()});
     for (int i = 0; i < 10; ++i) {
         bridge->scheduleAppListSend();
         world.advance(0.004);
@@ -265,7 +271,7 @@ TEST_F(CompanionBridgeTest, MeterFramesGoToTheReplyPortWithThreeDecimals) {
     EXPECT_FALSE(nextReply().has_value()) << "no phone, no meters";
 
     // The phone's messages came from some port; the meters go to the reply port of that host.
-    world.engine->setIphoneEndpoint(NetworkEndpoint{"127.0.0.1", 50123});
+    phoneConnects(NetworkEndpoint{"127.0.0.1", 50123});
     bridge->sendMeters(
         {{"com.example.music", 0.12345f}, {"com.example.voice", 0.0005f}, {"com.example.quiet", 0.0004f}});
     auto reply = nextReply();

@@ -131,7 +131,7 @@ TEST_F(ControlTargetsTest, ApplicationVolumeIsHeardAndNotRunningApplicationsDiff
     engine.setValue(absent, 0.6f);
     EXPECT_FLOAT_EQ(engine.volumes().at(absent).volume, 0.6f);
     world.advance(MixerEngine::kSaveDelaySeconds);
-    EXPECT_FLOAT_EQ(engine.store().load().at(absent).volume, 0.6f);
+    EXPECT_FLOAT_EQ(VolumeStore(world.defaults).load().at(absent).volume, 0.6f);
 
     // Values out of range are limited before they are stored.
     engine.handleControl(absent, 3.0f);

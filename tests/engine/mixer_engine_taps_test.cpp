@@ -3,7 +3,6 @@
 #include "audio/audio_device_monitor.h"
 #include "audio/audio_process_monitor.h"
 #include "audio/bluetooth_audio_monitor.h"
-#include "audio/hal_error.h"
 #include "support/engine_fixture.h"
 
 #include <gtest/gtest.h>
@@ -25,35 +24,6 @@ protected:
 
     size_t createCalls() { return world.server.audio().callCount(SimAudioEngine::Call::createProcessTap); }
 };
-
-TEST_F(MixerEngineTapsTest, ResolveOutputsPutsWiredDeviceFirstAndSkipsAbsentOnes) {
-    const AudioObjectID headset = world.addOutputDevice("headset-uid", "Headset", 2, transport::bluetooth);
-    const AudioObjectID desk = world.addOutputDevice("desk-uid", "Desk", 2, transport::usb);
-    const AudioObjectID buds = world.addOutputDevice("buds-uid", "Buds", 2, transport::bluetoothLE);
-    world.startEngine();
-    MixerEngine& engine = *world.engine;
-
-    AppVolume setting;
-    setting.outputDeviceUIDs = {"headset-uid", "gone-uid", "desk-uid"};
-    EXPECT_EQ(engine.resolveOutputs(setting),
-              (std::vector<ProcessTap::Output>{{"desk-uid", desk}, {"headset-uid", headset}}));
-    setting.outputDeviceUIDs = {"buds-uid", "headset-uid"};
-    EXPECT_EQ(engine.resolveOutputs(setting),
-              (std::vector<ProcessTap::Output>{{"buds-uid", buds}, {"headset-uid", headset}}));
-    setting.outputDeviceUIDs = {"gone-uid"};
-    EXPECT_EQ(engine.resolveOutputs(setting), (std::vector<ProcessTap::Output>{{"speakers-uid", speakers}}));
-
-    // An unreadable default device: no tap, an error line, and the next sync tries again.
-    world.server.injectFailure(kAudioObjectSystemObject, sel::defaultOutputDevice, status::unspecified,
-                               SimAudioServer::opGet);
-    EXPECT_THROW(engine.resolveOutputs(AppVolume{}), HALError);
-    engine.setVolume(0.5f, world.app(music));
-    EXPECT_EQ(engine.tap(music.bundleID), nullptr);
-    EXPECT_TRUE(world.logs->contains("Default device read failed: "));
-    world.server.clearAllFailures();
-    engine.syncTaps();
-    EXPECT_NE(engine.tap(music.bundleID), nullptr);
-}
 
 TEST_F(MixerEngineTapsTest, AbsentRoutedDeviceFollowsDefaultUntilItReturns) {
     const AudioObjectID desk = world.addOutputDevice("desk-uid", "Desk", 2, transport::usb);
@@ -222,7 +192,8 @@ TEST_F(MixerEngineTapsTest, CoverageDropDoesNothingWhileCuePanicOrPairedDevice) 
     world.setDefaultOutput(interface);
     world.settle();
     ASSERT_TRUE(engine.isPaired());
-    engine.scheduleCoverageDrop();
+    engine.setPanicked(true);
+    engine.setPanicked(false); // the release schedules a coverage drop
     world.runAudio(1.0);
     EXPECT_EQ(engine.taps().size(), 2u);
 
@@ -252,7 +223,8 @@ TEST_F(MixerEngineTapsTest, CoverageDropKeepsTapsDuringAutomaticRecording) {
 
     engine.setIsAutoRec(false);
     EXPECT_EQ(world.defaults.boolean("autoRec"), false);
-    engine.scheduleCoverageDrop();
+    engine.setPanicked(true);
+    engine.setPanicked(false); // the release schedules a coverage drop
     world.runAudio(1.0);
     EXPECT_EQ(engine.tap(music.bundleID), nullptr);
 }
@@ -264,7 +236,8 @@ TEST_F(MixerEngineTapsTest, SettingBackToDefaultIsReleasedByLaterCoverageDrop) {
     engine.setVolume(1.0f, world.app(music));
     world.runAudio(1.0);
     EXPECT_NE(engine.tap(music.bundleID), nullptr);
-    engine.scheduleCoverageDrop();
+    engine.setPanicked(true);
+    engine.setPanicked(false); // the release schedules a coverage drop
     world.runAudio(0.5);
     EXPECT_EQ(engine.tap(music.bundleID), nullptr);
     EXPECT_EQ(engine.volumes().count(music.bundleID), 1u) << "the entry stays, unsaved";

@@ -3,6 +3,7 @@
 #include "engine/mixer_engine.h"
 
 #include "engine/companion_bridge.h"
+#include "engine/recording_control.h"
 #include "engine/recording_indicator.h"
 #include "persistence/defaults_keys.h"
 #include "recording/mix_recorder.h"
@@ -54,10 +55,14 @@ protected:
         recorder.reset();
     }
 
-    MixerEngine& startEngine(RecordingLaneOptions options = {}) {
+    void makeRecorder(RecordingLaneOptions options = {}) {
         recorder = std::make_unique<MixRecorder>(
             world.queue, world.queue.hostClock(),
             [this](const std::string&) { return std::make_unique<test::SharedQueueRef>(world.queue); }, options);
+    }
+
+    MixerEngine& startEngine(RecordingLaneOptions options = {}) {
+        makeRecorder(options);
         MixerEngine& engine =
             world.makeEngine([this](MixerEngine::Services& services) { services.recorder = recorder.get(); });
         auto owned = std::make_unique<ListCountingBridge>();
@@ -85,7 +90,6 @@ TEST_F(RecordingControlTest, OneTakePerStartAndTheTapsThatOnlyServedItAreRelease
     EXPECT_TRUE(recorder->isTakeOpen());
     EXPECT_DOUBLE_EQ(recorder->sampleRate(), 48000.0);
     EXPECT_EQ(engine.recordingURL(), std::optional<fs::path>(takes.path()));
-    EXPECT_EQ(engine.scopedRecordingFolder(), std::optional<fs::path>(takes.path()));
     EXPECT_NE(engine.tap(music.bundleID), nullptr) << "every playing application is recorded";
     EXPECT_GT(bridge->appLists, listsBefore) << "the phone sees the record state";
     const std::string stamp = recorder->takeStamp();
@@ -103,7 +107,6 @@ TEST_F(RecordingControlTest, OneTakePerStartAndTheTapsThatOnlyServedItAreRelease
     EXPECT_FALSE(recorder->isTakeOpen());
     EXPECT_FALSE(recorder->isCapturing());
     EXPECT_EQ(engine.recordingURL(), std::optional<fs::path>(takes.path())) << "the last take stays findable";
-    EXPECT_FALSE(engine.scopedRecordingFolder().has_value());
     EXPECT_GT(bridge->appLists, listsBeforeStop);
     EXPECT_EQ(wavFiles(takes.path()).size(), 1u) << "the audible take is kept";
 
@@ -111,6 +114,33 @@ TEST_F(RecordingControlTest, OneTakePerStartAndTheTapsThatOnlyServedItAreRelease
     EXPECT_NE(engine.tap(music.bundleID), nullptr);
     world.runAudio(0.2);
     EXPECT_EQ(engine.tap(music.bundleID), nullptr) << "released 0.3 s after the take";
+}
+
+TEST_F(RecordingControlTest, TheChosenFolderIsHeldOnlyWhileItsTakeRecords) {
+    const AudioObjectID speakers = world.addOutputDevice("speakers", "Speakers");
+    makeRecorder();
+    RecordingControl control(world.server, world.defaults, recorder.get());
+    const AudioDevice output{speakers, "speakers", "Speakers", transport::builtIn, 0, 0, 2};
+    EXPECT_FALSE(control.begin(nullptr)) << "no output device, no take";
+
+    ASSERT_TRUE(control.begin(&output));
+    EXPECT_FALSE(control.begin(&output)) << "one take at a time";
+    control.openTake();
+    EXPECT_EQ(control.scopedRecordingFolder(), std::optional<fs::path>(takes.path()));
+    EXPECT_TRUE(control.end());
+    EXPECT_FALSE(control.scopedRecordingFolder().has_value());
+    EXPECT_EQ(control.recordingURL(), std::optional<fs::path>(takes.path()));
+    EXPECT_FALSE(control.end()) << "nothing left to stop";
+
+    // A folder that is gone: the take goes to the default folder, and no chosen folder is held.
+    test::TempDir music;
+    test::ScopedEnv musicDir("XDG_MUSIC_DIR", music.path().c_str());
+    world.defaults.set(RecordingFolder::kBookmarkKey, (takes.path() / "gone").string());
+    ASSERT_TRUE(control.begin(&output));
+    control.openTake();
+    EXPECT_FALSE(control.scopedRecordingFolder().has_value());
+    EXPECT_EQ(control.recordingURL(), std::optional<fs::path>(music.path() / "OREVANT"));
+    control.end();
 }
 
 TEST_F(RecordingControlTest, NoOutputDeviceMeansNoTake) {
@@ -155,7 +185,6 @@ TEST_F(RecordingControlTest, AFolderThatNoLongerExistsFallsBackToTheMusicFolder)
     engine.startRecording();
     const fs::path fallback = music.path() / "OREVANT";
     EXPECT_EQ(engine.recordingURL(), std::optional<fs::path>(fallback));
-    EXPECT_FALSE(engine.scopedRecordingFolder().has_value());
     EXPECT_TRUE(fs::is_directory(fallback));
     EXPECT_EQ(wavFiles(fallback).size(), 1u);
     EXPECT_EQ(

@@ -75,7 +75,7 @@ TEST_F(ScenesTest, SavingTwiceUnderOneNameKeepsOneSceneWithTheFirstIdAndTheSecon
 
     // Every change is stored, and a restart brings the scenes back as they were.
     EXPECT_EQ(world.defaults.writeCount("mixSnapshots"), 3u);
-    EXPECT_EQ(engine.snapshotStore().load(), engine.snapshots());
+    EXPECT_EQ(SnapshotStore(world.defaults).load(), engine.snapshots());
     const std::vector<MixSnapshot> before = engine.snapshots();
     world.dropEngine();
     world.startEngine();
@@ -93,7 +93,7 @@ TEST_F(ScenesTest, DefaultNameAfterDeletingTheFirstOfThreeOverwritesTheThird) {
     engine.deleteScene(engine.snapshots()[0].id);
     EXPECT_EQ(sceneNames(), (std::vector<std::string>{"Scene 2", "Scene 3"}));
     EXPECT_EQ(bridge->appLists, listsBefore + 1);
-    EXPECT_EQ(engine.snapshotStore().load(), engine.snapshots());
+    EXPECT_EQ(SnapshotStore(world.defaults).load(), engine.snapshots());
 
     engine.setVolume(0.3f, world.app(video));
     companion.dispatch("/snapshot/save", 1.0f);
@@ -132,7 +132,7 @@ TEST_F(ScenesTest, RecallBringsBackWhatTheListenerHeardAndDropsLaterSettings) {
 
     // The recalled map is saved like any other change, after the usual delay.
     world.advance(MixerEngine::kSaveDelaySeconds);
-    EXPECT_EQ(engine.store().load(), engine.volumes());
+    EXPECT_EQ(VolumeStore(world.defaults).load(), engine.volumes());
 }
 
 TEST_F(ScenesTest, RecallPutsExplicitlyRoutedApplicationsAtUnity) {

@@ -2,7 +2,6 @@
 
 #include "platform/capture_log_sink.h"
 #include "platform/manual_main_queue.h"
-#include "recording/take_ceiling_handler.h"
 #include "recording/wav_file.h"
 #include "recording_test_support.h"
 #include "support/temp_dir.h"
@@ -425,22 +424,23 @@ TEST_F(RecordingLaneTest, AFailedWriteIsLaterFilledWithSilenceSoTheFileKeepsItsP
     EXPECT_GE(silent, 2 * 6000);
 }
 
-TEST_F(RecordingLaneTest, TheSizeCeilingAsksTheCurrentEngineToStopAndTheFileKeepsItsFrames) {
+TEST_F(RecordingLaneTest, TheSizeCeilingAsksForTheTakeToStopAndTheFileKeepsItsFrames) {
     RecordingLaneOptions options;
     options.sizeCeilingBytes = 8 * 48000; // one second of audio
-    auto lane = makeLane("Player", options);
     int stopRequests = 0;
-    setTakeCeilingHandler([&] {
+    RecordingLane* stopped = nullptr;
+    options.onSizeCeiling = [&] {
         ++stopRequests;
-        lane->closeFile();
-    });
+        stopped->closeFile();
+    };
+    auto lane = makeLane("Player", options);
+    stopped = lane.get();
     LaneWriter writer;
     lane->startCapture(queue.hostClock().ticks(), kRate);
     lane->openFile(dir / "ceiling.wav", 0);
     playMarked(*lane, writer, 1.75);
     EXPECT_EQ(stopRequests, 0) << "0.75 s drained so far";
     playMarked(*lane, writer, 0.5);
-    setTakeCeilingHandler(nullptr);
 
     EXPECT_EQ(stopRequests, 1);
     EXPECT_TRUE(lane->stoppedAtSizeLimit());

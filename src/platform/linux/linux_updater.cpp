@@ -81,7 +81,7 @@ LinuxUpdater::LinuxUpdater(DefaultsStore& defaults, MainQueue& mainQueue, Settin
 }
 
 LinuxUpdater::~LinuxUpdater() {
-    alive_.reset();
+    guard_.end();
     cancelled_ = true;
     if (worker_) worker_->stop();
 }
@@ -121,11 +121,10 @@ void LinuxUpdater::start() {
 }
 
 void LinuxUpdater::scheduleCheck(double delay) {
-    mainQueue_.postAfter(delay, [this, alive = std::weak_ptr<char>(alive_)] {
-        if (!alive.lock()) return;
+    mainQueue_.postAfter(delay, guard_.wrap([this] {
         if (automaticallyChecksForUpdates()) check(automaticallyDownloadsUpdates());
         scheduleCheck(settings_.checkInterval);
-    });
+    }));
 }
 
 void LinuxUpdater::checkForUpdates() { check(true); }
@@ -138,13 +137,14 @@ void LinuxUpdater::check(bool download) {
     }
     if (busy_.exchange(true)) return; // a check is under way; it reports for both
     if (!worker_) worker_ = std::make_unique<ThreadTaskQueue>("com.brenlake.orevant.updates");
-    worker_->post([this, download, delegate = delegate_] {
-        runCheck(download, delegate);
+    worker_->post([this, download, delegate = delegate_, alive = guard_.watch()] {
+        runCheck(download, delegate, alive);
         busy_ = false;
     });
 }
 
-void LinuxUpdater::runCheck(bool download, const std::weak_ptr<UpdaterDelegate>& weakDelegate) {
+void LinuxUpdater::runCheck(bool download, const std::weak_ptr<UpdaterDelegate>& weakDelegate,
+                            std::weak_ptr<const char> alive) {
     const auto report = [&](auto&& call) {
         if (auto delegate = weakDelegate.lock()) call(*delegate);
     };
@@ -171,9 +171,10 @@ void LinuxUpdater::runCheck(bool download, const std::weak_ptr<UpdaterDelegate>&
         return;
     }
     const std::string version = entry->version;
-    auto installNow = [this, alive = std::weak_ptr<char>(alive_), package = *package, version, weakDelegate] {
-        if (!alive.lock()) return;
-        worker_->post([this, package, version, weakDelegate] { install(package, version, weakDelegate); });
+    auto installNow = [this, alive, package = *package, version, weakDelegate] {
+        if (alive.expired()) return;
+        worker_->post(
+            [this, package, version, weakDelegate, alive] { install(package, version, weakDelegate, alive); });
     };
     report([&](UpdaterDelegate& d) { d.willInstallUpdateOnQuit(version, installNow); });
 }
@@ -217,7 +218,7 @@ std::optional<std::filesystem::path> LinuxUpdater::stage(const UpdateFeedEntry& 
 }
 
 void LinuxUpdater::install(const std::filesystem::path& package, const std::string& version,
-                           const std::weak_ptr<UpdaterDelegate>& weakDelegate) {
+                           const std::weak_ptr<UpdaterDelegate>& weakDelegate, const std::weak_ptr<const char>& alive) {
     std::vector<std::string> command = settings_.installCommand;
     for (std::string& argument : command) {
         for (size_t at = argument.find("{}"); at != std::string::npos; at = argument.find("{}", at + 1)) {
@@ -233,8 +234,8 @@ void LinuxUpdater::install(const std::filesystem::path& package, const std::stri
         return;
     }
     Logger("updates").notice(strprintf("update %s installed; relaunching", version.c_str()));
-    mainQueue_.post([this, alive = std::weak_ptr<char>(alive_)] {
-        if (alive.lock() && settings_.relaunch) settings_.relaunch();
+    mainQueue_.post([this, alive] {
+        if (!alive.expired() && settings_.relaunch) settings_.relaunch();
     });
 }
 

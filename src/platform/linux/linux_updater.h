@@ -11,6 +11,7 @@
 // Threads: the Updater methods on the main queue; the network, the checks and the install
 // command run on the updater's own worker thread, from which the delegate is called (the
 // delegate hops to its queue); the relaunch runs on the main queue.
+#include "platform/lifetime_guard.h"
 #include "platform/linux/http_fetcher.h"
 #include "platform/updater.h"
 
@@ -77,11 +78,11 @@ public:
 private:
     void check(bool download);
     void scheduleCheck(double delay);
-    // Worker thread.
-    void runCheck(bool download, const std::weak_ptr<UpdaterDelegate>& delegate);
+    // Worker thread. `alive` is the guard's watch, taken on the main queue.
+    void runCheck(bool download, const std::weak_ptr<UpdaterDelegate>& delegate, std::weak_ptr<const char> alive);
     std::optional<std::filesystem::path> stage(const UpdateFeedEntry& entry, std::string& error);
     void install(const std::filesystem::path& package, const std::string& version,
-                 const std::weak_ptr<UpdaterDelegate>& delegate);
+                 const std::weak_ptr<UpdaterDelegate>& delegate, const std::weak_ptr<const char>& alive);
 
     DefaultsStore& defaults_;
     MainQueue& mainQueue_;
@@ -91,7 +92,7 @@ private:
     std::weak_ptr<UpdaterDelegate> delegate_;
     bool started_ = false;
     std::atomic<bool> busy_{false};
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    LifetimeGuard guard_;
     std::unique_ptr<ThreadTaskQueue> worker_;
 };
 

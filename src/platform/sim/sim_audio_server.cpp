@@ -41,13 +41,29 @@ uint32_t byteSize(const std::variant<std::vector<uint8_t>, std::string, std::vec
 }
 } // namespace
 
+OSStatus SimAudioServer::reach(AudioObjectID object, const PropertyAddress& address, Op op,
+                               const Property*& found) const {
+    if (auto s = injected(object, address.selector, op)) return *s;
+    if (!objects_.count(object)) return status::badObject;
+    found = find(object, address.selector, address.scope);
+    return found ? status::noErr : status::unknownProperty;
+}
+
+template <typename T>
+OSStatus SimAudioServer::readAs(AudioObjectID object, const PropertyAddress& address, Op op, const T*& value) const {
+    ++getCalls_[{object, address.selector}];
+    const Property* p = nullptr;
+    if (OSStatus s = reach(object, address, op, p)) return s;
+    value = std::get_if<T>(&p->value);
+    // A value of another kind (bytes, a string, a string list) is read through its own call.
+    return value ? status::noErr : status::badPropertySize;
+}
+
 OSStatus SimAudioServer::getPropertyDataSize(AudioObjectID object, const PropertyAddress& address, uint32_t& size) {
     std::lock_guard lock(mutex_);
     ++getCalls_[{object, address.selector}];
-    if (auto s = injected(object, address.selector, opGetSize)) return *s;
-    if (!objects_.count(object)) return status::badObject;
-    const Property* p = find(object, address.selector, address.scope);
-    if (!p) return status::unknownProperty;
+    const Property* p = nullptr;
+    if (OSStatus s = reach(object, address, opGetSize, p)) return s;
     size = byteSize(p->value);
     return status::noErr;
 }
@@ -55,13 +71,8 @@ OSStatus SimAudioServer::getPropertyDataSize(AudioObjectID object, const Propert
 OSStatus SimAudioServer::getPropertyData(AudioObjectID object, const PropertyAddress& address, uint32_t& size,
                                          void* data) {
     std::lock_guard lock(mutex_);
-    ++getCalls_[{object, address.selector}];
-    if (auto s = injected(object, address.selector, opGet)) return *s;
-    if (!objects_.count(object)) return status::badObject;
-    const Property* p = find(object, address.selector, address.scope);
-    if (!p) return status::unknownProperty;
-    const auto* b = std::get_if<std::vector<uint8_t>>(&p->value);
-    if (!b) return status::badPropertySize; // strings are read through getPropertyString
+    const std::vector<uint8_t>* b = nullptr;
+    if (OSStatus s = readAs(object, address, opGet, b)) return s;
     if (size < b->size() && size % 4 != 0) return status::badPropertySize;
     const uint32_t n = std::min<uint32_t>(size, static_cast<uint32_t>(b->size()));
     if (n > 0) std::memcpy(data, b->data(), n);
@@ -71,28 +82,18 @@ OSStatus SimAudioServer::getPropertyData(AudioObjectID object, const PropertyAdd
 
 OSStatus SimAudioServer::getPropertyString(AudioObjectID object, const PropertyAddress& address, std::string& out) {
     std::lock_guard lock(mutex_);
-    ++getCalls_[{object, address.selector}];
-    if (auto s = injected(object, address.selector, opGet)) return *s;
-    if (!objects_.count(object)) return status::badObject;
-    const Property* p = find(object, address.selector, address.scope);
-    if (!p) return status::unknownProperty;
-    const auto* s = std::get_if<std::string>(&p->value);
-    if (!s) return status::badPropertySize;
-    out = *s;
+    const std::string* text = nullptr;
+    if (OSStatus s = readAs(object, address, opGet, text)) return s;
+    out = *text;
     return status::noErr;
 }
 
 OSStatus SimAudioServer::getPropertyStringList(AudioObjectID object, const PropertyAddress& address,
                                                std::vector<std::string>& out) {
     std::lock_guard lock(mutex_);
-    ++getCalls_[{object, address.selector}];
-    if (auto s = injected(object, address.selector, opGet)) return *s;
-    if (!objects_.count(object)) return status::badObject;
-    const Property* p = find(object, address.selector, address.scope);
-    if (!p) return status::unknownProperty;
-    const auto* s = std::get_if<std::vector<std::string>>(&p->value);
-    if (!s) return status::badPropertySize;
-    out = *s;
+    const std::vector<std::string>* list = nullptr;
+    if (OSStatus s = readAs(object, address, opGet, list)) return s;
+    out = *list;
     return status::noErr;
 }
 
@@ -101,12 +102,10 @@ OSStatus SimAudioServer::setPropertyData(AudioObjectID object, const PropertyAdd
     uint32_t storedScope = address.scope;
     {
         std::lock_guard lock(mutex_);
-        if (auto s = injected(object, address.selector, opSet)) return *s;
-        if (!objects_.count(object)) return status::badObject;
-        Property* p = find(object, address.selector, address.scope);
-        if (!p) return status::unknownProperty;
+        const Property* p = nullptr;
+        if (OSStatus s = reach(object, address, opSet, p)) return s;
         if (!p->settable) return status::illegalOperation;
-        auto* b = std::get_if<std::vector<uint8_t>>(&p->value);
+        const auto* b = std::get_if<std::vector<uint8_t>>(&p->value);
         if (!b || b->size() != size) return status::badPropertySize;
         ++clientWrites_[{object, address.selector, address.scope}];
         // Store under the scope the property lives in, so a write through a scoped address of
@@ -120,10 +119,8 @@ OSStatus SimAudioServer::setPropertyData(AudioObjectID object, const PropertyAdd
 
 OSStatus SimAudioServer::isPropertySettable(AudioObjectID object, const PropertyAddress& address, bool& settable) {
     std::lock_guard lock(mutex_);
-    if (auto s = injected(object, address.selector, opSettable)) return *s;
-    if (!objects_.count(object)) return status::badObject;
-    const Property* p = find(object, address.selector, address.scope);
-    if (!p) return status::unknownProperty;
+    const Property* p = nullptr;
+    if (OSStatus s = reach(object, address, opSettable, p)) return s;
     settable = p->settable;
     return status::noErr;
 }

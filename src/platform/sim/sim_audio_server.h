@@ -143,6 +143,11 @@ private:
     const Property* find(AudioObjectID object, uint32_t selector, uint32_t scope) const;
     Property* find(AudioObjectID object, uint32_t selector, uint32_t scope);
     std::optional<OSStatus> injected(AudioObjectID object, uint32_t selector, Op op) const;
+    // The property `op` reaches at `address`, or the status the operation fails with.
+    OSStatus reach(AudioObjectID object, const PropertyAddress& address, Op op, const Property*& found) const;
+    // A counted read of a value held as a T.
+    template <typename T>
+    OSStatus readAs(AudioObjectID object, const PropertyAddress& address, Op op, const T*& value) const;
     void store(AudioObjectID object, uint32_t selector, uint32_t scope, Value value, bool notify);
     void emit(Event event, AudioObjectID object, const PropertyAddress& address);
 
