@@ -49,6 +49,8 @@ namespace orevant {
 namespace {
 
 constexpr double kLiveViewInterval = 0.25;
+// The live view shows each device's peak over its last 0.1 s; the simulated server keeps no more.
+constexpr double kLiveViewSeconds = 0.1;
 
 // Without a window the prompt goes to the terminal, once, as the window would be shown once.
 class TerminalPermissionPresenter final : public PermissionWindow::Presenter {
@@ -216,7 +218,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
             const AudioObjectID defaultOutput = system.defaultOutput();
             for (const AudioDevice& device : app->engine().deviceMonitor().devices()) {
                 LiveViewModel::Device row{device.name, device.outputChannels, 0.0f, device.id == defaultOutput};
-                const size_t frames = 4800; // the last 0.1 s
+                const size_t frames = 4800; // the last 0.1 s at 48 kHz; all that is kept at lower rates
                 for (int channel = 0; channel < device.outputChannels; ++channel) {
                     row.peak = std::max(row.peak,
                                         server.audio().outputPeak(device.id, static_cast<uint32_t>(channel), frames));
@@ -239,6 +241,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     watcher.start();
 
     app = std::make_unique<OREVANTApp>(services, std::move(shell));
+    server.audio().setOutputHistorySeconds(kLiveViewSeconds);
     server.audio().startClock();
     app->launch();
     log.notice(strprintf("OREVANT %s starting", OREVANT_VERSION));

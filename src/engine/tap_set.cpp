@@ -134,6 +134,7 @@ void TapSet::make(const AudioApp& app, const AppVolume& setting) {
     }
     taps_[app.bundleID] = std::move(created);
     setNeedsPermission(false);
+    if (hooks_.tapMade) hooks_.tapMade();
 }
 
 void TapSet::setNeedsPermission(bool needs) {
