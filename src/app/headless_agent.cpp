@@ -75,6 +75,8 @@ std::optional<std::string> declaredApplicationID(AudioServer& server, int32_t pi
     }
     return std::nullopt;
 }
+// The live view shows each device's peak over its last 0.1 s; the simulated server keeps no more.
+constexpr double kLiveViewSeconds = 0.1;
 
 // Without a window the prompt goes to the terminal, once, as the window would be shown once.
 class TerminalPermissionPresenter final : public PermissionWindow::Presenter {
@@ -279,7 +281,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
                                    &defaultOutput);
             for (const AudioDevice& device : app->engine().deviceMonitor().devices()) {
                 LiveViewModel::Device row{device.name, device.outputChannels, 0.0f, device.id == defaultOutput};
-                const size_t frames = 4800; // the last 0.1 s
+                const size_t frames = 4800; // the last 0.1 s at 48 kHz; all that is kept at lower rates
                 // What a device plays can be read back only on the simulated server.
                 for (int channel = 0; !pipewire && channel < device.outputChannels; ++channel) {
                     row.peak =
@@ -303,7 +305,10 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     watcher.start();
 
     app = std::make_unique<OREVANTApp>(services, std::move(shell));
-    if (!pipewire) sim.audio().startClock();
+    if (!pipewire) {
+        sim.audio().setOutputHistorySeconds(kLiveViewSeconds);
+        sim.audio().startClock();
+    }
     app->launch();
     log.notice(strprintf("OREVANT %s starting", OREVANT_VERSION));
     mainQueue.run();

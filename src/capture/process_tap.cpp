@@ -1,6 +1,7 @@
 #include "capture/process_tap.h"
 
 #include "audio/hal.h"
+#include "capture/denormal_guard.h"
 #include "capture/render_mix.h"
 #include "persistence/uuid.h"
 
@@ -32,30 +33,12 @@ inline void zero(AudioBuffer& b) noexcept {
 
 inline uint32_t stride(uint32_t channels) noexcept { return std::max<uint32_t>(channels, 1); }
 
-std::string bufferShape(const AudioBufferList& list) {
-    std::string out;
-    for (uint32_t i = 0; i < list.numberBuffers; ++i) {
-        if (i) out += ' ';
-        out +=
-            std::to_string(list.buffers[i].numberChannels) + "ch/" + std::to_string(list.buffers[i].dataByteSize) + "B";
-    }
-    return out;
-}
-
-std::string bufferPeaks(const AudioBufferList& list) {
-    std::string out;
-    for (uint32_t i = 0; i < list.numberBuffers; ++i) {
-        if (i) out += ' ';
-        out += strprintf("%.4f", static_cast<double>(bufferPeak(list.buffers[i])));
-    }
-    return out;
-}
-
 } // namespace
 
 ProcessTap::ProcessTap(AudioServer& server, std::vector<AudioObjectID> processObjectIDs, float volume, bool isMuted,
                        float cueVolume, std::shared_ptr<RecordingLaneFeed> recordingLane)
     : server_(server),
+      kernels_(renderKernels()),
       volume_(volume),
       isMuted_(isMuted),
       cueVolume_(cueVolume),
@@ -64,7 +47,12 @@ ProcessTap::ProcessTap(AudioServer& server, std::vector<AudioObjectID> processOb
       currentCueGain_(gainForControl(cueVolume)),
       processObjectIDs_(std::move(processObjectIDs)) {}
 
-ProcessTap::~ProcessTap() { stop(); }
+ProcessTap::~ProcessTap() {
+    try {
+        stop();
+    } catch (...) { // a destructor must not throw; the log line is all that can be lost
+    }
+}
 
 void ProcessTap::start(const std::vector<Output>& outputs, std::optional<ChannelPairing> pairing) {
     if (aggregateID_ != 0 || outputs.empty()) return;
@@ -105,7 +93,9 @@ void ProcessTap::start(const std::vector<Output>& outputs, std::optional<Channel
         rate = hal.read<double>(aggregateID_, sel::nominalSampleRate);
     } catch (const HALError&) {}
     if (!(rate > 0.0) || !std::isfinite(rate)) rate = kFallbackSampleRate; // a nonsense rate would freeze the ramp
-    rampCoefficient_.store(orevant::rampCoefficient(rate), std::memory_order_relaxed);
+    const float k = orevant::rampCoefficient(rate);
+    rampCoefficient_.store(k, std::memory_order_relaxed);
+    ramp_ = RampTable::forCoefficient(k);
 
     try {
         const auto format = hal.read<AudioStreamBasicDescription>(aggregateID_, sel::streamFormat, scope::output);
@@ -164,7 +154,10 @@ void ProcessTap::stop() {
     procID_.reset();
     tapID_ = 0;
     aggregateID_ = 0;
+    logDiagnostics(); // IO has stopped: whatever it captured is complete
 }
+
+void ProcessTap::logDiagnostics() { diagnostics_.logPending(log_); }
 
 void ProcessTap::setVolume(float v) { volume_.store(clampControl(v), std::memory_order_relaxed); }
 void ProcessTap::setCueVolume(float v) { cueVolume_.store(clampControl(v), std::memory_order_relaxed); }
@@ -198,25 +191,7 @@ bool ProcessTap::isAggregateAlive() const {
     }
 }
 
-void ProcessTap::meter(const AudioBuffer& buffer, int start, int count) noexcept {
-    if (!buffer.data) return;
-    const auto* s = static_cast<const float*>(buffer.data);
-    const size_t ch = stride(buffer.numberChannels);
-    const size_t frames = (buffer.dataByteSize / 4) / ch;
-    float highest = 0.0f;
-    if (start == 0 && static_cast<size_t>(count) == ch) {
-        highest = peakOf(s, frames * ch);
-    } else {
-        // Four independent maxima instead of one long dependency chain.
-        float lanes[4] = {};
-        const auto n = static_cast<size_t>(count);
-        for (size_t f = 0; f < frames; ++f)
-            for (size_t j = 0; j < n; ++j) {
-                float& lane = lanes[(f * n + j) & 3];
-                lane = std::max(lane, std::fabs(s[f * ch + static_cast<size_t>(start) + j]));
-            }
-        highest = std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
-    }
+void ProcessTap::raisePeak(float highest) noexcept {
     // Raise only; takePeak may clear it concurrently.
     float current = peak_.load(std::memory_order_relaxed);
     while (highest > current && !peak_.compare_exchange_weak(current, highest, std::memory_order_relaxed)) {}
@@ -235,23 +210,29 @@ void ProcessTap::feedLane(const AudioBuffer& buffer, uint32_t channelOffset) noe
                                  channelOffset, recordCursor_);
 }
 
-void ProcessTap::logShape(const AudioBufferList& input, const AudioBufferList& output) {
-    // Kept verbatim on purpose: this exact text is what the logs are searched for.
-    log_.notice(strprintf("SHAPE out[%ld]: %s | in[%ld]: %s | float32=%s", static_cast<long>(output.numberBuffers),
-                          bufferShape(output).c_str(), static_cast<long>(input.numberBuffers),
-                          bufferShape(input).c_str(), isFloat32_.load(std::memory_order_relaxed) ? "true" : "false"));
-}
-
-void ProcessTap::logPeakDiag(const AudioBufferList& input, const AudioBufferList& output, float mainTarget, float vol) {
-    // Kept verbatim on purpose: this exact text is what the logs are searched for.
-    log_.notice(strprintf("PEAKDIAG n=%llu inPeaks=[%s] outPeaks=[%s] target=%f vol=%f maxTap=%f maxIn0=%f",
-                          static_cast<unsigned long long>(renderCount_.load(std::memory_order_relaxed)),
-                          bufferPeaks(input).c_str(), bufferPeaks(output).c_str(), static_cast<double>(mainTarget),
-                          static_cast<double>(vol), static_cast<double>(diagInPeak_),
-                          static_cast<double>(diagOutPeak_)));
+void ProcessTap::captureDiagnostics(const AudioBufferList& input, const AudioBufferList& output, uint64_t cycle,
+                                    float mainTarget, float vol) noexcept {
+    if (!shapeLogged_.load(std::memory_order_relaxed)) {
+        shapeLogged_.store(true, std::memory_order_relaxed);
+        diagnostics_.captureShape(input, output, isFloat32_.load(std::memory_order_relaxed));
+    }
+    if (diagLogged_.load(std::memory_order_relaxed)) return;
+    if (input.numberBuffers > 0) {
+        auto peakOf = [this](const AudioBuffer& b) {
+            return b.data ? kernels_.peak(static_cast<const float*>(b.data), b.dataByteSize / 4) : -1.0f;
+        };
+        diagInPeak_ = std::max(diagInPeak_, peakOf(input.buffers[input.numberBuffers - 1]));
+        diagOutPeak_ = std::max(diagOutPeak_, peakOf(input.buffers[0]));
+    }
+    if (cycle % RenderDiagnostics::kPeakEvery == 0) {
+        diagnostics_.capturePeaks(cycle, input, output, mainTarget, vol, diagInPeak_, diagOutPeak_, kernels_.peak);
+        if (cycle >= RenderDiagnostics::kPeakEvery * RenderDiagnostics::kPeakSeries)
+            diagLogged_.store(true, std::memory_order_relaxed);
+    }
 }
 
 void ProcessTap::render(const AudioBufferList& input, AudioBufferList& output) noexcept {
+    const DenormalGuard flushDenormals;
     const uint64_t cycle = renderCount_.load(std::memory_order_relaxed) + 1;
     renderCount_.store(cycle, std::memory_order_relaxed);
 
@@ -307,46 +288,47 @@ void ProcessTap::render(const AudioBufferList& input, AudioBufferList& output) n
         mainTarget = 0.0f;
         phonesTarget = 0.0f;
     }
-    float g = currentGain_.load(std::memory_order_relaxed);
-    float c = currentCueGain_.load(std::memory_order_relaxed);
-    const float k = rampCoefficient_.load(std::memory_order_relaxed);
+    BusRamp mainBus{currentGain_.load(std::memory_order_relaxed), mainTarget};
+    BusRamp phonesBus{currentCueGain_.load(std::memory_order_relaxed), phonesTarget};
     const bool records = recordsToMain_.load(std::memory_order_relaxed);
+
+    // One output buffer's job: the tap stream into the buffer, every sample of it written.
+    auto job = [&](AudioBuffer& out, ChannelSlice main) {
+        FrameJob j;
+        j.source = static_cast<const float*>(tap->data);
+        j.sourceChannels = tap->numberChannels;
+        j.sourceSamples = tap->dataByteSize / 4;
+        j.destination = static_cast<float*>(out.data);
+        j.destinationChannels = out.numberChannels;
+        j.destinationSamples = out.dataByteSize / 4;
+        j.main = main;
+        j.mainRamp = &mainBus;
+        j.meter = true;
+        j.ramp = &ramp_;
+        return j;
+    };
 
     // Paired buses: MAIN and PHONES on two channel ranges of one output.
     if (output.numberBuffers == 1 && paired) {
-        const int mainOff = pairing->mainOffset;
-        const int phonesOff = pairing->phonesOffset;
-        const int width = pairing->width;
         AudioBuffer& out = output.buffers[0];
-        const int need = std::max(mainOff, phonesOff) + width;
+        const int need = std::max(pairing->mainOffset, pairing->phonesOffset) + pairing->width;
         if (static_cast<int64_t>(out.numberChannels) >= need && out.data && hasTap) {
             const auto channels = static_cast<int>(out.numberChannels);
-            const ChannelSlice mainSlice = slice(mainOff, width, channels);
-            const ChannelSlice phonesSlice = slice(phonesOff, width, channels);
-            zero(out);
-            const auto* src = static_cast<const float*>(tap->data);
-            auto* dst = static_cast<float*>(out.data);
-            const size_t sn = tap->dataByteSize / 4, dn = out.dataByteSize / 4;
-            g = mix(src, tap->numberChannels, sn, dst, out.numberChannels, dn, mainSlice.start, mainSlice.count, g,
-                    mainTarget, k);
-            c = mix(src, tap->numberChannels, sn, dst, out.numberChannels, dn, phonesSlice.start, phonesSlice.count, c,
-                    phonesTarget, k);
-            meter(out, mainSlice.start, mainSlice.count);
+            const ChannelSlice mainSlice = slice(pairing->mainOffset, pairing->width, channels);
+            FrameJob j = job(out, mainSlice);
+            j.phones = slice(pairing->phonesOffset, pairing->width, channels);
+            j.phonesRamp = &phonesBus;
+            raisePeak(kernels_.writeFrames(j).peak);
             if (records) feedLane(out, static_cast<uint32_t>(mainSlice.start));
-            currentGain_.store(g, std::memory_order_relaxed);
-            currentCueGain_.store(c, std::memory_order_relaxed);
+            currentGain_.store(mainBus.gain, std::memory_order_relaxed);
+            currentCueGain_.store(phonesBus.gain, std::memory_order_relaxed);
             return;
         }
     }
 
-    if (!shapeLogged_.load(std::memory_order_relaxed)) {
-        shapeLogged_.store(true, std::memory_order_relaxed);
-        try {
-            logShape(input, output);
-        } catch (...) { // never abort the IO thread over a diagnostic
-        }
-    }
-
+    // General path: every output buffer plays the application on all its channels; the gain runs
+    // on from one buffer to the next.
+    float highest = 0.0f;
     for (uint32_t i = 0; i < output.numberBuffers; ++i) {
         AudioBuffer& out = output.buffers[i];
         if (!out.data) continue;
@@ -354,31 +336,13 @@ void ProcessTap::render(const AudioBufferList& input, AudioBufferList& output) n
             zero(out);
             continue;
         }
-        const uint32_t ch = stride(out.numberChannels);
-        const size_t samples = out.dataByteSize / 4;
-        const size_t sn = tap->dataByteSize / 4;
-        auto* dst = static_cast<float*>(out.data);
-        g = mix(static_cast<const float*>(tap->data), tap->numberChannels, sn, dst, out.numberChannels, samples, 0,
-                static_cast<int>(ch), g, mainTarget, k);
-        const size_t written = std::min(samples / ch, sn / stride(tap->numberChannels)) * ch;
-        if (written < samples) std::memset(dst + written, 0, (samples - written) * sizeof(float));
-        meter(out, 0, static_cast<int>(ch));
+        highest =
+            std::max(highest, kernels_.writeFrames(job(out, {0, static_cast<int>(stride(out.numberChannels))})).peak);
         if (records && i == 0) feedLane(out, 0);
     }
-    currentGain_.store(g, std::memory_order_relaxed);
-
-    if (!diagLogged_.load(std::memory_order_relaxed)) {
-        if (input.numberBuffers > 0) {
-            diagInPeak_ = std::max(diagInPeak_, bufferPeak(*tap));
-            diagOutPeak_ = std::max(diagOutPeak_, bufferPeak(input.buffers[0]));
-        }
-        if (cycle % 500 == 0) {
-            try {
-                logPeakDiag(input, output, mainTarget, vol);
-            } catch (...) {}
-            if (cycle >= 2500) diagLogged_.store(true, std::memory_order_relaxed);
-        }
-    }
+    raisePeak(highest);
+    currentGain_.store(mainBus.gain, std::memory_order_relaxed);
+    captureDiagnostics(input, output, cycle, mainTarget, vol);
 }
 
 } // namespace orevant

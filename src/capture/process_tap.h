@@ -5,12 +5,16 @@
 //
 // Threads:
 // - main queue: construction, start, stop, destruction, the setters, isAnyProcessPlaying,
-//   isAggregateAlive, takePeak.
-// - IO thread (owned by the audio server, one per aggregate): render only.
+//   isAggregateAlive, takePeak, logDiagnostics.
+// - IO thread (owned by the audio server, one per aggregate): render only. It never formats,
+//   allocates, logs or locks: its diagnostics are captured as numbers and logged by
+//   logDiagnostics on the main queue.
 // - Any thread: the getters (each a relaxed atomic load).
 // Control parameters cross from the main queue to the IO thread as relaxed atomics, each read
 // once per cycle, so fields changed together may be seen half-applied for one cycle.
 #include "capture/recording_lane_feed.h"
+#include "capture/render_diagnostics.h"
+#include "capture/render_kernels.h"
 #include "platform/audio_server.h"
 #include "platform/logger.h"
 
@@ -82,9 +86,12 @@ public:
     // Main queue: false when not started; else the aggregate's "livn" (a failed read is false).
     bool isAggregateAlive() const;
 
-    // IO thread: the body of the IO procedure. Allocates nothing and takes no lock, except on
-    // the cycles that write the SHAPE and PEAKDIAG diagnostics.
+    // IO thread: the body of the IO procedure. Allocates nothing, takes no lock, makes no system
+    // call, from the first cycle on; denormals are flushed to zero while it runs.
     void render(const AudioBufferList& input, AudioBufferList& output) noexcept;
+    // Main queue: writes the SHAPE and PEAKDIAG lines the IO thread has captured since the last
+    // call. stop() and destruction write what is left.
+    void logDiagnostics();
 
     // Any thread: observable state.
     float volume() const { return volume_.load(std::memory_order_relaxed); }
@@ -125,12 +132,14 @@ private:
 
     void teardown();
     void feedLane(const AudioBuffer& buffer, uint32_t channelOffset) noexcept;
-    void meter(const AudioBuffer& buffer, int start, int count) noexcept;
-    void logShape(const AudioBufferList& input, const AudioBufferList& output);
-    void logPeakDiag(const AudioBufferList& input, const AudioBufferList& output, float mainTarget, float vol);
+    void raisePeak(float highest) noexcept;
+    void captureDiagnostics(const AudioBufferList& input, const AudioBufferList& output, uint64_t cycle,
+                            float mainTarget, float vol) noexcept;
 
     AudioServer& server_;
     Logger log_{"ProcessTap"};
+    // Chosen on the main queue, so the IO thread only follows a pointer.
+    const RenderKernels& kernels_;
 
     // Control parameters: written on the main queue, read by the IO thread.
     std::atomic<float> volume_;
@@ -154,11 +163,13 @@ private:
     std::atomic<float> currentGain_;
     std::atomic<float> currentCueGain_;
     std::atomic<float> rampCoefficient_{0.0f};
+    RampTable ramp_; // made by start from the coefficient, before IO begins
     std::atomic<bool> isFloat32_{true};
     std::atomic<uint64_t> renderCount_{0};
     float diagInPeak_ = 0.0f;
     float diagOutPeak_ = 0.0f;
     std::atomic<bool> diagLogged_{false};
+    RenderDiagnostics diagnostics_;
 
     // Audio-server handles: main queue only.
     AudioObjectID tapID_ = 0;

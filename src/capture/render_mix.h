@@ -1,11 +1,11 @@
 #pragma once
 // The building blocks of the render path: channel slices, the ramped gain copy, buffer peaks and
-// the one-pole ramp coefficient. Pure functions; mix and bufferPeak run on the IO thread
-// (wait-free, no allocation), the others on any thread.
+// the one-pole ramp coefficient. Pure functions on any thread; none allocates or blocks.
 //
-// mix() is the fast version: once the gain has snapped onto its target the per-frame update
-// leaves it unchanged exactly, so it takes a constant-gain path the compiler can vectorise.
+// mix() is the fast version, on the kernels of render_kernels.h: the ramp is taken in closed form a
+// block of frames at a time, the same curve as the per-frame recurrence within 1e-5.
 // mixReference() is the plain per-frame transcription the fast version is tested against.
+#include "capture/render_kernels.h"
 #include "platform/audio_types.h"
 
 #include <cstddef>
@@ -15,12 +15,6 @@ namespace orevant {
 
 // Gains within this distance of their target snap onto it.
 inline constexpr float kGainSnap = 1e-6f;
-
-struct ChannelSlice {
-    int start = 0;
-    int count = 1;
-    bool operator==(const ChannelSlice&) const = default;
-};
 
 // The channels [start, start + count) of an interleaved buffer of `channels` channels that a bus
 // at `offset` of `width` channels occupies. Never leaves the buffer and never has zero width.
@@ -39,14 +33,19 @@ float rampCoefficient(double sampleRate) noexcept;
 // `target` before each frame: g += k × (target − g). A source with as many channels as the slice
 // is copied channel for channel; a mono source fills every channel of the slice; a multichannel
 // source leaves slice channels beyond its own silent; a one-channel slice gets the average of the
-// source's channels. Returns settledGain of the final gain.
+// source's channels. Returns settledGain of the final gain. Channels outside the slice are left
+// as they are.
+float mix(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn, int start, int width,
+          float gain, float target, const RampTable& ramp) noexcept;
+// The same with the table of powers made for this one call.
 float mix(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn, int start, int width,
           float gain, float target, float k) noexcept;
 float mixReference(const float* source, uint32_t sc, size_t sn, float* destination, uint32_t dc, size_t dn, int start,
                    int width, float gain, float target, float k) noexcept;
 
-// The gain a ramp ends a block with: `target` when within kGainSnap of it or when one more step
-// would not change `g` (the ramp has stalled short of the target in single precision); else g.
+// The gain the per-frame ramp ends a block with: `target` when within kGainSnap of it or when one
+// more step would not change `g` (the ramp has stalled short of the target in single precision);
+// else g. (The block-wise ramp of mix() lands no later than this.)
 float settledGain(float g, float target, float k) noexcept;
 
 // The largest absolute value of n samples (0 when n is 0). NaNs are passed over.

@@ -105,6 +105,7 @@ MixerEngine::MixerEngine(Services services) : services_(std::move(services)) {
             .pairing = [this](const AudioDevice& device) { return cueBus_->pairing(device); },
             .tapsChanged = [this] { sendAppList(); },
             .stateChanged = [this] { changed(); },
+            .tapMade = [this] { meters_->wake(); },
         });
     router_ = std::make_unique<ControlRouter>(*this, *settings_,
                                               ControlRouter::Hooks{
@@ -399,6 +400,8 @@ void MixerEngine::setPanicked(bool on) {
 }
 
 void MixerEngine::meterTick() {
+    // What the taps' IO threads captured for the log since the last tick.
+    for (const auto& [bundleID, running] : taps()) running->logDiagnostics();
     const MeterClock::Tick tick = meters_->tick(taps_->takePeaks(), iphoneEndpoint_.has_value());
     if (tick.levelsChanged) changed();
     if (tick.frame && companionBridge_) companionBridge_->sendMeters(*tick.frame);

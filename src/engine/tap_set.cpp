@@ -141,6 +141,7 @@ void TapSet::make(const AudioApp& app, const AppVolume& setting) {
         guard_.wrap([this, bundleID = app.bundleID] { aggregateDied(bundleID); }));
     taps_[app.bundleID] = std::move(created);
     setNeedsPermission(false);
+    if (hooks_.tapMade) hooks_.tapMade();
 }
 
 void TapSet::aggregateDied(const std::string& bundleID) {

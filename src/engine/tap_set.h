@@ -70,6 +70,8 @@ public:
         std::function<void()> tapsChanged;
         // isRetrying() or needsAudioCapturePermission() changed.
         std::function<void()> stateChanged;
+        // A tap was made and runs.
+        std::function<void()> tapMade;
     };
 
     using Taps = std::map<std::string, std::unique_ptr<ProcessTap>>;

@@ -173,6 +173,7 @@ TEST_F(RenderTest, PairedLayoutTooWideFallsBackToTheGeneralPath) {
     Buffers two = cycle(tap, 2); // needs 4 channels
     EXPECT_FLOAT_EQ(two.at(0, 0, 0), 0.5f);
     EXPECT_FLOAT_EQ(two.at(0, 0, 1), -0.25f);
+    tap.logDiagnostics();
     EXPECT_EQ(logs->count("SHAPE out[1]: 2ch/4096B"), 1u);
 }
 
@@ -288,40 +289,56 @@ TEST_F(RenderTest, PassThroughWhenNotFloat) {
     for (float v : outs.samples(0)) ASSERT_EQ(v, 0.0f);
 }
 
-TEST_F(RenderTest, ShapeIsLoggedOnceWithEveryBuffer) {
-    ScopedLogCapture logs;
-    ProcessTap tap(server, {process}, 1.0f, false, 1.0f);
-    tap.start({out(speakers), out(interface8)});
-    Buffers in, outs;
-    in.add(1, kFrames).addStereo(kFrames, 0.1f, 0.1f);
-    outs.add(2, kFrames).add(8, kFrames);
-    tap.render(in.list(), outs.list());
-    tap.render(in.list(), outs.list());
-    const auto lines = logs->messages("ProcessTap");
-    const std::string want = "SHAPE out[2]: 2ch/4096B 8ch/16384B | in[2]: 1ch/2048B 2ch/4096B | float32=true";
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), want), 1);
-    EXPECT_EQ(logs->count("SHAPE", LogLevel::notice), 1u);
-    EXPECT_TRUE(tap.shapeLogged());
-}
-
-TEST_F(RenderTest, PeakDiagnosticsFiveTimesOnTheGeneralPath) {
-    ScopedLogCapture logs;
+TEST_F(RenderTest, DiagnosticsAreCapturedOnTheIOThreadAndLoggedByTheMainQueue) {
     ProcessTap tap(server, {process}, 0.5f, false, 1.0f);
-    tap.start({out(speakers)});
+    tap.start({out(speakers), out(interface8)});
+    ScopedLogCapture logs;
     Buffers in, outs;
     in.add(1, kFrames, 0.3f).addStereo(kFrames, 0.5f, -0.25f);
-    outs.add(2, kFrames);
-    for (int i = 0; i < 499; ++i) tap.render(in.list(), outs.list());
-    EXPECT_EQ(logs->count("PEAKDIAG"), 0u);
-    tap.render(in.list(), outs.list());
-    ASSERT_EQ(logs->count("PEAKDIAG", LogLevel::notice), 1u);
-    EXPECT_EQ(logs->count("PEAKDIAG n=500 inPeaks=[0.3000 0.5000] outPeaks=[0.0625] target=0.125000 vol=0.500000 "
-                          "maxTap=0.500000 maxIn0=0.300000"),
-              1u);
-    for (int i = 0; i < 2500; ++i) tap.render(in.list(), outs.list());
+    outs.add(2, kFrames).add(8, kFrames);
+    for (int i = 0; i < 500; ++i) tap.render(in.list(), outs.list());
+    EXPECT_TRUE(tap.shapeLogged());
+    EXPECT_TRUE(logs->messages("ProcessTap").empty()); // render itself logs nothing
+
+    tap.logDiagnostics();
+    tap.logDiagnostics(); // each line once
+    const std::string shape = "SHAPE out[2]: 2ch/4096B 8ch/16384B | in[2]: 1ch/2048B 2ch/4096B | float32=true";
+    const std::string first = "PEAKDIAG n=500 inPeaks=[0.3000 0.5000] outPeaks=[0.0625 0.0625] target=0.125000 "
+                              "vol=0.500000 maxTap=0.500000 maxIn0=0.300000";
+    EXPECT_EQ(logs->messages("ProcessTap"), (std::vector<std::string>{shape, first}));
+    EXPECT_EQ(logs->count("PEAKDIAG", LogLevel::notice), 1u);
+
+    // Five PEAKDIAG lines in all (n = 500 … 2500), then none; stop() writes what is left.
+    for (int i = 0; i < 2600; ++i) tap.render(in.list(), outs.list());
+    EXPECT_TRUE(tap.diagLogged());
+    tap.stop();
     EXPECT_EQ(logs->count("PEAKDIAG"), 5u);
     EXPECT_EQ(logs->count("PEAKDIAG n=2500 "), 1u);
-    EXPECT_TRUE(tap.diagLogged());
+
+    // A slot keeps sixteen buffers of a list and counts the rest.
+    ProcessTap wide(server, {process}, 1.0f, false, 1.0f);
+    wide.start({out(speakers)});
+    Buffers few, many;
+    few.addStereo(4, 0.1f, 0.1f);
+    for (int i = 0; i < 18; ++i) many.add(1, 4);
+    wide.render(few.list(), many.list());
+    wide.logDiagnostics();
+    std::string entries;
+    for (int i = 0; i < 16; ++i) entries += i ? " 1ch/16B" : "1ch/16B";
+    EXPECT_EQ(logs->count("SHAPE out[18]: " + entries + " +2 more | in[1]: 2ch/32B | float32=true"), 1u);
+}
+
+TEST_F(RenderTest, DenormalsAreFlushedWhileRenderRunsOnly) {
+    ProcessTap tap(server, {process}, 1.0f, false, 1.0f);
+    tap.start({out(speakers)});
+    Buffers in, outs;
+    in.addStereo(kFrames, 1e-39f, -1e-39f);
+    outs.add(2, kFrames, 7.0f);
+    tap.render(in.list(), outs.list());
+    EXPECT_EQ(outs.at(0, 0, 0), 0.0f); // read as zero, though the gain is 1
+    EXPECT_EQ(outs.at(0, 9, 1), 0.0f);
+    volatile float tiny = 1e-38f;
+    EXPECT_GT(tiny / 16.0f, 0.0f); // the calling thread keeps gradual underflow afterwards
 }
 
 TEST_F(RenderTest, RecordingLaneFeed) {

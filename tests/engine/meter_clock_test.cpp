@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
+#include <vector>
 
 namespace orevant {
 namespace {
@@ -69,6 +71,43 @@ TEST(MeterClockTest, TicksThirtyTimesASecondUntilDestroyed) {
     }
     queue.advance(1.0);
     EXPECT_EQ(ticks, 130) << "nothing ticks once the clock is gone";
+}
+
+TEST(MeterClockTest, SleepsWithNoTapAndWakesOnItsPeriodAsIfItHadTicked) {
+    ManualMainQueue queue;
+    MeterClock meters(queue);
+    std::map<std::string, float> peaks{{"app", 0.5f}};
+    std::vector<double> frameTimes;
+    int ticks = 0;
+    meters.start([&] {
+        ++ticks;
+        if (meters.tick(peaks, true).frame) frameTimes.push_back(queue.now());
+    });
+    queue.advance(0.1 + 0.001);
+    ASSERT_EQ(frameTimes.size(), 1u);
+
+    // The tap goes: the levels empty, the phone gets one silent frame, then the clock sleeps.
+    peaks.clear();
+    queue.advance(0.2);
+    EXPECT_EQ(frameTimes.size(), 2u);
+    EXPECT_TRUE(meters.isAsleep());
+    const int asleepAt = ticks;
+    EXPECT_EQ(queue.advance(1.0 + MeterClock::kIntervalSeconds), 0u) << "nothing runs while it sleeps";
+    EXPECT_EQ(ticks, asleepAt);
+
+    // A tap: the next tick comes on the old period, and frames on every third tick counted from
+    // the start, the slept ones included (31 of them here, not a multiple of three).
+    peaks = {{"app", 0.5f}};
+    meters.wake();
+    EXPECT_FALSE(meters.isAsleep());
+    const double next = std::ceil(queue.now() / MeterClock::kIntervalSeconds) * MeterClock::kIntervalSeconds;
+    EXPECT_NEAR(queue.nextDueTime(), next, 1e-6);
+    queue.advance(0.2);
+    ASSERT_GE(frameTimes.size(), 4u);
+    for (double at : frameTimes) {
+        const long tick = std::lround(at / MeterClock::kIntervalSeconds);
+        EXPECT_EQ(tick % MeterClock::kFrameEveryTicks, 0) << "frame at " << at;
+    }
 }
 
 } // namespace

@@ -167,5 +167,35 @@ TEST_F(MixerEnginePanicMetersTest, IdleMixerPublishesNoMeterChanges) {
     EXPECT_EQ(notifications, 0);
 }
 
+TEST_F(MixerEnginePanicMetersTest, MeterClockSleepsWhileNoTapExists) {
+    auto bridge = std::make_unique<RecordingBridge>();
+    RecordingBridge& sent = *bridge;
+    world.makeEngine().setCompanionBridge(std::move(bridge));
+    world.startEngine(); // every application at its default settings: no tap
+    MixerEngine& engine = *world.engine;
+    engine.oscListener().onIPhoneConnected(NetworkEndpoint{"127.0.0.1", 50123});
+    ASSERT_TRUE(engine.taps().empty());
+    world.queue.advance(0.5);
+    EXPECT_LE(world.queue.advance(1.0), 3u) << "asleep: a second runs no meter tick";
+
+    // The first tap wakes it.
+    engine.setVolume(0.9f, world.app(music));
+    world.runAudio(0.2);
+    EXPECT_GT(engine.meterLevels().at(music.bundleID), 0.3f);
+    EXPECT_FALSE(sent.meterFrames.empty());
+    EXPECT_EQ(world.logs->count("SHAPE out["), 1u) << "a tick logs what the tap's IO thread captured";
+
+    // The last tap goes: the meters empty, the phone gets its all-silent frame, the clock sleeps.
+    world.removeApp(music);
+    world.runAudio(1.0);
+    ASSERT_TRUE(engine.taps().empty());
+    EXPECT_TRUE(engine.meterLevels().empty());
+    ASSERT_FALSE(sent.meterFrames.empty());
+    EXPECT_TRUE(sent.meterFrames.back().empty());
+    const size_t frames = sent.meterFrames.size();
+    EXPECT_LE(world.queue.advance(1.0), 3u);
+    EXPECT_EQ(sent.meterFrames.size(), frames);
+}
+
 } // namespace
 } // namespace orevant

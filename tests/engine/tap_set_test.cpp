@@ -67,6 +67,7 @@ protected:
                     .pairing = [](const AudioDevice&) { return std::optional<ProcessTap::ChannelPairing>(); },
                     .tapsChanged = [this] { ++tapsChanged; },
                     .stateChanged = [] {},
+                    .tapMade = {},
                 }};
 };
 

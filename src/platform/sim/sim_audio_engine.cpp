@@ -2,7 +2,9 @@
 
 #include "platform/logger.h"
 #include "platform/sim/sim_audio_server.h"
+#include "platform/sim/sim_output_history.h"
 
+#include <pthread.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -69,6 +71,7 @@ public:
 
 private:
     void loop() {
+        pthread_setname_np(pthread_self(), "sim-io"); // the server's thread, not the agent's
         std::unique_lock lock(mutex_);
         for (;;) {
             cv_.wait(lock, [this] { return quit_ || block_ != nullptr; });
@@ -128,8 +131,8 @@ struct SimAudioEngine::Impl {
     struct Device {
         uint32_t channels = 0;
         double rate = kDefaultRate;
-        std::vector<float> cycle;   // this cycle's mix, interleaved
-        std::vector<float> history; // interleaved, trimmed to kHistorySeconds
+        std::vector<float> cycle; // this cycle's mix, interleaved
+        SimOutputHistory history;
         SNDFILE* file = nullptr;
     };
 
@@ -151,6 +154,7 @@ struct SimAudioEngine::Impl {
     IOProcID nextProcID = 1;
     uint64_t cycles = 0;
     AudioObjectID defaultOutput = 0;
+    double historySeconds = kHistorySeconds;
 
     std::thread clock;
     std::mutex clockMutex;
@@ -184,6 +188,7 @@ struct SimAudioEngine::Impl {
         d.rate = server.value<double>(id, sel::nominalSampleRate, scope::global).value_or(kDefaultRate);
         if (!(d.rate > 0)) d.rate = kDefaultRate;
         d.cycle.assign(static_cast<size_t>(d.channels) * kFrames, 0.0f);
+        d.history.reset(d.channels, historyFrames(d.rate));
         return devices.emplace(id, std::move(d)).first->second;
     }
 
@@ -269,11 +274,10 @@ struct SimAudioEngine::Impl {
         }
     }
 
+    size_t historyFrames(double rate) const { return static_cast<size_t>(std::ceil(historySeconds * rate)); }
+
     void appendHistory(Device& d) {
-        d.history.insert(d.history.end(), d.cycle.begin(), d.cycle.end());
-        const size_t keep = static_cast<size_t>(kHistorySeconds * d.rate) * d.channels;
-        if (d.history.size() > 2 * keep)
-            d.history.erase(d.history.begin(), d.history.end() - static_cast<ptrdiff_t>(keep));
+        d.history.append(d.cycle.data(), kFrames);
         if (d.file) sf_writef_float(d.file, d.cycle.data(), kFrames);
     }
 
@@ -418,6 +422,7 @@ struct SimAudioEngine::Impl {
     }
 
     void clockLoop() {
+        pthread_setname_np(pthread_self(), "sim-clock");
         using clock = std::chrono::steady_clock;
         auto next = clock::now();
         std::unique_lock lock(clockMutex);
@@ -691,8 +696,8 @@ uint64_t SimAudioEngine::cycleCount() const {
 size_t SimAudioEngine::outputFrameCount(AudioObjectID device) const {
     std::lock_guard lock(impl_->mutex);
     auto it = impl_->devices.find(device);
-    if (it == impl_->devices.end() || it->second.channels == 0) return 0;
-    return it->second.history.size() / it->second.channels;
+    if (it == impl_->devices.end()) return 0;
+    return it->second.history.frameCount();
 }
 
 uint32_t SimAudioEngine::outputChannelCount(AudioObjectID device) const {
@@ -704,14 +709,14 @@ uint32_t SimAudioEngine::outputChannelCount(AudioObjectID device) const {
 std::vector<float> SimAudioEngine::outputSamples(AudioObjectID device, uint32_t channel, size_t frames) const {
     std::lock_guard lock(impl_->mutex);
     auto it = impl_->devices.find(device);
-    std::vector<float> out;
-    if (it == impl_->devices.end() || channel >= it->second.channels) return out;
-    const auto& d = it->second;
-    const size_t total = d.history.size() / d.channels;
-    const size_t n = frames == 0 ? total : std::min(frames, total);
-    out.reserve(n);
-    for (size_t f = total - n; f < total; ++f) out.push_back(d.history[f * d.channels + channel]);
-    return out;
+    if (it == impl_->devices.end()) return {};
+    return it->second.history.channel(channel, frames);
+}
+
+void SimAudioEngine::setOutputHistorySeconds(double seconds) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->historySeconds = seconds > 0.0 ? seconds : 0.0;
+    for (auto& [id, d] : impl_->devices) d.history.reset(d.channels, impl_->historyFrames(d.rate));
 }
 
 float SimAudioEngine::outputPeak(AudioObjectID device, uint32_t channel, size_t frames) const {

@@ -12,8 +12,9 @@
 //   input = [one zeroed buffer per sub-device input stream..., one stereo buffer per tap] and
 //   output = [one zeroed interleaved buffer per sub-device output stream, with that device's
 //   channel count]; what they write is added into those devices;
-// - every device's mixed output is appended to its history (the last kHistorySeconds are kept for
-//   reading back) and, when one is set, to its WAV file.
+// - every device's mixed output is appended to its history (a ring made when the device is first
+//   seen, kHistorySeconds long unless the owner chose another length) and, when one is set, to its
+//   WAV file.
 // A tap with mute behaviour 2 silences its processes on their own only while an aggregate that
 // lists it is running; mute behaviour 1 silences them always.
 //
@@ -39,7 +40,8 @@ class SimAudioServer;
 class SimAudioEngine {
 public:
     static constexpr uint32_t kCycleFrames = 512;
-    static constexpr double kHistorySeconds = 20.0;
+    // Kept per device unless the owner chooses otherwise: more than any test reads back.
+    static constexpr double kHistorySeconds = 2.0;
 
     explicit SimAudioEngine(SimAudioServer& server);
     ~SimAudioEngine();
@@ -74,6 +76,9 @@ public:
     uint64_t cycleCount() const;
 
     // ---- Reading device output back (the last `frames` frames kept; all kept when 0) ----
+    // How much of each device's output is kept: tests keep what they read back, the agent only
+    // what its live view shows. Drops what was kept.
+    void setOutputHistorySeconds(double seconds);
     size_t outputFrameCount(AudioObjectID device) const;
     uint32_t outputChannelCount(AudioObjectID device) const;
     std::vector<float> outputSamples(AudioObjectID device, uint32_t channel, size_t frames = 0) const;

@@ -42,6 +42,7 @@ TEST_F(TapTeardownTest, DestroyAndStopWhileIORuns) {
         tap->setPanicked(i % 5 == 2);
         tap->setPhonesMode(static_cast<PhonesMode>(i % 3));
         (void)tap->takePeak();
+        tap->logDiagnostics(); // the main queue reads what the IO thread captured, while it runs
         const uint64_t seen = tap->renderCount();
         if (i % 2 == 0) {
             tap->stop();
