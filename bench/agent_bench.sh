@@ -111,7 +111,7 @@ measure_cpu "agent threads, nothing playing" 0.05
 stop_agent
 
 # 2. Two taps running, then 3. memory and 4. latency on the same agent.
-start_agent --latency-trace "$work/trace"
+start_agent --backend sim --latency-trace "$work/trace"
 sed -n 1p "$work/out"
 started=$(date +%s)
 "$build/orevant-remote" --pin "$pin" --reply-port 0 volume org.example.MusicPlayer 0.5 >/dev/null

@@ -6,8 +6,16 @@
 
 namespace orevant {
 
+// Which audio server the agent runs on.
+enum class AudioBackendChoice {
+    automatic, // PipeWire when a server answers, else the simulated demo world
+    pipewire,  // PipeWire or nothing
+    sim,       // the simulated audio server (implied by --scenario)
+};
+
 struct CommandLineOptions {
     bool headless = false;
+    AudioBackendChoice backend = AudioBackendChoice::automatic;
     std::optional<std::string> scenarioFile;
     bool quiet = false;
     // Benchmarks: where to write, for every OSC volume change, when the simulated output first

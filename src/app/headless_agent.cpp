@@ -10,13 +10,18 @@
 #include "engine/mixer_engine.h"
 #include "platform/file_defaults_store.h"
 #include "platform/host_clock.h"
+#include "platform/linux/alsa_midi_system.h"
 #include "platform/linux/autostart_entry.h"
 #include "platform/linux/avahi_service_advertiser.h"
+#include "platform/linux/bluez_bluetooth.h"
+#include "platform/linux/dbus_connection.h"
 #include "platform/linux/journald_log_sink.h"
 #include "platform/linux/linux_updater.h"
+#include "platform/linux/linux_workspace.h"
 #include "platform/linux/relaunch.h"
 #include "platform/linux/single_instance_lock.h"
 #include "platform/logger.h"
+#include "platform/pipewire/pipewire_audio_server.h"
 #include "platform/run_loop_main_queue.h"
 #include "platform/service_advertiser.h"
 #include "platform/sim/sim_audio_engine.h"
@@ -49,6 +54,27 @@ namespace orevant {
 namespace {
 
 constexpr double kLiveViewInterval = 0.25;
+constexpr double kConnectSeconds = 2.0;
+
+// The application ID a process declared to the audio server ("pbid" of its process objects).
+std::optional<std::string> declaredApplicationID(AudioServer& server, int32_t pid) {
+    const PropertyAddress list{sel::processObjectList, scope::global, 0};
+    uint32_t size = 0;
+    if (server.getPropertyDataSize(kAudioObjectSystemObject, list, size) != 0 || size < 4) return std::nullopt;
+    std::vector<AudioObjectID> ids(size / 4);
+    size = static_cast<uint32_t>(ids.size() * 4);
+    if (server.getPropertyData(kAudioObjectSystemObject, list, size, ids.data()) != 0) return std::nullopt;
+    ids.resize(size / 4);
+    for (AudioObjectID id : ids) {
+        int32_t ppid = 0;
+        uint32_t n = sizeof ppid;
+        if (server.getPropertyData(id, {sel::processPID, scope::global, 0}, n, &ppid) != 0 || ppid != pid) continue;
+        std::string bundle;
+        if (server.getPropertyString(id, {sel::processBundleID, scope::global, 0}, bundle) == 0 && !bundle.empty())
+            return bundle;
+    }
+    return std::nullopt;
+}
 // The live view shows each device's peak over its last 0.1 s; the simulated server keeps no more.
 constexpr double kLiveViewSeconds = 0.1;
 
@@ -133,13 +159,43 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     }
 
     RunLoopMainQueue mainQueue;
-    SimAudioServer server(mainQueue);
-    SimAudioSystem system(server);
-    SimWorkspace workspace(scenario.agentBundleID);
-    SimBluetooth bluetooth(mainQueue);
-    SimMIDISystem midi;
-    for (const auto& source : midiSources) midi.addSource(source.name, source.isHardware);
-    scenario.apply(system, workspace, bluetooth, mainQueue);
+    std::unique_ptr<PipeWireAudioServer> pipewire;
+    if (options.backend != AudioBackendChoice::sim) {
+        pipewire = std::make_unique<PipeWireAudioServer>(mainQueue, kConnectSeconds);
+        if (!pipewire->isConnected()) {
+            pipewire.reset();
+            if (options.backend == AudioBackendChoice::pipewire) {
+                std::fprintf(stderr, "orevant: no PipeWire server answered\n");
+                return 1;
+            }
+            std::printf("No audio server was found; the applications shown are simulated.\n");
+        }
+    }
+    if (pipewire && options.latencyTrace) {
+        std::fprintf(stderr, "orevant: --latency-trace measures the simulated audio server; add --backend sim\n");
+        return 1;
+    }
+    SimAudioServer sim(mainQueue);
+    SimAudioSystem system(sim);
+    SimWorkspace simWorkspace(scenario.agentBundleID);
+    SimBluetooth simBluetooth(mainQueue);
+    // On the real audio system, the paired devices are BlueZ's where it is on the bus.
+    std::unique_ptr<Bluetooth> bluez;
+    if (pipewire) {
+        if (auto bus = DBusConnection::openSystem()) bluez = BlueZBluetooth::connect(std::move(bus));
+    }
+    Bluetooth& bluetooth = bluez ? *bluez : static_cast<Bluetooth&>(simBluetooth);
+    SimMIDISystem simMIDI;
+    AlsaMIDISystem alsaMIDI;
+    AudioServer& server = pipewire ? static_cast<AudioServer&>(*pipewire) : sim;
+    LinuxWorkspace linuxWorkspace(scenario.agentBundleID,
+                                  [&server](int32_t pid) { return declaredApplicationID(server, pid); });
+    Workspace& workspace = pipewire ? static_cast<Workspace&>(linuxWorkspace) : simWorkspace;
+    MIDISystem& midi = pipewire ? static_cast<MIDISystem&>(alsaMIDI) : simMIDI;
+    if (!pipewire) {
+        for (const auto& source : midiSources) simMIDI.addSource(source.name, source.isHardware);
+        scenario.apply(system, simWorkspace, simBluetooth, mainQueue);
+    }
 
     FileDefaultsStore defaults(FileDefaultsStore::defaultPath());
     MonotonicHostClock hostClock;
@@ -153,7 +209,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     AutostartEntry loginItem(AutostartEntry::defaultPath(), SingleInstanceLock::currentExecutablePath());
     std::unique_ptr<LatencyProbe> probe;
     if (options.latencyTrace) {
-        probe = std::make_unique<LatencyProbe>(server.audio(), *options.latencyTrace);
+        probe = std::make_unique<LatencyProbe>(sim.audio(), *options.latencyTrace);
         if (!probe->isOpen()) {
             std::fprintf(stderr, "orevant: cannot write %s\n", options.latencyTrace->c_str());
             return 1;
@@ -203,8 +259,12 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     shell.onStarted = [&] {
         MixerEngine& engine = app->engine();
         if (probe) probe->install(engine);
-        std::printf("OREVANT %s running headless on the simulated audio server (%s).\n", OREVANT_VERSION,
-                    options.scenarioFile ? options.scenarioFile->c_str() : "built-in scenario");
+        if (pipewire) {
+            std::printf("OREVANT %s running headless on PipeWire.\n", OREVANT_VERSION);
+        } else {
+            std::printf("OREVANT %s running headless on the simulated audio server (%s).\n", OREVANT_VERSION,
+                        options.scenarioFile ? options.scenarioFile->c_str() : "built-in scenario");
+        }
         std::printf("%s\n",
                     companionLine(engine.oscListener().port() ? engine.oscListener().port() : OSCListener::kDefaultPort,
                                   localAddresses(), engine.pairingPIN().pin())
@@ -215,13 +275,17 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
         std::printf("\x1b[?25l\x1b[2J");
         drawLiveView = [&] {
             LiveViewModel model = LiveViewModel::from(app->engine());
-            const AudioObjectID defaultOutput = system.defaultOutput();
+            AudioObjectID defaultOutput = 0;
+            uint32_t size = sizeof defaultOutput;
+            server.getPropertyData(kAudioObjectSystemObject, {sel::defaultOutputDevice, scope::global, 0}, size,
+                                   &defaultOutput);
             for (const AudioDevice& device : app->engine().deviceMonitor().devices()) {
                 LiveViewModel::Device row{device.name, device.outputChannels, 0.0f, device.id == defaultOutput};
                 const size_t frames = 4800; // the last 0.1 s at 48 kHz; all that is kept at lower rates
-                for (int channel = 0; channel < device.outputChannels; ++channel) {
-                    row.peak = std::max(row.peak,
-                                        server.audio().outputPeak(device.id, static_cast<uint32_t>(channel), frames));
+                // What a device plays can be read back only on the simulated server.
+                for (int channel = 0; !pipewire && channel < device.outputChannels; ++channel) {
+                    row.peak =
+                        std::max(row.peak, sim.audio().outputPeak(device.id, static_cast<uint32_t>(channel), frames));
                 }
                 model.devices.push_back(row);
             }
@@ -241,8 +305,10 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     watcher.start();
 
     app = std::make_unique<OREVANTApp>(services, std::move(shell));
-    server.audio().setOutputHistorySeconds(kLiveViewSeconds);
-    server.audio().startClock();
+    if (!pipewire) {
+        sim.audio().setOutputHistorySeconds(kLiveViewSeconds);
+        sim.audio().startClock();
+    }
     app->launch();
     log.notice(strprintf("OREVANT %s starting", OREVANT_VERSION));
     mainQueue.run();
@@ -250,7 +316,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     if (liveView) std::printf("\x1b[?25h\n");
     app.reset();
     probe.reset();
-    server.audio().stopClock();
+    sim.audio().stopClock();
     std::fflush(stdout);
     if (relaunch) {
         const std::string error = relaunchSelf();

@@ -1,6 +1,7 @@
 #pragma once
-// The whole agent without a window, on the simulated audio server: the built-in scenario or a
-// scenario file, the real OSC listener on UDP 9000, real takes and a real defaults file. Prints
+// The whole agent without a window, on PipeWire (with the desktop's applications, ALSA MIDI) or
+// on the simulated audio server (the built-in scenario or a scenario file), chosen by --backend;
+// the real OSC listener on UDP 9000, real takes and a real defaults file. Prints
 // where the companion should send and the pairing PIN, shows a live view on a terminal, and ends
 // cleanly on SIGINT or SIGTERM.
 //

@@ -2,6 +2,7 @@
 
 #include "audio/audio_device_monitor.h"
 #include "audio/audio_process_monitor.h"
+#include "audio/device_liveness_watch.h"
 #include "audio/device_reader.h"
 #include "audio/device_volume_controller.h"
 #include "audio/hal_error.h"
@@ -19,6 +20,7 @@ TapSet::~TapSet() {
     guard_.end();
     for (TaskHandle* task : {&coverageDropTask_, &watchdogTask_, &retryTask_}) task->cancel();
     // Taps stop their IO before the route controllers go.
+    watches_.clear();
     taps_.clear();
     routeVolumes_.clear();
 }
@@ -36,6 +38,8 @@ DeviceVolumeController* TapSet::routeVolume(const std::string& uid) const {
 void TapSet::remove(const std::string& bundleID) {
     auto it = taps_.find(bundleID);
     if (it == taps_.end()) return;
+    // `bundleID` may be the key of the entry erased below: the watch goes first.
+    watches_.erase(bundleID);
     std::unique_ptr<ProcessTap> removed = std::move(it->second);
     taps_.erase(it);
     // A later tap may be allocated where this one was; its strikes must start from zero.
@@ -132,9 +136,21 @@ void TapSet::make(const AudioApp& app, const AppVolume& setting) {
         scheduleRetry();
         return;
     }
+    watches_[app.bundleID] = std::make_unique<DeviceLivenessWatch>(
+        parts_.audioServer, parts_.mainQueue, created->aggregateID(),
+        guard_.wrap([this, bundleID = app.bundleID] { aggregateDied(bundleID); }));
     taps_[app.bundleID] = std::move(created);
     setNeedsPermission(false);
     if (hooks_.tapMade) hooks_.tapMade();
+}
+
+void TapSet::aggregateDied(const std::string& bundleID) {
+    if (!taps_.count(bundleID)) return;
+    // A device of the tap went, or the server lost the tap's path: rather than leave the
+    // application silent (or unattenuated) until the watchdog notices, it gets a new tap now.
+    log_.notice(strprintf("Tap for %s lost its aggregate — rebuilding", bundleID.c_str()));
+    remove(bundleID);
+    sync();
 }
 
 void TapSet::setNeedsPermission(bool needs) {

@@ -2,7 +2,7 @@
 // The engine's taps: which applications get a ProcessTap, with which outputs and starting
 // levels; replacing taps when applications, process objects, devices or routes change;
 // releasing those no longer needed (the coverage drop); rebuilding taps that never render (the
-// watchdog); retrying after a failed start; one volume controller per routed device; and
+// watchdog) and, at once, taps whose aggregate stops being alive; retrying after a failed start; one volume controller per routed device; and
 // releasing every tap at termination. What forces or holds taps, and the levels a new tap starts
 // with, are the engine's decisions, asked through Hooks.
 //
@@ -24,6 +24,7 @@ namespace orevant {
 class AppSettings;
 class AudioDeviceMonitor;
 class AudioProcessMonitor;
+class DeviceLivenessWatch;
 class DeviceVolumeController;
 class MixRecorder;
 class VolumeWriteQueue;
@@ -132,11 +133,14 @@ private:
     void retry(size_t attempt);
     void watchdogCheck();
     void setNeedsPermission(bool needs);
+    void aggregateDied(const std::string& bundleID);
 
     Parts parts_;
     Hooks hooks_;
     Taps taps_;
     RouteVolumes routeVolumes_;
+    // One per tap: its aggregate's liveness.
+    std::map<std::string, std::unique_ptr<DeviceLivenessWatch>> watches_;
     bool isRetrying_ = false;
     bool needsAudioCapturePermission_ = false;
     TaskHandle coverageDropTask_;

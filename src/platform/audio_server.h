@@ -1,11 +1,32 @@
 #pragma once
 // The audio server: objects with typed properties, property listeners, process taps,
-// aggregate devices and IO procedures. Implemented by the simulated server (platform/sim) and,
-// later, by a real Linux audio server. Every call returns a status; 0 is success.
+// aggregate devices and IO procedures. Implemented by the simulated server (platform/sim) and by
+// PipeWire (platform/pipewire). Every call returns a status; 0 is success.
 //
 // Threads: property calls and creation calls from any thread except an IO thread; listener
 // blocks run on the main queue after the property changed; IO procedures run on a thread the
 // implementation owns, once per cycle.
+//
+// The contract both servers keep (tests/platform/audio_server_contract.h checks it):
+// - Reads may answer from the server's own copy of its state. After setPropertyData returns
+//   noErr, reads return the written value at once, even where the server applies it later; if
+//   the server then settles on another value, the property's listeners run again.
+// - Creation calls may wait briefly for the server, never without a bound; they fail with a
+//   status rather than hang.
+// - Process objects stand for client processes and stay the same objects (same IDs) for as long
+//   as the process is connected to the server, whether or not it has a stream open. Their
+//   "pbid" (a string) is the bundle ID the server knows for the process, where it knows one.
+// - Object IDs are never reused for another object.
+// - A process tap covers the present and future streams of its processes. Muting by a tap starts
+//   when an aggregate that lists the tap starts (startDevice) and ends when it stops; a server may
+//   refuse mute behaviours other than 2 ("muted while tapped") with illegalOperation. Streams that
+//   refuse to be moved cannot be tapped; the server logs them and they play on.
+// - An aggregate's "master", "clock", sub-device "drift", "stacked" and "tapAutoStart" are
+//   advice: the server may choose its own clock and resample the other devices itself.
+// - An aggregate whose sub-device goes away, or that the server can no longer run, reads "livn"
+//   0 and its listeners run.
+// - destroyIOProc of a running procedure and destroyAggregateDevice of an aggregate with a
+//   running procedure are refused with illegalOperation: stop the device first.
 #include "platform/audio_types.h"
 
 #include <functional>
@@ -19,8 +40,11 @@ using ListenerID = uint64_t;
 using PropertyListenerBlock = std::function<void(uint32_t count, const PropertyAddress* addresses)>;
 
 using IOProcID = uint64_t;
-// Called once per IO cycle with the aggregate's input buffers (the tap's stereo stream last) and
-// output buffers (one per sub-device output stream). Must not allocate, lock or block.
+inline constexpr uint32_t kMaxIOFrames = 8192;
+// Called once per IO cycle with the aggregate's input buffers (the tap's stereo stream last; the
+// list may hold only that buffer) and output buffers (one interleaved buffer per sub-device
+// output stream). The number of frames per cycle is the same for every buffer of one call but
+// may change from one cycle to the next, up to kMaxIOFrames. Must not allocate, lock or block.
 using IOProcBlock = std::function<void(const AudioBufferList& input, AudioBufferList& output)>;
 
 struct TapDescription {
@@ -83,6 +107,7 @@ public:
     virtual OSStatus destroyAggregateDevice(AudioObjectID device) = 0;
 
     // IO procedures. stopDevice returns only after the procedure finished its current cycle.
+    // Destroying a running procedure, or an aggregate with one, is refused (illegalOperation).
     virtual OSStatus createIOProc(AudioObjectID device, IOProcBlock block, IOProcID& outID) = 0;
     virtual OSStatus destroyIOProc(AudioObjectID device, IOProcID id) = 0;
     virtual OSStatus startDevice(AudioObjectID device, IOProcID id) = 0;

@@ -4,6 +4,8 @@
 #include "platform/four_char_code.h"
 
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace orevant {
 
@@ -35,6 +37,9 @@ inline constexpr uint32_t defaultInputDevice = fourcc("dIn ");
 inline constexpr uint32_t processPID = fourcc("ppid");
 inline constexpr uint32_t processIsRunningOutput = fourcc("piro");
 inline constexpr uint32_t processIsRunningInput = fourcc("piri");
+// Process bundle ID (a string), where the server knows one (for example the application ID a
+// client declared); absent otherwise.
+inline constexpr uint32_t processBundleID = fourcc("pbid");
 inline constexpr uint32_t virtualMainVolume = fourcc("vmvc");
 inline constexpr uint32_t mute = fourcc("mute");
 inline constexpr uint32_t name = fourcc("lnam");
@@ -88,6 +93,33 @@ static_assert(sizeof(AudioStreamBasicDescription) == 40);
 inline constexpr uint32_t kAudioFormatLinearPCM = fourcc("lpcm");
 inline constexpr uint32_t kAudioFormatFlagIsFloat = 1u << 0;
 inline constexpr uint32_t kAudioFormatFlagIsPacked = 1u << 3;
+
+// Packed interleaved 32-bit float PCM: what every device of both servers plays.
+inline AudioStreamBasicDescription floatStreamFormat(double rate, uint32_t channels) {
+    AudioStreamBasicDescription f;
+    f.sampleRate = rate;
+    f.formatID = kAudioFormatLinearPCM;
+    f.formatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
+    f.bytesPerFrame = 4 * channels;
+    f.bytesPerPacket = f.bytesPerFrame;
+    f.framesPerPacket = 1;
+    f.channelsPerFrame = channels;
+    f.bitsPerChannel = 32;
+    return f;
+}
+
+// The bytes of a stream configuration ("slay"): the stream count, then each stream's channels.
+inline std::vector<uint8_t> streamConfigurationBytes(const std::vector<uint32_t>& streamChannels) {
+    std::vector<uint32_t> words{static_cast<uint32_t>(streamChannels.size())};
+    words.insert(words.end(), streamChannels.begin(), streamChannels.end());
+    std::vector<uint8_t> bytes(words.size() * 4);
+    std::memcpy(bytes.data(), words.data(), bytes.size());
+    return bytes;
+}
+// One stream of `channels` channels, or no stream when `channels` is 0.
+inline std::vector<uint8_t> singleStreamConfigurationBytes(uint32_t channels) {
+    return streamConfigurationBytes(channels ? std::vector<uint32_t>{channels} : std::vector<uint32_t>{});
+}
 
 // Interleaved buffers handed to an IO procedure.
 struct AudioBuffer {

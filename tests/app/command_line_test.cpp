@@ -17,6 +17,30 @@ std::variant<CommandLineOptions, CommandLine::Exit> parse(std::vector<const char
     return CommandLine::parse(static_cast<int>(args.size()), args.data());
 }
 
+TEST(CommandLineTest, TheBackendIsPipeWireWhenOneAnswersUnlessAskedOrAScenarioIsGiven) {
+    test::TempDir dir;
+    const std::string scenario = (dir / "s.json").string();
+    std::ofstream(scenario) << "{}";
+    struct Case {
+        std::vector<const char*> args;
+        AudioBackendChoice backend;
+    };
+    const Case cases[] = {
+        {{}, AudioBackendChoice::automatic},
+        {{"--backend", "auto"}, AudioBackendChoice::automatic},
+        {{"--backend", "pipewire"}, AudioBackendChoice::pipewire},
+        {{"--backend", "sim"}, AudioBackendChoice::sim},
+        {{"--scenario", scenario.c_str()}, AudioBackendChoice::sim},
+    };
+    for (const Case& c : cases) {
+        auto parsed = parse(c.args);
+        ASSERT_TRUE(std::holds_alternative<CommandLineOptions>(parsed));
+        EXPECT_EQ(std::get<CommandLineOptions>(parsed).backend, c.backend);
+    }
+    EXPECT_NE(std::get<CommandLine::Exit>(parse({"--backend", "coreaudio"})).status, 0);
+    EXPECT_NE(std::get<CommandLine::Exit>(parse({"--backend", "pipewire", "--scenario", scenario.c_str()})).status, 0);
+}
+
 TEST(CommandLineTest, OptionsAreReadAndHelpAndVersionEndTheProgramWithStatusZero) {
     test::TempDir dir;
     const std::string scenario = (dir / "s.json").string();

@@ -152,6 +152,23 @@ TEST_F(MixerEngineTapsTest, WatchdogRebuildsTapThatNeverRenderedOnSecondCheck) {
     EXPECT_EQ(createCalls(), calls + 1);
 }
 
+TEST_F(MixerEngineTapsTest, ATapWhoseAggregateDiesIsRebuiltAtOnce) {
+    world.startEngine();
+    MixerEngine& engine = *world.engine;
+    engine.setVolume(0.5f, world.app(music));
+    world.runAudio(0.2);
+    const AudioObjectID first = engine.tap(music.bundleID)->aggregateID();
+    const size_t calls = createCalls();
+    // The server reports the aggregate dead (its path broke) while every device stays listed.
+    world.server.setValue<uint32_t>(first, sel::deviceIsAlive, scope::global, 0);
+    world.queue.runUntilIdle();
+    ASSERT_NE(engine.tap(music.bundleID), nullptr);
+    EXPECT_EQ(createCalls(), calls + 1) << "rebuilt without waiting for the watchdog";
+    EXPECT_NE(engine.tap(music.bundleID)->aggregateID(), first);
+    world.runAudio(0.3);
+    EXPECT_NEAR(world.rms(speakers, 0), 0.125f * kSineRMS, 0.002f);
+}
+
 TEST_F(MixerEngineTapsTest, WatchdogLeavesTapOfSilentProcessAlone) {
     world.startEngine();
     world.engine->setVolume(0.5f, world.app(music));

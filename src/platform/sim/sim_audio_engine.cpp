@@ -398,13 +398,13 @@ struct SimAudioEngine::Impl {
                 for (auto& [aid, a] : aggregates) {
                     auto& subs = a.subDevices;
                     if (std::find(subs.begin(), subs.end(), object) == subs.end()) continue;
-                    if (!subs.empty() && subs.front() == object) orphaned.push_back(aid);
+                    orphaned.push_back(aid);
                     subs.erase(std::remove(subs.begin(), subs.end(), object), subs.end());
                     a.inBuffers.clear();
                     a.outBuffers.clear();
                 }
             }
-            // An aggregate whose clock device went away is no longer alive.
+            // An aggregate that lost one of its devices no longer plays where it should.
             for (AudioObjectID aid : orphaned) server.setValue<uint32_t>(aid, sel::deviceIsAlive, scope::global, 0);
             return;
         }
@@ -562,6 +562,7 @@ OSStatus SimAudioEngine::destroyAggregateDevice(AudioObjectID device) {
         std::lock_guard lock(impl_->mutex);
         auto it = impl_->aggregates.find(device);
         if (it != impl_->aggregates.end()) {
+            if (it->second.isRunning()) return status::illegalOperation;
             io = std::move(it->second.io);
             impl_->aggregates.erase(it);
         }
@@ -591,7 +592,7 @@ OSStatus SimAudioEngine::destroyIOProc(AudioObjectID device, IOProcID id) {
         auto it = impl_->aggregates.find(device);
         if (it == impl_->aggregates.end()) return status::badObject;
         auto pit = it->second.procs.find(id);
-        if (pit == it->second.procs.end()) return status::illegalOperation;
+        if (pit == it->second.procs.end() || pit->second.running) return status::illegalOperation;
         gone = std::move(pit->second);
         it->second.procs.erase(pit);
     }

@@ -53,7 +53,8 @@ public:
     OSStatus destroyProcessTap(AudioObjectID tap);
     OSStatus createAggregateDevice(const AggregateDescription& description, AudioObjectID& outDevice);
     // Destroys any object of the aggregate class (also ones made with createObject) and removes
-    // it from "dev#".
+    // it from "dev#". Refused while one of its IO procedures runs, as destroyIOProc of a running
+    // procedure is.
     OSStatus destroyAggregateDevice(AudioObjectID device);
     OSStatus createIOProc(AudioObjectID device, IOProcBlock block, IOProcID& outID);
     OSStatus destroyIOProc(AudioObjectID device, IOProcID id);

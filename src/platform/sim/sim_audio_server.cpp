@@ -7,7 +7,7 @@
 
 namespace orevant {
 
-SimAudioServer::SimAudioServer(MainQueue& mainQueue) : mainQueue_(mainQueue) {
+SimAudioServer::SimAudioServer(MainQueue& mainQueue) : mainQueue_(mainQueue), listeners_(mainQueue) {
     objects_[kAudioObjectSystemObject] = Object{simclass::system, {}};
     audio_ = std::make_unique<SimAudioEngine>(*this);
 }
@@ -127,45 +127,17 @@ OSStatus SimAudioServer::isPropertySettable(AudioObjectID object, const Property
 
 OSStatus SimAudioServer::addPropertyListener(AudioObjectID object, const PropertyAddress& address,
                                              PropertyListenerBlock block, ListenerID& outID) {
-    std::lock_guard lock(mutex_);
-    if (!objects_.count(object)) return status::badObject;
-    outID = nextListenerID_++;
-    listeners_[outID] = Listener{object, address, std::make_shared<PropertyListenerBlock>(std::move(block))};
+    if (!exists(object)) return status::badObject;
+    outID = listeners_.add(object, address, std::move(block));
     return status::noErr;
 }
 
 OSStatus SimAudioServer::removePropertyListener(AudioObjectID object, const PropertyAddress& address, ListenerID id) {
-    std::lock_guard lock(mutex_);
-    auto it = listeners_.find(id);
-    if (it == listeners_.end() || it->second.object != object || !(it->second.address == address))
-        return status::illegalOperation;
-    listeners_.erase(it);
-    return status::noErr;
+    return listeners_.remove(object, address, id) ? status::noErr : status::illegalOperation;
 }
 
 void SimAudioServer::notify(AudioObjectID object, uint32_t selector, uint32_t scope) {
-    std::vector<ListenerID> ids;
-    {
-        std::lock_guard lock(mutex_);
-        for (const auto& [id, l] : listeners_)
-            if (l.object == object && l.address.selector == selector &&
-                (l.address.scope == scope || scope == scope::global || l.address.scope == scope::global))
-                ids.push_back(id);
-    }
-    for (ListenerID id : ids) {
-        mainQueue_.post([this, id] {
-            std::shared_ptr<PropertyListenerBlock> block;
-            PropertyAddress address;
-            {
-                std::lock_guard lock(mutex_);
-                auto it = listeners_.find(id);
-                if (it == listeners_.end()) return; // removed before delivery
-                block = it->second.block;
-                address = it->second.address;
-            }
-            (*block)(1, &address);
-        });
-    }
+    listeners_.notify(object, selector, scope);
 }
 
 AudioObjectID SimAudioServer::createObject(uint32_t classID) {
@@ -347,10 +319,7 @@ size_t SimAudioServer::clientWriteCount(AudioObjectID object, uint32_t selector,
 }
 
 size_t SimAudioServer::listenerCount(AudioObjectID object, uint32_t selector) const {
-    std::lock_guard lock(mutex_);
-    return static_cast<size_t>(std::count_if(listeners_.begin(), listeners_.end(), [&](const auto& kv) {
-        return kv.second.object == object && kv.second.address.selector == selector;
-    }));
+    return listeners_.count(object, selector);
 }
 
 size_t SimAudioServer::getCallCount(AudioObjectID object, uint32_t selector) const {

@@ -6,6 +6,7 @@
 // nothing else run on the main queue. Observers run synchronously on the changing thread.
 #include "platform/audio_server.h"
 #include "platform/main_queue.h"
+#include "platform/property_listeners.h"
 
 #include <cstring>
 #include <map>
@@ -133,11 +134,6 @@ private:
         uint32_t classID = 0;
         std::map<std::pair<uint32_t, uint32_t>, Property> properties; // (selector, scope)
     };
-    struct Listener {
-        AudioObjectID object;
-        PropertyAddress address;
-        std::shared_ptr<PropertyListenerBlock> block;
-    };
 
     // Caller holds mutex_.
     const Property* find(AudioObjectID object, uint32_t selector, uint32_t scope) const;
@@ -155,8 +151,7 @@ private:
     mutable std::mutex mutex_;
     std::map<AudioObjectID, Object> objects_;
     AudioObjectID nextObjectID_ = 2;
-    std::map<ListenerID, Listener> listeners_;
-    ListenerID nextListenerID_ = 1;
+    PropertyListeners listeners_;
     std::map<std::pair<AudioObjectID, uint32_t>, std::pair<OSStatus, unsigned>> failures_;
     std::map<Key, size_t> clientWrites_;
     mutable std::map<std::pair<AudioObjectID, uint32_t>, size_t> getCalls_;

@@ -4,33 +4,6 @@
 
 namespace orevant {
 
-namespace {
-std::vector<uint8_t> streamConfiguration(uint32_t channels) {
-    std::vector<uint32_t> words;
-    if (channels == 0) {
-        words = {0};
-    } else {
-        words = {1, channels};
-    }
-    std::vector<uint8_t> bytes(words.size() * 4);
-    std::memcpy(bytes.data(), words.data(), bytes.size());
-    return bytes;
-}
-
-AudioStreamBasicDescription floatFormat(double rate, uint32_t channels) {
-    AudioStreamBasicDescription f;
-    f.sampleRate = rate;
-    f.formatID = kAudioFormatLinearPCM;
-    f.formatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
-    f.bytesPerFrame = 4 * channels;
-    f.bytesPerPacket = f.bytesPerFrame;
-    f.framesPerPacket = 1;
-    f.channelsPerFrame = channels;
-    f.bitsPerChannel = 32;
-    return f;
-}
-} // namespace
-
 SimAudioSystem::SimAudioSystem(SimAudioServer& server) : server_(server) {
     const AudioObjectID sys = kAudioObjectSystemObject;
     if (!server_.hasProperty(sys, sel::deviceList, scope::global))
@@ -53,13 +26,16 @@ AudioObjectID SimAudioSystem::addDevice(const SimDeviceSpec& spec) {
     server_.setValue<uint32_t>(id, sel::deviceIsAlive, scope::global, 1, false);
     server_.setValue<uint32_t>(id, sel::deviceIsRunningSomewhere, scope::global, 0, false);
     server_.setValue<double>(id, sel::nominalSampleRate, scope::global, spec.sampleRate, false);
-    server_.setBytes(id, sel::streamConfiguration, scope::output, streamConfiguration(spec.outputChannels), false);
-    server_.setBytes(id, sel::streamConfiguration, scope::input, streamConfiguration(spec.inputChannels), false);
+    server_.setBytes(id, sel::streamConfiguration, scope::output, singleStreamConfigurationBytes(spec.outputChannels),
+                     false);
+    server_.setBytes(id, sel::streamConfiguration, scope::input, singleStreamConfigurationBytes(spec.inputChannels),
+                     false);
     if (spec.outputChannels > 0)
-        server_.setValue(id, sel::streamFormat, scope::output, floatFormat(spec.sampleRate, spec.outputChannels),
+        server_.setValue(id, sel::streamFormat, scope::output, floatStreamFormat(spec.sampleRate, spec.outputChannels),
                          false);
     if (spec.inputChannels > 0)
-        server_.setValue(id, sel::streamFormat, scope::input, floatFormat(spec.sampleRate, spec.inputChannels), false);
+        server_.setValue(id, sel::streamFormat, scope::input, floatStreamFormat(spec.sampleRate, spec.inputChannels),
+                         false);
     if (spec.outputDataSource)
         server_.setValue<uint32_t>(id, sel::dataSource, scope::output, *spec.outputDataSource, false);
     if (spec.inputDataSource)
@@ -128,6 +104,7 @@ AudioObjectID SimAudioSystem::addProcess(const SimProcessSpec& spec) {
     server_.setValue<int32_t>(id, sel::processPID, scope::global, spec.pid, false);
     server_.setValue<uint32_t>(id, sel::processIsRunningOutput, scope::global, spec.playing ? 1u : 0u, false);
     server_.setValue<uint32_t>(id, sel::processIsRunningInput, scope::global, spec.recording ? 1u : 0u, false);
+    if (!spec.bundleID.empty()) server_.setString(id, sel::processBundleID, scope::global, spec.bundleID, false);
     server_.audio().setProcessSource(id, spec.source);
     server_.appendID(kAudioObjectSystemObject, sel::processObjectList, scope::global, id);
     return id;

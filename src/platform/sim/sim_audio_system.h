@@ -30,9 +30,10 @@ struct SimDeviceSpec {
 
 struct SimProcessSpec {
     int32_t pid = 0;
-    bool playing = false;   // "piro"
-    bool recording = false; // "piri"
-    SimAudioSource source;  // what it plays while running output
+    bool playing = false;      // "piro"
+    bool recording = false;    // "piri"
+    SimAudioSource source;     // what it plays while running output
+    std::string bundleID = ""; // "pbid" when not empty
 };
 
 class SimAudioSystem {
