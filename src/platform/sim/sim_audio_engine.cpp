@@ -1,6 +1,7 @@
 #include "platform/sim/sim_audio_engine.h"
 
 #include "platform/logger.h"
+#include "platform/regular_file.h"
 #include "platform/sim/sim_audio_server.h"
 #include "platform/sim/sim_output_history.h"
 
@@ -30,9 +31,16 @@ struct WavData {
     int channels = 0;
 };
 
+// A WAV source larger than this is refused: it is held in memory whole.
+constexpr size_t kMaxWavSourceBytes = 256 * 1024 * 1024;
+
 std::shared_ptr<const WavData> loadWav(const std::string& path) {
+    // Only a regular file: a FIFO would block the caller for ever, a device would never end.
+    std::string reason;
+    const int fd = openRegularFile(path, kMaxWavSourceBytes, reason);
+    if (fd < 0) return nullptr;
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
     if (!file) return nullptr;
     auto data = std::make_shared<WavData>();
     data->channels = info.channels;
