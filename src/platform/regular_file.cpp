@@ -20,7 +20,7 @@ int openChecked(const std::filesystem::path& path, size_t maxBytes, RegularFileR
         reason = std::strerror(errno);
         return -1;
     }
-    struct stat info{};
+    struct stat info {};
     if (::fstat(fd, &info) != 0) {
         status = RegularFileRead::Status::failed;
         reason = std::strerror(errno);
