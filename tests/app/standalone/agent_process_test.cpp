@@ -122,7 +122,9 @@ TEST(AgentProcessTest, EveryTerminationSignalEndsTheAgentCleanlyAndABrokenPipeDo
             << *banner;
         ASSERT_EQ(::kill(agent.pid(), signal), 0);
         // Ignored, SIGPIPE leaves the agent to end on the SIGTERM after it; otherwise it kills it.
-        if (signal == SIGPIPE) ASSERT_EQ(::kill(agent.pid(), SIGTERM), 0);
+        if (signal == SIGPIPE) {
+            ASSERT_EQ(::kill(agent.pid(), SIGTERM), 0);
+        }
         const auto status = agent.waitForEnd(20.0);
         EXPECT_TRUE(endedCleanly(status)) << strsignal(signal) << ": status " << (status ? *status : -1);
     }
