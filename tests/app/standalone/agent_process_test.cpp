@@ -32,7 +32,8 @@ public:
         for (char** e = environ; *e; ++e) {
             const std::string entry = *e;
             bool replaced = false;
-            for (const char* name : {"HOME=", "XDG_CONFIG_HOME=", "XDG_RUNTIME_DIR=", "XDG_MUSIC_DIR=", "XDG_CACHE_HOME="})
+            for (const char* name :
+                 {"HOME=", "XDG_CONFIG_HOME=", "XDG_RUNTIME_DIR=", "XDG_MUSIC_DIR=", "XDG_CACHE_HOME="})
                 replaced = replaced || entry.rfind(name, 0) == 0;
             if (!replaced) env.push_back(entry);
         }
@@ -106,7 +107,9 @@ private:
     std::string said_;
 };
 
-bool endedCleanly(const std::optional<int>& status) { return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0; }
+bool endedCleanly(const std::optional<int>& status) {
+    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+}
 
 // Faults: SIGHUP (a closed terminal, a logout) and SIGPIPE (a log reader that went away) killed
 // the agent mid-take. Each request to end now ends it cleanly; SIGPIPE ends nothing.
