@@ -125,7 +125,11 @@ DefaultsValue decodeValue(const json& j) {
         if (!bytes) throw std::invalid_argument("data is not base64");
         return DefaultsValue(std::move(*bytes));
     }
-    if (type == "string") return DefaultsValue(v.get_ref<const std::string&>());
+    if (type == "string") {
+        // Written by hand or by another tool: a whole number where text belongs is its digits.
+        if (v.is_number_integer()) return DefaultsValue(v.dump());
+        return DefaultsValue(v.get_ref<const std::string&>());
+    }
     if (type == "bool") return DefaultsValue(v.get_ref<const bool&>());
     if (type == "integer") {
         if (!v.is_number_integer() || (v.is_number_unsigned() && v.get<uint64_t>() > INT64_MAX))

@@ -198,7 +198,7 @@ TEST(FileDefaultsStoreTest, OnlyTheEntriesThatCannotBeReadAreSetAsideAndEachIsNa
                              "\"autoRec\":{\"type\":\"bool\",\"value\":\"yes\"},"
                              "\"phonesBusVolume\":{\"type\":\"real\",\"value\":\"NaN\"},"
                              "\"consoleSlots\":{\"type\":\"stringArray\",\"value\":[\"a\",\"bus:main\"]},"
-                             "\"oldPIN\":{\"type\":\"string\",\"value\":123456}}}";
+                             "\"oldPIN\":{\"type\":\"string\",\"value\":[1,2]}}}";
     writeFile(file, text);
     ScopedLogCapture capture;
     {
@@ -216,6 +216,19 @@ TEST(FileDefaultsStoreTest, OnlyTheEntriesThatCannotBeReadAreSetAsideAndEachIsNa
     EXPECT_TRUE(reopened.unreadableEntries().empty());
     EXPECT_EQ(reopened.string("companionPairingPIN"), "042917");
     EXPECT_EQ(reopened.boolean("autoRec"), false);
+}
+
+// Fault: a PIN stored as a number (by hand or by another tool) was replaced by a new one, and the
+// phone had to pair again.
+TEST(FileDefaultsStoreTest, APINStoredAsANumberStillReadsAsItsDigits) {
+    for (const std::string& entry : {std::string("{\"type\":\"integer\",\"value\":123456}"),
+                                     std::string("{\"type\":\"string\",\"value\":123456}")}) {
+        TempDir dir;
+        writeFile(dir / "defaults.json", "{\"format\":1,\"values\":{\"companionPairingPIN\":" + entry + "}}");
+        FileDefaultsStore store(dir / "defaults.json");
+        EXPECT_EQ(store.string("companionPairingPIN"), "123456") << entry;
+        EXPECT_TRUE(store.unreadableEntries().empty()) << entry;
+    }
 }
 
 // Fault: typed dictionaries nested 40,000 deep crashed every start (and 20,000 took 20 s).
