@@ -66,8 +66,8 @@ static void BM_LoadNestedFortyThousandDeep(benchmark::State& state) {
         open += "{\"type\":\"dictionary\",\"value\":{\"k\":";
         close += "}}";
     }
-    const std::string text = "{\"format\":1,\"values\":{\"deep\":" + open + "{\"type\":\"integer\",\"value\":1}" + close +
-                             ",\"companionPairingPIN\":{\"type\":\"string\",\"value\":\"042917\"}}}";
+    const std::string text = "{\"format\":1,\"values\":{\"deep\":" + open + "{\"type\":\"integer\",\"value\":1}" +
+                             close + ",\"companionPairingPIN\":{\"type\":\"string\",\"value\":\"042917\"}}}";
     ScopedLogCapture quiet;
     for (auto _ : state) {
         state.PauseTiming();
