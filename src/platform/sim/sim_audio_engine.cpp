@@ -5,8 +5,11 @@
 #include "platform/sim/sim_audio_server.h"
 #include "platform/sim/sim_output_history.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -659,7 +662,17 @@ void SimAudioEngine::setDeviceOutputFile(AudioObjectID device, const std::string
     info.samplerate = static_cast<int>(std::lround(d.rate));
     info.channels = static_cast<int>(d.channels);
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    d.file = sf_open(path.c_str(), SFM_WRITE, &info);
+    // Only into a regular file: opening a FIFO to write would wait for a reader, here under the
+    // engine's lock.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+    struct stat stats {};
+    if (fd < 0 || ::fstat(fd, &stats) != 0 || !S_ISREG(stats.st_mode) || ::ftruncate(fd, 0) != 0) {
+        if (fd >= 0) ::close(fd);
+        impl_->log.error(strprintf("Cannot write device output to %s: not a regular file we can write", path.c_str()));
+        return;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    d.file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
     if (!d.file)
         impl_->log.error(strprintf("Cannot write device output to %s: %s", path.c_str(), sf_strerror(nullptr)));
 }
