@@ -49,6 +49,9 @@ std::vector<ScenarioMIDISource> BuiltinScenario::midiSources(const std::string& 
     if (!midi.contains("sources")) return sources;
     const auto& list = midi.at("sources");
     if (!list.is_array()) throw std::runtime_error("midi.sources: must be an array");
+    if (list.size() > kMaxMIDISources)
+        throw std::runtime_error("midi.sources: has " + std::to_string(list.size()) + " entries; at most " +
+                                 std::to_string(kMaxMIDISources) + " are allowed");
     for (size_t i = 0; i < list.size(); ++i) {
         const auto& entry = list[i];
         const std::string where = "midi.sources[" + std::to_string(i) + "]";

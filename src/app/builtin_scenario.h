@@ -3,6 +3,7 @@
 // output (the default), an 8-channel USB interface, a paired Bluetooth headset, three
 // applications of which two play (one through a helper process), and one virtual MIDI source.
 // Any thread.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,9 @@ class BuiltinScenario {
 public:
     // The scenario document (the same format as --scenario files).
     static const std::string& text();
-    // The "midi" section of a scenario document: {"midi": {"sources": [{"name": ..., "hardware": false}]}}.
-    // Throws std::runtime_error for a section that cannot be used.
+    static constexpr size_t kMaxMIDISources = 64;
+    // The "midi" section of a scenario document: {"midi": {"sources": [{"name": ..., "hardware": false}]}},
+    // at most kMaxMIDISources of them. Throws std::runtime_error for a section that cannot be used.
     static std::vector<ScenarioMIDISource> midiSources(const std::string& documentText);
 };
 

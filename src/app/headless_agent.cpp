@@ -34,6 +34,7 @@
 #include "platform/stderr_log_sink.h"
 #include "platform/thread_task_queue.h"
 #include "recording/mix_recorder.h"
+#include "recording/recording_folder.h"
 #include "remote/osc_listener.h"
 #include "remote/pairing_pin.h"
 
@@ -94,14 +95,6 @@ int terminalWidth() {
     return 100;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw SimScenarioError("cannot read " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The update feed, the release key and the install command are build settings.
 LinuxUpdater::Settings updaterSettings() {
     LinuxUpdater::Settings settings;
@@ -139,7 +132,7 @@ std::vector<std::string> HeadlessAgent::localAddresses() {
     return outside;
 }
 
-int HeadlessAgent::run(const CommandLineOptions& options) {
+int HeadlessAgent::run(const CommandLineOptions& options, SignalWatcher& watcher) {
     const bool liveView = !options.quiet && ::isatty(STDOUT_FILENO);
     // With the live view on the terminal, only errors are logged there.
     const LogLevel minimum = liveView && ::isatty(STDERR_FILENO) ? LogLevel::error : LogLevel::info;
@@ -149,7 +142,8 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
     SimScenario scenario;
     std::vector<ScenarioMIDISource> midiSources;
     try {
-        const std::string text = options.scenarioFile ? readFile(*options.scenarioFile) : BuiltinScenario::text();
+        const std::string text =
+            options.scenarioFile ? SimScenario::readFile(*options.scenarioFile) : BuiltinScenario::text();
         scenario = SimScenario::parse(text);
         midiSources = BuiltinScenario::midiSources(text);
     } catch (const std::exception& error) {
@@ -269,6 +263,7 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
                     companionLine(engine.oscListener().port() ? engine.oscListener().port() : OSCListener::kDefaultPort,
                                   localAddresses(), engine.pairingPIN().pin())
                         .c_str());
+        std::printf("Takes are written to %s\n", RecordingFolder(defaults).intendedFolder().c_str());
         std::printf("Press Ctrl-C to quit.\n");
         std::fflush(stdout);
         if (!liveView) return;
@@ -297,12 +292,19 @@ int HeadlessAgent::run(const CommandLineOptions& options) {
         drawLiveView();
     };
 
-    SignalWatcher watcher([&](int signal) {
+    watcher.setCallback([&](int signal) {
         // A second signal while the first is handled ends the process at once.
         if (signals.fetch_add(1) > 0) ::_exit(128 + signal);
         mainQueue.post(quit);
     });
-    watcher.start();
+    // The callback above refers to this function's state: a signal after it returns ends the
+    // process as one during start-up does.
+    struct RestoreCallback {
+        SignalWatcher& watcher;
+        ~RestoreCallback() {
+            watcher.setCallback([](int signal) { ::_exit(128 + signal); });
+        }
+    } restoreCallback{watcher};
 
     app = std::make_unique<OREVANTApp>(services, std::move(shell));
     if (!pipewire) {

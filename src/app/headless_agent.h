@@ -3,7 +3,7 @@
 // on the simulated audio server (the built-in scenario or a scenario file), chosen by --backend;
 // the real OSC listener on UDP 9000, real takes and a real defaults file. Prints
 // where the companion should send and the pairing PIN, shows a live view on a terminal, and ends
-// cleanly on SIGINT or SIGTERM.
+// cleanly on SIGINT, SIGTERM or SIGHUP.
 //
 // Main thread: run() carries the main queue until the agent ends.
 #include "app/command_line.h"
@@ -13,10 +13,14 @@
 
 namespace orevant {
 
+class SignalWatcher;
+
 class HeadlessAgent {
 public:
-    // Returns the process's exit status.
-    static int run(const CommandLineOptions& options);
+    // Returns the process's exit status. `signals` is already watching: while the agent runs,
+    // a termination signal quits it cleanly; before and after, the watcher's own callback
+    // stays in charge.
+    static int run(const CommandLineOptions& options, SignalWatcher& signals);
 
     // The companion line: port, this computer's IPv4 addresses, and the PIN.
     static std::string companionLine(uint16_t port, const std::vector<std::string>& addresses, const std::string& pin);

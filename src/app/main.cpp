@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <unistd.h>
 #include <variant>
 
 int main(int argc, char** argv) {
@@ -22,6 +23,11 @@ int main(int argc, char** argv) {
 
     // Before any thread exists, so that every thread leaves these signals to the watcher.
     SignalWatcher::blockTerminationSignals();
+    SignalWatcher::ignoreBrokenPipe();
+    // Until the agent's main queue runs, a request to end is granted at once: nothing is
+    // attenuated and no take is open yet, and start-up may be waiting on something slow.
+    SignalWatcher watcher([](int signal) { ::_exit(128 + signal); });
+    watcher.start();
     Logger::setSink(JournaldLogSink::forStderr(LogLevel::info));
 
     auto instance = SingleInstanceCheck::run();
@@ -35,5 +41,5 @@ int main(int argc, char** argv) {
             Logger("OREVANTApp").notice("No desktop front end in this build; running headless");
         }
     }
-    return HeadlessAgent::run(options);
+    return HeadlessAgent::run(options, watcher);
 }

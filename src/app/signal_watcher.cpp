@@ -17,6 +17,7 @@ sigset_t terminationSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     return set;
 }
 } // namespace
@@ -25,6 +26,8 @@ void SignalWatcher::blockTerminationSignals() {
     const sigset_t set = terminationSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
+
+void SignalWatcher::ignoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
 
 SignalWatcher::SignalWatcher(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) {
     const sigset_t set = terminationSignals();
@@ -52,9 +55,19 @@ size_t SignalWatcher::dispatchPending() {
     signalfd_siginfo info{};
     while (signalFd_ >= 0 && ::read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
         ++count;
-        if (onSignal_) onSignal_(static_cast<int>(info.ssi_signo));
+        std::function<void(int)> callback;
+        {
+            std::lock_guard lock(mutex_);
+            callback = onSignal_;
+        }
+        if (callback) callback(static_cast<int>(info.ssi_signo));
     }
     return count;
+}
+
+void SignalWatcher::setCallback(std::function<void(int)> onSignal) {
+    std::lock_guard lock(mutex_);
+    onSignal_ = std::move(onSignal);
 }
 
 void SignalWatcher::run() {

@@ -24,13 +24,15 @@ public:
     RecordingControl(AudioServer& server, DefaultsStore& defaults, MixRecorder* recorder);
 
     // Starts capture (unless running) at the output device's rate, or 48 kHz when that cannot be
-    // read, and marks a take as under way. False, and nothing done, while recording, without a
-    // recorder or without an output device.
+    // read, and marks a take as under way. False, and nothing done, while recording or without
+    // a recorder; false, with one error logged and kept in failure(), without an output device
+    // or when the take's folder (the chosen one, else the default) cannot be made or written.
     bool begin(const AudioDevice* outputDevice);
-    // Opens the take's files in the chosen folder (or the default one) under the current time.
+    // Opens the take's files in the folder begin() settled on, under the current time, and says
+    // where the take goes.
     void openTake();
     // Closes the take; capture stops too unless automatic recording is on. False when no take
-    // was under way.
+    // was under way. A take stopped by a failed write keeps its reason in failure().
     bool end();
     // Stores the switch under "autoRec"; true when it changed.
     bool setAutoRec(bool on);
@@ -43,6 +45,9 @@ public:
     const std::optional<std::filesystem::path>& scopedRecordingFolder() const { return scopedRecordingFolder_; }
     // Where the next take goes, for display.
     std::string folderDisplayPath() const;
+    // Why the last attempt to record was refused or the last take stopped early; cleared by the
+    // next take that starts.
+    const std::optional<std::string>& failure() const { return failure_; }
     MixRecorder* recorder() const { return recorder_; }
 
 private:
@@ -53,6 +58,12 @@ private:
     bool isAutoRec_ = false;
     std::optional<std::filesystem::path> recordingURL_;
     std::optional<std::filesystem::path> scopedRecordingFolder_;
+    // Settled by begin() for the take that openTake() opens.
+    std::optional<std::filesystem::path> chosenFolder_;
+    std::filesystem::path takeFolder_;
+    std::optional<std::string> failure_;
+
+    void refuse(std::string message);
 };
 
 } // namespace orevant

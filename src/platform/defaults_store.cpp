@@ -16,7 +16,12 @@ std::optional<DefaultsData> DefaultsStore::data(const std::string& key) const {
     return typed<DefaultsData>(*this, key);
 }
 std::optional<std::string> DefaultsStore::string(const std::string& key) const {
-    return typed<std::string>(*this, key);
+    auto v = object(key);
+    if (!v) return std::nullopt;
+    if (auto s = v->get<std::string>()) return *s;
+    // A whole number reads as its digits, so a PIN once stored as a number still pairs.
+    if (auto i = v->get<int64_t>()) return std::to_string(*i);
+    return std::nullopt;
 }
 std::optional<DefaultsStringArray> DefaultsStore::stringArray(const std::string& key) const {
     return typed<DefaultsStringArray>(*this, key);

@@ -40,7 +40,8 @@ public:
     virtual void remove(const std::string& key) = 0;
 
     // Typed reads: nothing when the key is absent or holds another type. Numbers convert
-    // between integer and float as the platform's store does.
+    // between integer and float as the platform's store does, and an integer reads as a
+    // string of its digits.
     std::optional<DefaultsData> data(const std::string& key) const;
     std::optional<std::string> string(const std::string& key) const;
     std::optional<bool> boolean(const std::string& key) const;

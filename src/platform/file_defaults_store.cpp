@@ -1,6 +1,7 @@
 #include "platform/file_defaults_store.h"
 
 #include "platform/logger.h"
+#include "platform/regular_file.h"
 
 #include <nlohmann/json.hpp>
 
@@ -10,7 +11,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
+#include <set>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orevant {
@@ -113,6 +116,7 @@ json encodeValue(const DefaultsValue& value) {
 
 // Throws on anything that is not exactly what encodeValue writes.
 DefaultsValue decodeValue(const json& j) {
+    if (j.is_discarded()) throw std::invalid_argument("nested deeper than 64 levels");
     if (!j.is_object() || j.size() != 2) throw std::invalid_argument("entry is not a typed value");
     const std::string& type = j.at("type").get_ref<const std::string&>();
     const json& v = j.at("value");
@@ -121,7 +125,11 @@ DefaultsValue decodeValue(const json& j) {
         if (!bytes) throw std::invalid_argument("data is not base64");
         return DefaultsValue(std::move(*bytes));
     }
-    if (type == "string") return DefaultsValue(v.get_ref<const std::string&>());
+    if (type == "string") {
+        // Written by hand or by another tool: a whole number where text belongs is its digits.
+        if (v.is_number_integer()) return DefaultsValue(v.dump());
+        return DefaultsValue(v.get_ref<const std::string&>());
+    }
     if (type == "bool") return DefaultsValue(v.get_ref<const bool&>());
     if (type == "integer") {
         if (!v.is_number_integer() || (v.is_number_unsigned() && v.get<uint64_t>() > INT64_MAX))
@@ -152,6 +160,35 @@ DefaultsValue decodeValue(const json& j) {
     throw std::invalid_argument("unknown value type");
 }
 
+// The whole file may be read only this deep; deeper values make their entry unreadable. The
+// parser itself keeps no recursion, so the bound costs nothing on ordinary files and keeps the
+// work linear in the file's size on hostile ones.
+json parseBounded(const std::string& text, std::set<std::string>& tooDeep) {
+    std::string topKey, entryKey;
+    return json::parse(text, [&](int depth, json::parse_event_t event, json& parsed) {
+        if (event == json::parse_event_t::key) {
+            if (depth == 1) topKey = parsed.get<std::string>();
+            if (depth == 2 && topKey == "values") entryKey = parsed.get<std::string>();
+            return true;
+        }
+        const bool opens = event == json::parse_event_t::object_start || event == json::parse_event_t::array_start;
+        if (opens && depth >= FileDefaultsStore::kMaxDepth) {
+            if (topKey == "values" && !entryKey.empty()) tooDeep.insert(entryKey);
+            return false;
+        }
+        return true;
+    });
+}
+
+std::string describe(const std::exception& error) {
+    // nlohmann's texts start with "[json.exception.type_error.302] "; the rest says enough.
+    std::string text = error.what();
+    if (text.rfind("[json.exception.", 0) == 0) {
+        if (const size_t end = text.find("] "); end != std::string::npos) text = text.substr(end + 2);
+    }
+    return text;
+}
+
 bool writeAll(int fd, const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
@@ -168,6 +205,15 @@ bool writeAll(int fd, const std::string& text) {
 } // namespace
 
 FileDefaultsStore::FileDefaultsStore(std::filesystem::path file) : file_(std::move(file)) { load(); }
+
+FileDefaultsStore::~FileDefaultsStore() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    if (writer_.joinable()) writer_.join();
+}
 
 fs::path FileDefaultsStore::defaultPath() {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
@@ -190,78 +236,118 @@ std::string FileDefaultsStore::encode(const std::map<std::string, DefaultsValue>
     return document.dump(1, '\t') + "\n"; // throws on text that is not UTF-8
 }
 
-std::optional<std::map<std::string, DefaultsValue>> FileDefaultsStore::decode(const std::string& text) {
+std::optional<std::map<std::string, DefaultsValue>>
+FileDefaultsStore::decode(const std::string& text, std::map<std::string, std::string>* unreadable) {
+    std::set<std::string> tooDeep;
+    json document;
     try {
-        const json document = json::parse(text);
-        if (!document.is_object() || document.at("format") != kFormat) return std::nullopt;
-        std::map<std::string, DefaultsValue> out;
-        for (const auto& [key, entry] : document.at("values").get_ref<const json::object_t&>())
-            out.emplace(key, decodeValue(entry));
-        return out;
+        document = parseBounded(text, tooDeep);
     } catch (const std::exception&) {
         return std::nullopt;
     }
+    if (!document.is_object() || !document.contains("format") || document.at("format") != kFormat) return std::nullopt;
+    const auto values = document.find("values");
+    if (values == document.end() || !values->is_object()) return std::nullopt;
+    std::map<std::string, DefaultsValue> out;
+    for (const auto& [key, entry] : values->get_ref<const json::object_t&>()) {
+        try {
+            if (tooDeep.count(key)) throw std::invalid_argument("nested deeper than 64 levels");
+            out.emplace(key, decodeValue(entry));
+        } catch (const std::exception& error) {
+            if (unreadable) (*unreadable)[key] = describe(error);
+        }
+    }
+    return out;
 }
 
 void FileDefaultsStore::load() {
-    const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT) moveAside(std::strerror(errno));
+    RegularFileRead read = readRegularFile(file_, kMaxFileBytes);
+    if (read.status == RegularFileRead::Status::missing) return;
+    if (read.status != RegularFileRead::Status::ok) {
+        moveAside(read.reason);
         return;
     }
-    std::string text;
-    char buffer[65536];
-    bool failed = false;
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) failed = true;
-        if (n <= 0) break;
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    auto values = failed ? std::nullopt : decode(text);
+    std::map<std::string, std::string> unreadable;
+    auto values = decode(read.text, &unreadable);
     if (!values) {
-        moveAside(failed ? "read error" : "not a defaults file");
+        moveAside("not a defaults file");
         return;
     }
     values_ = std::move(*values);
+    if (unreadable.empty()) return;
+    // The entries we could not read stay in the copy; the next change rewrites the file without them.
+    copyAside(read.text);
+    unreadable_ = std::move(unreadable);
+    const std::string where = movedAside_ ? movedAside_->string() : std::string("nowhere (the copy failed)");
+    for (const auto& [key, reason] : unreadable_) {
+        log().error(strprintf("Defaults entry %s in %s cannot be read (%s); kept aside in %s", key.c_str(),
+                              file_.c_str(), reason.c_str(), where.c_str()));
+    }
+}
+
+std::optional<fs::path> FileDefaultsStore::asideName() const {
+    for (int n = 1; n < 1000; ++n) {
+        fs::path target = file_;
+        target += n == 1 ? std::string(".unreadable") : ".unreadable." + std::to_string(n);
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(target, ec))) return target;
+    }
+    return std::nullopt;
 }
 
 void FileDefaultsStore::moveAside(const std::string& reason) {
-    fs::path target = file_;
-    target += ".unreadable";
-    for (int n = 2; fs::exists(fs::symlink_status(target)); ++n) {
-        target = file_;
-        target += ".unreadable." + std::to_string(n);
-    }
-    if (::rename(file_.c_str(), target.c_str()) != 0) {
+    const auto target = asideName();
+    if (!target || ::rename(file_.c_str(), target->c_str()) != 0) {
         log().error(strprintf("Defaults file %s cannot be read (%s) nor moved aside (%s); starting empty",
-                              file_.c_str(), reason.c_str(), std::strerror(errno)));
+                              file_.c_str(), reason.c_str(), target ? std::strerror(errno) : "no free name"));
         return;
     }
     movedAside_ = target;
     log().error(strprintf("Defaults file %s cannot be read (%s); moved it to %s and started empty", file_.c_str(),
-                          reason.c_str(), target.c_str()));
+                          reason.c_str(), target->c_str()));
 }
 
-bool FileDefaultsStore::write(const std::map<std::string, DefaultsValue>& values) {
+void FileDefaultsStore::copyAside(const std::string& text) {
+    const auto target = asideName();
+    if (!target) return;
+    const int fd = ::open(target->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return;
+    const bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
+    ::close(fd);
+    if (ok)
+        movedAside_ = target;
+    else
+        ::unlink(target->c_str());
+}
+
+void FileDefaultsStore::writeNow(const Values& values) {
     std::string text;
     try {
         text = encode(values);
     } catch (const std::exception&) {
-        return false;
+        return; // set() refuses such values; nothing else can bring one here
     }
-    const fs::path folder = file_.parent_path().empty() ? fs::path(".") : file_.parent_path();
+    // A link (a dotfiles setup) stays a link: its target is what gets replaced.
+    fs::path target = file_;
     std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(file_, ec))) {
+        target = fs::weakly_canonical(file_, ec);
+        if (ec) {
+            log().error(
+                strprintf("Failed to write defaults file %s (resolve link: %s)", file_.c_str(), ec.message().c_str()));
+            return;
+        }
+    }
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
     fs::create_directories(folder, ec);
-    fs::path temporary = file_;
+    fs::path temporary = target;
     temporary += ".tmp";
     auto fail = [&](const char* step) {
-        log().error(strprintf("Failed to write defaults file %s (%s: %s)", file_.c_str(), step, std::strerror(errno)));
-        return true; // the value itself was fine; only the disk let us down
+        log().error(strprintf("Failed to write defaults file %s (%s: %s)", target.c_str(), step, std::strerror(errno)));
     };
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // O_NOFOLLOW: whatever sits at the temporary name is replaced, never written through.
+    ::unlink(temporary.c_str());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return fail("open");
     if (!writeAll(fd, text) || ::fsync(fd) != 0) {
         const int saved = errno;
@@ -271,13 +357,44 @@ bool FileDefaultsStore::write(const std::map<std::string, DefaultsValue>& values
         return fail("write");
     }
     if (::close(fd) != 0) return fail("close");
-    if (::rename(temporary.c_str(), file_.c_str()) != 0) return fail("rename");
+    if (::rename(temporary.c_str(), target.c_str()) != 0) return fail("rename");
     // The rename itself must reach the disk before we call the change done.
     if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
         ::fsync(dir);
         ::close(dir);
     }
-    return true;
+}
+
+void FileDefaultsStore::schedule() {
+    auto snapshot = std::make_shared<const Values>(values_);
+    {
+        std::lock_guard lock(mutex_);
+        pending_ = std::move(snapshot); // the newest wins
+        ++handedOver_;
+        if (!writer_.joinable()) writer_ = std::thread([this] { writerLoop(); });
+    }
+    changed_.notify_all();
+}
+
+void FileDefaultsStore::writerLoop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return pending_ || stopping_; });
+        if (!pending_) return; // stopping with nothing left to write
+        const auto values = std::move(pending_);
+        pending_.reset();
+        const uint64_t upTo = handedOver_;
+        lock.unlock();
+        writeNow(*values);
+        lock.lock();
+        written_ = upTo;
+        changed_.notify_all();
+    }
+}
+
+void FileDefaultsStore::flush() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return written_ == handedOver_; });
 }
 
 std::optional<DefaultsValue> FileDefaultsStore::object(const std::string& key) const {
@@ -287,21 +404,19 @@ std::optional<DefaultsValue> FileDefaultsStore::object(const std::string& key) c
 }
 
 void FileDefaultsStore::set(const std::string& key, DefaultsValue value) {
-    auto next = values_;
-    next[key] = std::move(value);
-    if (!write(next)) {
+    try {
+        (void)json{{key, encodeValue(value)}}.dump(); // throws on text that is not UTF-8
+    } catch (const std::exception&) {
         log().error(strprintf("Value for %s holds text that is not UTF-8; not stored", key.c_str()));
         return;
     }
-    values_ = std::move(next);
+    values_[key] = std::move(value);
+    schedule();
 }
 
 void FileDefaultsStore::remove(const std::string& key) {
-    if (!values_.count(key)) return;
-    auto next = values_;
-    next.erase(key);
-    write(next);
-    values_ = std::move(next);
+    if (!values_.erase(key)) return;
+    schedule();
 }
 
 } // namespace orevant

@@ -30,6 +30,12 @@ MixRecorder::MixRecorder(MainQueue& mainQueue, const HostClock& clock, TaskQueue
     laneOptions_.onSizeCeiling = guard_.wrap([this] {
         if (sizeCeilingHandler_) sizeCeilingHandler_();
     });
+    // Every lane of a full disk fails in turn: the first says why, and the take stops once.
+    laneOptions_.onWriteFailure = guard_.wrap([this](const std::string& message) {
+        if (takeFailure_) return;
+        takeFailure_ = message;
+        if (isTakeOpen_ && sizeCeilingHandler_) sizeCeilingHandler_();
+    });
 }
 
 MixRecorder::~MixRecorder() { stopCapture(); }
@@ -55,6 +61,7 @@ void MixRecorder::openTake(const std::filesystem::path& folder, const std::strin
     if (!isCapturing_ || isTakeOpen_) return;
     takeFolder_ = folder;
     takeStamp_ = stamp;
+    takeFailure_.reset();
     isTakeOpen_ = true;
     for (auto& [key, lane] : lanes_) openLaneFile(*lane);
     recorderLog().info(strprintf("Take open: %ld source(s)", static_cast<long>(lanes_.size())));

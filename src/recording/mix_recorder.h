@@ -34,8 +34,8 @@ public:
     MixRecorder(const MixRecorder&) = delete;
     MixRecorder& operator=(const MixRecorder&) = delete;
 
-    // Runs on the main queue when a lane's file reached its size ceiling; the engine sets it to
-    // stop the take.
+    // Runs on the main queue when a lane's file reached its size ceiling or a write to it failed
+    // (see takeFailure); the engine sets it to stop the take.
     void setSizeCeilingHandler(std::function<void()> handler) { sizeCeilingHandler_ = std::move(handler); }
 
     void startCapture(double sampleRate);
@@ -56,6 +56,8 @@ public:
     double sampleRate() const { return sampleRate_; }
     uint64_t startHostTime() const { return startHostTime_; }
     const std::map<std::string, std::shared_ptr<RecordingLane>>& lanes() const { return lanes_; }
+    // Why the open (or last) take had to stop early: the first failed write, if any.
+    const std::optional<std::string>& takeFailure() const { return takeFailure_; }
 
 private:
     void openLaneFile(RecordingLane& lane);
@@ -71,6 +73,7 @@ private:
     bool isTakeOpen_ = false;
     std::optional<std::filesystem::path> takeFolder_;
     std::string takeStamp_;
+    std::optional<std::string> takeFailure_;
     double sampleRate_ = 48000.0;
     uint64_t startHostTime_ = 0;
     LifetimeGuard guard_;

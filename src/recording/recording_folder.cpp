@@ -3,9 +3,12 @@
 #include "platform/defaults_store.h"
 #include "platform/logger.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -119,5 +122,18 @@ fs::path RecordingFolder::takeFolder() const {
 }
 
 std::string RecordingFolder::displayFolderPath() const { return takeFolder().string(); }
+
+fs::path RecordingFolder::intendedFolder() const {
+    if (auto chosen = resolveChosenFolder()) return *chosen;
+    return musicDirectory() / "OREVANT";
+}
+
+std::optional<std::string> RecordingFolder::unusableReason(const fs::path& folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) return std::string(std::strerror(errno));
+    if (!S_ISDIR(info.st_mode)) return std::string("not a folder");
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) return std::string(std::strerror(errno));
+    return std::nullopt;
+}
 
 } // namespace orevant

@@ -28,6 +28,11 @@ public:
     std::filesystem::path takeFolder() const;
     // The path shown in the settings and the diagnostics.
     std::string displayFolderPath() const;
+    // Where a take would go now, without making any folder (for what the agent says at start).
+    std::filesystem::path intendedFolder() const;
+
+    // Why files cannot be made in `folder` (missing, not a folder, not writable), or nothing.
+    static std::optional<std::string> unusableReason(const std::filesystem::path& folder);
 
     // The user's directories: $HOME (else the password database), the XDG music and documents
     // directories ($XDG_MUSIC_DIR / $XDG_DOCUMENTS_DIR, else $XDG_CONFIG_HOME/user-dirs.dirs,

@@ -141,9 +141,11 @@ void RecordingLane::openFile(const std::filesystem::path& url, int64_t startFram
     url_ = url;
     fileOpen_ = true;
     stoppedAtSizeLimit_.store(false, std::memory_order_relaxed);
+    writeFailed_.store(false, std::memory_order_relaxed);
     heardAnything_.store(false, std::memory_order_relaxed);
     runOnQueueAndWait(*writerQueue_, [&] {
         file_ = std::move(file);
+        fileName_ = url.filename().string();
         bytesWritten_.store(0, std::memory_order_relaxed);
         clipFrames_.store(0, std::memory_order_relaxed);
         clipStartFrame_.store(startFrame, std::memory_order_relaxed);
@@ -289,11 +291,19 @@ void RecordingLane::flushPreRoll(int64_t startFrame) {
 }
 
 int64_t RecordingLane::appendToFile(const float* interleaved, int64_t frames) {
-    if (frames < 1) return 0;
+    // After a failed write (a full disk) the file gets nothing more: retrying every drain would
+    // only repeat the failure, and the take is being stopped.
+    if (frames < 1 || writeFailed_.load(std::memory_order_relaxed)) return 0;
     const int64_t written = std::clamp<int64_t>(file_->writeFrames(interleaved, frames), 0, frames);
     clipFrames_.fetch_add(written, std::memory_order_relaxed);
     bytesWritten_.fetch_add(8 * written, std::memory_order_relaxed);
-    if (written < frames) laneLog().error(strprintf("Recording write failed: %s", file_->lastError().c_str()));
+    if (written < frames) {
+        writeFailed_.store(true, std::memory_order_relaxed);
+        const std::string message =
+            strprintf("Recording write failed: %s: %s; the take stops", fileName_.c_str(), file_->lastError().c_str());
+        laneLog().error(message);
+        if (options_.onWriteFailure) mainQueue_.post([report = options_.onWriteFailure, message] { report(message); });
+    }
     return written;
 }
 

@@ -37,6 +37,9 @@ struct RecordingLaneOptions {
     AudioFileOpener fileOpener;
     // Posted to the main queue when the file reached the size ceiling: the take should stop.
     std::function<void()> onSizeCeiling;
+    // Posted to the main queue, once per file, when a write to it failed (a full disk): the take
+    // should stop. The text names the file and the reason.
+    std::function<void(const std::string& message)> onWriteFailure;
 };
 
 class RecordingLane final : public RecordingLaneFeed {
@@ -83,6 +86,8 @@ public:
     int64_t clipFrames() const { return clipFrames_.load(std::memory_order_relaxed); }
     int64_t clipStartFrame() const { return clipStartFrame_.load(std::memory_order_relaxed); }
     bool stoppedAtSizeLimit() const { return stoppedAtSizeLimit_.load(std::memory_order_relaxed); }
+    // A write to the current (or last) file failed; nothing more was written to it after that.
+    bool writeFailed() const { return writeFailed_.load(std::memory_order_relaxed); }
     bool hasFile() const { return fileOpen_; }
     // The current file, or the last closed one until it is discarded.
     const std::optional<std::filesystem::path>& url() const { return url_; }
@@ -125,9 +130,11 @@ private:
     std::atomic<int64_t> clipFrames_{0};
     std::atomic<int64_t> clipStartFrame_{0};
     std::atomic<bool> stoppedAtSizeLimit_{false};
+    std::atomic<bool> writeFailed_{false};
 
     // Writer queue only (main queue while the writer queue is idle).
     std::unique_ptr<AudioFile> file_;
+    std::string fileName_;
     std::vector<float> preRoll_;
     int64_t preRollCapacity_ = 0;
     int64_t preRollWrite_ = 0;

@@ -128,6 +128,11 @@ TEST(BuiltinScenarioTest, MIDISectionsAreCheckedAndOptional) {
     EXPECT_THROW(BuiltinScenario::midiSources(R"({"midi": {"sources": [{"hardware": true}]}})"), std::runtime_error);
     EXPECT_THROW(BuiltinScenario::midiSources(R"({"midi": {"sources": {}}})"), std::runtime_error);
     EXPECT_THROW(BuiltinScenario::midiSources("not json"), std::runtime_error);
+    // Fault: the list had no bound; each entry becomes a MIDI source.
+    std::string many;
+    for (size_t i = 0; i <= BuiltinScenario::kMaxMIDISources; ++i)
+        many += (i ? "," : "") + std::string("{\"name\": \"x\"}");
+    EXPECT_THROW(BuiltinScenario::midiSources("{\"midi\": {\"sources\": [" + many + "]}}"), std::runtime_error);
 }
 
 TEST(HeadlessAgentTest, TheCompanionLineNamesPortAddressesAndPIN) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <cmath>
 
@@ -118,6 +119,11 @@ TEST_F(EndToEndTest, DeviceOutputIsWrittenToAWavFile) {
     float p = 0;
     for (float v : data) p = std::max(p, std::fabs(v));
     EXPECT_NEAR(p, 0.0625f, 0.0001f);
+
+    // Fault: a FIFO (from a scenario's "outputFile") blocked the engine waiting for a reader.
+    ASSERT_EQ(::mkfifo((dir / "fifo.wav").c_str(), 0600), 0);
+    audio().setDeviceOutputFile(headset, (dir / "fifo.wav").string());
+    audio().runCycles(1);
 }
 
 } // namespace

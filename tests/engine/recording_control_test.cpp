@@ -2,6 +2,7 @@
 // and folder they use, the automatic-recording switch, the size ceiling, and the indicator.
 #include "engine/mixer_engine.h"
 
+#include "audio/audio_device.h"
 #include "engine/companion_bridge.h"
 #include "engine/recording_control.h"
 #include "engine/recording_indicator.h"
@@ -9,6 +10,7 @@
 #include "recording/mix_recorder.h"
 #include "recording/recording_folder.h"
 #include "recording/recording_test_support.h"
+#include "recording/wav_file.h"
 #include "support/engine_fixture.h"
 #include "support/temp_dir.h"
 
@@ -16,6 +18,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 namespace orevant {
 namespace {
@@ -282,6 +285,83 @@ TEST(RecordingIndicatorTitleTest, ElapsedTimeInWholeMinutesAndSeconds) {
     EXPECT_EQ(RecordingIndicator::elapsedTitle(int64_t{6000} * 44100, 44100.0), "Recording — 100:00")
         << "minutes are not limited to two digits";
     EXPECT_EQ(RecordingIndicator::elapsedTitle(61, 0.0), "Recording — 01:01") << "a rate below 1 counts as 1";
+}
+
+} // namespace
+} // namespace orevant
+
+namespace orevant {
+namespace {
+
+// A file with room for `room` frames, on a disk that is then full.
+class FillingFile final : public AudioFile {
+public:
+    FillingFile(std::unique_ptr<AudioFile> inner, int64_t room) : inner_(std::move(inner)), room_(room) {}
+    int64_t writeFrames(const float* interleaved, int64_t frames) override {
+        const int64_t fits = std::min(frames, room_);
+        room_ -= fits;
+        return fits > 0 ? inner_->writeFrames(interleaved, fits) : 0;
+    }
+    std::string lastError() const override { return "No space left on device"; }
+
+private:
+    std::unique_ptr<AudioFile> inner_;
+    int64_t room_;
+};
+
+// Faults: a full disk let the take go on with a failure logged every 250 ms per lane; a folder
+// that could not be made still opened a take of no files; no output device refused silently.
+// Each ends or refuses the take once and says why in the recording state.
+TEST_F(RecordingControlTest, ARefusedOrFailedTakeEndsOnceAndSaysWhy) {
+    makeRecorder();
+    RecordingControl control(world.server, world.defaults, recorder.get());
+    AudioDevice speakers;
+    speakers.name = "Speakers";
+
+    EXPECT_FALSE(control.begin(nullptr));
+    ASSERT_TRUE(control.failure());
+    EXPECT_NE(control.failure()->find("no output device"), std::string::npos);
+    EXPECT_FALSE(recorder->isCapturing());
+
+    // Neither the chosen folder nor the music or documents folder can be made.
+    test::TempDir home;
+    { std::ofstream(home / "file") << "x"; }
+    test::ScopedEnv music("XDG_MUSIC_DIR", (home / "file/Music").c_str());
+    test::ScopedEnv documents("XDG_DOCUMENTS_DIR", (home / "file/Documents").c_str());
+    world.defaults.set(RecordingFolder::kBookmarkKey, (home / "file/chosen").string());
+    EXPECT_FALSE(control.begin(&speakers));
+    EXPECT_FALSE(control.isRecording());
+    EXPECT_FALSE(recorder->isCapturing());
+    ASSERT_TRUE(control.failure());
+    EXPECT_NE(control.failure()->find((home.path() / "file/Documents").string()), std::string::npos)
+        << *control.failure();
+
+    world.defaults.set(RecordingFolder::kBookmarkKey, takes.path().string());
+    ASSERT_TRUE(control.begin(&speakers));
+    EXPECT_FALSE(control.failure()) << "a take that starts clears the last refusal";
+    control.end();
+}
+
+TEST_F(RecordingControlTest, AFullDiskStopsTheWholeTakeOnce) {
+    world.addOutputDevice("speakers", "Speakers");
+    world.addApp("com.example.music", "Music", 440.0);
+    world.addApp("com.example.voice", "Voice", 220.0);
+    RecordingLaneOptions filling;
+    filling.fileOpener = [](const std::filesystem::path& path, double rate) -> std::unique_ptr<AudioFile> {
+        // The three seconds of pre-roll and half a second of the take fit.
+        return std::make_unique<FillingFile>(openWavFile(path, rate), static_cast<int64_t>(rate * 3.5));
+    };
+    MixerEngine& engine = startEngine(filling);
+    engine.startRecording();
+    ASSERT_TRUE(engine.isRecording());
+    world.runAudio(3.0);
+    EXPECT_FALSE(engine.isRecording());
+    EXPECT_FALSE(recorder->isTakeOpen());
+    ASSERT_TRUE(recorder->takeFailure());
+    EXPECT_NE(recorder->takeFailure()->find("No space left on device"), std::string::npos);
+    // One line per lane at most, not one per drain.
+    EXPECT_LE(world.logs->count("Recording write failed", LogLevel::error), 2u);
+    EXPECT_EQ(wavFiles(takes.path()).size(), 2u) << "what reached the disk is kept";
 }
 
 } // namespace

@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <sstream>
 #include <sys/stat.h>
+#include <vector>
 
 using namespace orevant;
 using orevant::test::TempDir;
@@ -134,6 +136,7 @@ TEST(FileDefaultsStoreTest, TextThatIsNotUTF8IsRefusedAndThePreviousValueKept) {
     EXPECT_EQ(store.string("name"), "good");
     EXPECT_FALSE(store.object("list"));
     EXPECT_EQ(capture->count("not UTF-8", LogLevel::error), 2u);
+    store.flush();
     EXPECT_EQ(FileDefaultsStore(file).string("name"), "good");
 }
 
@@ -144,6 +147,7 @@ TEST(FileDefaultsStoreTest, AFailedDiskWriteIsLoggedAndTheValueKeptForThisRun) {
     ScopedLogCapture capture;
     FileDefaultsStore store(dir / "blocked/orevant/defaults.json");
     store.set("autoRec", DefaultsValue(true));
+    store.flush();
     EXPECT_EQ(store.boolean("autoRec"), true);
     EXPECT_EQ(capture->count("Failed to write defaults file", LogLevel::error), 1u);
 }
@@ -182,4 +186,123 @@ TEST(InMemoryDefaultsStoreTest, TypedReadsConvertNumbersAndRefuseOtherTypes) {
     store.remove("s");
     EXPECT_FALSE(store.object("s"));
     EXPECT_EQ(store.writeCount("s"), 2u);
+}
+
+// Fault: one wrong-typed entry used to set the whole file aside, so the pairing PIN, the slots
+// and the volumes were lost with it.
+TEST(FileDefaultsStoreTest, OnlyTheEntriesThatCannotBeReadAreSetAsideAndEachIsNamed) {
+    TempDir dir;
+    const auto file = dir / "defaults.json";
+    const std::string text = "{\"format\":1,\"values\":{"
+                             "\"companionPairingPIN\":{\"type\":\"string\",\"value\":\"042917\"},"
+                             "\"autoRec\":{\"type\":\"bool\",\"value\":\"yes\"},"
+                             "\"phonesBusVolume\":{\"type\":\"real\",\"value\":\"NaN\"},"
+                             "\"consoleSlots\":{\"type\":\"stringArray\",\"value\":[\"a\",\"bus:main\"]},"
+                             "\"oldPIN\":{\"type\":\"string\",\"value\":[1,2]}}}";
+    writeFile(file, text);
+    ScopedLogCapture capture;
+    {
+        FileDefaultsStore store(file);
+        EXPECT_EQ(store.string("companionPairingPIN"), "042917");
+        EXPECT_EQ(store.stringArray("consoleSlots"), (DefaultsStringArray{"a", "bus:main"}));
+        std::vector<std::string> unreadable;
+        for (const auto& [key, reason] : store.unreadableEntries()) unreadable.push_back(key);
+        EXPECT_EQ(unreadable, (std::vector<std::string>{"autoRec", "oldPIN", "phonesBusVolume"}));
+        ASSERT_TRUE(store.movedAsidePath());
+        EXPECT_EQ(readFile(*store.movedAsidePath()), text); // the bad entries are kept, byte for byte
+        store.set("autoRec", DefaultsValue(false));
+    }
+    FileDefaultsStore reopened(file);
+    EXPECT_TRUE(reopened.unreadableEntries().empty());
+    EXPECT_EQ(reopened.string("companionPairingPIN"), "042917");
+    EXPECT_EQ(reopened.boolean("autoRec"), false);
+}
+
+// Fault: a PIN stored as a number (by hand or by another tool) was replaced by a new one, and the
+// phone had to pair again.
+TEST(FileDefaultsStoreTest, APINStoredAsANumberStillReadsAsItsDigits) {
+    for (const std::string& entry : {std::string("{\"type\":\"integer\",\"value\":123456}"),
+                                     std::string("{\"type\":\"string\",\"value\":123456}")}) {
+        TempDir dir;
+        writeFile(dir / "defaults.json", "{\"format\":1,\"values\":{\"companionPairingPIN\":" + entry + "}}");
+        FileDefaultsStore store(dir / "defaults.json");
+        EXPECT_EQ(store.string("companionPairingPIN"), "123456") << entry;
+        EXPECT_TRUE(store.unreadableEntries().empty()) << entry;
+    }
+}
+
+// Fault: typed dictionaries nested 40,000 deep crashed every start (and 20,000 took 20 s).
+TEST(FileDefaultsStoreTest, AValueNestedPastTheBoundIsAnUnreadableEntryAndTheRestLoads) {
+    auto nested = [](int levels) {
+        std::string open, close;
+        for (int i = 0; i < levels; ++i) {
+            open += "{\"type\":\"dictionary\",\"value\":{\"k\":";
+            close += "}}";
+        }
+        return open + "{\"type\":\"integer\",\"value\":1}" + close;
+    };
+    struct Case {
+        int levels;
+        bool readable;
+    } cases[] = {{30, true}, {31, false}, {40000, false}};
+    for (const Case& c : cases) {
+        TempDir dir;
+        const auto file = dir / "defaults.json";
+        writeFile(file, "{\"format\":1,\"values\":{\"deep\":" + nested(c.levels) +
+                            ",\"companionPairingPIN\":{\"type\":\"string\",\"value\":\"042917\"}}}");
+        ScopedLogCapture capture;
+        FileDefaultsStore store(file);
+        EXPECT_EQ(store.string("companionPairingPIN"), "042917") << c.levels;
+        EXPECT_EQ(store.object("deep").has_value(), c.readable) << c.levels;
+        EXPECT_EQ(store.unreadableEntries().count("deep"), c.readable ? 0u : 1u) << c.levels;
+    }
+}
+
+// Fault: a FIFO at the file's place hung start-up for ever; a link to /dev/zero read until
+// memory ran out.
+TEST(FileDefaultsStoreTest, WhatIsNotARegularFileOfBoundedSizeIsSetAsideWithoutBeingRead) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::filesystem::path&)> make;
+    } cases[] = {
+        {"fifo", [](const std::filesystem::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+        {"link to /dev/zero", [](const std::filesystem::path& p) { std::filesystem::create_symlink("/dev/zero", p); }},
+        {"too large",
+         [](const std::filesystem::path& p) {
+             writeFile(p, "{}");
+             std::filesystem::resize_file(p, FileDefaultsStore::kMaxFileBytes + 1);
+         }},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const auto file = dir / "defaults.json";
+        c.make(file);
+        ScopedLogCapture capture;
+        FileDefaultsStore store(file);
+        EXPECT_FALSE(store.object("anything")) << c.name;
+        EXPECT_TRUE(store.movedAsidePath()) << c.name;
+        store.set("autoRec", DefaultsValue(true));
+        store.flush();
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(file))) << c.name;
+        EXPECT_EQ(FileDefaultsStore(file).boolean("autoRec"), true) << c.name;
+    }
+}
+
+// Fault: a defaults.json linked from a dotfiles folder was replaced by a plain file at the first
+// write, cutting the link.
+TEST(FileDefaultsStoreTest, ALinkedFileIsWrittenThroughToItsTargetAndStaysALink) {
+    TempDir dir;
+    const auto target = dir / "dotfiles/orevant/defaults.json";
+    const auto link = dir / "config/orevant/defaults.json";
+    FileDefaultsStore(target).set("companionPairingPIN", DefaultsValue("042917"));
+    std::filesystem::create_directories(link.parent_path());
+    std::filesystem::create_symlink("../../dotfiles/orevant/defaults.json", link);
+    {
+        FileDefaultsStore store(link);
+        EXPECT_EQ(store.string("companionPairingPIN"), "042917");
+        store.set("autoRec", DefaultsValue(true));
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(FileDefaultsStore(target).boolean("autoRec"), true);
+    EXPECT_EQ(std::filesystem::directory_iterator(link.parent_path())->path(), link) << "nothing else beside the link";
 }

@@ -7,7 +7,9 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cmath>
@@ -119,6 +121,13 @@ TEST_F(SimAudioEngineTest, WavSourceLoops) {
         test::processSpec(2, true, test::sourceSpec(SimAudioSource::Kind::wav, 0, 0, 2, (dir / "none.wav").string())));
     audio().runCycles(1);
     EXPECT_FLOAT_EQ(audio().outputSamples(speakers, 0, 512)[37], 0.49f); // frame 549 of the loop, nothing added
+
+    // Fault: a FIFO as the source blocked the caller for ever. It is refused and plays silence.
+    ASSERT_EQ(::mkfifo((dir / "fifo.wav").c_str(), 0600), 0);
+    system.addProcess(
+        test::processSpec(3, true, test::sourceSpec(SimAudioSource::Kind::wav, 0, 0, 2, (dir / "fifo.wav").string())));
+    audio().runCycles(1);
+    EXPECT_FLOAT_EQ(audio().outputSamples(speakers, 0, 512)[37], 0.61f); // frame 1061 of the loop, nothing added
 }
 
 TEST_F(SimAudioEngineTest, MuteBehaviourOfTaps) {

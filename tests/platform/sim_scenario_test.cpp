@@ -1,8 +1,13 @@
 #include "platform/sim/sim_scenario.h"
 
 #include "platform/manual_main_queue.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
 
 namespace orevant {
 namespace {
@@ -116,16 +121,97 @@ TEST(SimScenarioTest, RejectsUnusableDocumentsWithTheirPlace) {
     EXPECT_NE(message("[]").find("must be a JSON object"), std::string::npos);
     EXPECT_NE(message(R"({"devices": [{"name": "x"}]})").find("devices[0]"), std::string::npos);
     EXPECT_NE(message(R"({"devices": [{"uid": "x", "transport": "usb"}]})").find("four-character"), std::string::npos);
-    EXPECT_NE(message(R"({"devices": [{"uid": "x", "outputVolume": 2}]})").find("between 0 and 1"), std::string::npos);
+    EXPECT_NE(message(R"({"devices": [{"uid": "x", "outputVolume": 2}]})").find("out of range (0 to 1)"),
+              std::string::npos);
     EXPECT_NE(message(R"({"apps": [{"pid": 1, "policy": "odd"}]})").find("apps[0].policy"), std::string::npos);
     EXPECT_NE(message(R"({"processes": [{"pid": 1, "source": {"square": {}}}]})").find("unknown source"),
               std::string::npos);
     EXPECT_NE(message(R"({"events": [{"at": 1}]})").find("names no event"), std::string::npos);
     EXPECT_NE(message(R"({"events": [{"at": -1, "play": 3}]})").find("events[0].at"), std::string::npos);
     EXPECT_NE(message(R"({"events": [{"at": 1, "play": 3, "stop": 3}]})").find("names both"), std::string::npos);
-    EXPECT_NE(message(R"({"events": [{"at": 1, "play": "x"}]})").find("process identifier"), std::string::npos);
+    EXPECT_NE(message(R"({"events": [{"at": 1, "play": "x"}]})").find("events[0].play: must be a number"),
+              std::string::npos);
     EXPECT_EQ(message(R"({"unknown": 1, "processes": [{"pid": 7, "source": {"wav": "a.wav"}}]})"), "accepted");
     EXPECT_THROW(SimScenario::loadFile("/nonexistent/scenario.json"), SimScenarioError);
+}
+
+// Fault: numbers had no bounds. -1 channels wrapped to 4,294,967,295 and aborted, 10,000 devices
+// ate memory, a rate of 1e9 made the clock thread spin. Each number is refused with its key and
+// value; the values at the bounds are accepted.
+TEST(SimScenarioTest, EveryNumberOutsideItsRangeIsRefusedNamingTheKeyAndTheValue) {
+    auto devices = [](size_t count) {
+        std::string list;
+        for (size_t i = 0; i < count; ++i)
+            list += (i ? "," : "") + std::string("{\"uid\": \"d") + std::to_string(i) + "\"}";
+        return "{\"devices\": [" + list + "]}";
+    };
+    auto processes = [](size_t count) {
+        std::string list;
+        for (size_t i = 0; i < count; ++i) list += (i ? "," : "") + std::string("{\"pid\": 7}");
+        return "{\"processes\": [" + list + "]}";
+    };
+    struct Case {
+        std::string document;
+        std::string said; // "accepted" for a document within the bounds
+    } cases[] = {
+        {R"({"devices": [{"uid": "x", "outputChannels": -1}]})",
+         "devices[0].outputChannels: -1 is out of range (0 to 64)"},
+        {R"({"devices": [{"uid": "x", "outputChannels": 100000}]})",
+         "devices[0].outputChannels: 100000 is out of range"},
+        {R"({"devices": [{"uid": "x", "inputChannels": 2.5}]})", "devices[0].inputChannels: 2.5 is not a whole number"},
+        {R"({"devices": [{"uid": "x", "outputChannels": 64, "inputChannels": 0}]})", "accepted"},
+        {R"({"devices": [{"uid": "x", "sampleRate": 1e9}]})",
+         "devices[0].sampleRate: 1000000000.0 is out of range (8000 to 384000)"},
+        {R"({"devices": [{"uid": "x", "sampleRate": 1e-300}]})", "devices[0].sampleRate: 1e-300 is out of range"},
+        {R"({"devices": [{"uid": "x", "sampleRate": 8000}, {"uid": "y", "sampleRate": 384000}]})", "accepted"},
+        {R"({"devices": [{"uid": "x", "transport": -5}]})", "devices[0].transport: -5 is out of range"},
+        {devices(64), "accepted"},
+        {devices(65), "devices: has 65 entries; at most 64 are allowed"},
+        {processes(1024), "accepted"},
+        {processes(1025), "processes: has 1025 entries; at most 1024 are allowed"},
+        {R"({"processes": [{"pid": 0}]})", "processes[0].pid: 0 is out of range (1 to 2147483647)"},
+        {R"({"processes": [{"pid": 4294967297}]})", "processes[0].pid: 4294967297 is out of range"},
+        {R"({"processes": [{"pid": 1, "source": {"sine": {"frequency": 1e300}}}]})",
+         "processes[0].source.sine.frequency: 1e+300 is out of range"},
+        {R"({"apps": [{"pid": 1, "responsiblePID": -1}]})", "apps[0].responsiblePID: -1 is out of range"},
+        {R"({"bluetooth": [{"address": "a", "majorClass": -1}]})",
+         "bluetooth[0].majorClass: -1 is out of range (0 to 31)"},
+        {R"({"bluetooth": [{"address": "a", "connectDelay": 1e300}]})",
+         "bluetooth[0].connectDelay: 1e+300 is out of range"},
+        {R"({"bluetooth": [{"address": "a", "connectStatus": 3000000000}]})",
+         "bluetooth[0].connectStatus: 3000000000 is out of range"},
+        {R"({"events": [{"at": -1, "play": 3}]})", "events[0].at: -1 is out of range (0 to 604800)"},
+        {R"({"events": [{"at": 1e300, "play": 3}]})", "events[0].at: 1e+300 is out of range"},
+        {R"({"events": [{"at": 0, "play": -3}]})", "events[0].play: -3 is out of range"},
+        {R"({"events": [{"at": 0, "volume": {"uid": "x", "value": 1.5}}]})",
+         "events[0].volume.value: 1.5 is out of range (0 to 1)"},
+        {R"({"devices": [{"uid": "a"}], "events": [{"at": 1, "plug": {"uid": "b"}}]})", "accepted"},
+    };
+    for (const Case& c : cases) {
+        std::string said = "accepted";
+        try {
+            SimScenario::parse(c.document);
+        } catch (const SimScenarioError& error) {
+            said = error.what();
+        }
+        if (c.said == "accepted")
+            EXPECT_EQ(said, "accepted") << c.document.substr(0, 200);
+        else
+            EXPECT_NE(said.find("scenario: " + c.said), std::string::npos) << said;
+    }
+}
+
+// Fault: a FIFO or a link to /dev/zero as the scenario hung or exhausted the agent.
+TEST(SimScenarioTest, OnlyARegularFileOfAtMostFourMegabytesIsRead) {
+    test::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "zero");
+    std::ofstream(dir / "big") << "{}";
+    std::filesystem::resize_file(dir / "big", SimScenario::kMaxFileBytes + 1);
+    for (const char* name : {"fifo", "zero", "big"})
+        EXPECT_THROW(SimScenario::loadFile((dir / name).string()), SimScenarioError) << name;
+    std::ofstream(dir / "fine") << "{}";
+    EXPECT_NO_THROW(SimScenario::loadFile((dir / "fine").string()));
 }
 
 } // namespace

@@ -210,6 +210,41 @@ TEST_F(MixRecorderTest, NamesAlreadyTakenGetANumberInsteadOfOverwriting) {
     EXPECT_EQ(readWav(*b.lane->url())->left(3 * 48000), 0.25f);
 }
 
+// Fault: a 300-character name was not recorded at all (the name was too long for the file
+// system), a NUL cut ".wav" off, newlines and tabs reached file names. Every source is recorded.
+TEST_F(MixRecorderTest, EverySourceIsRecordedWhateverItsNameHolds) {
+    const std::string longName(300, 'a');
+    std::string accented = "x"; // so that a cut at the byte limit would fall inside a character
+    for (int i = 0; i < 300; ++i) accented += "\xc3\xa9"; // é, two bytes each
+    const std::string names[] = {longName, accented, std::string("Web\0Radio", 9), "Line\nBreak\tTab\x7f"};
+    std::vector<Source> sources;
+    sources.reserve(std::size(names));
+    for (size_t i = 0; i < std::size(names); ++i)
+        sources.push_back({recorder.lane("com.example." + std::to_string(i), names[i]), {}, 0.5f});
+    recorder.startCapture(kRate);
+    recorder.openTake(dir.path(), kStamp);
+    std::vector<Source*> playing;
+    for (auto& source : sources) playing.push_back(&source);
+    play(playing, 1.0);
+    recorder.closeTake();
+
+    for (size_t i = 0; i < sources.size(); ++i) {
+        ASSERT_TRUE(sources[i].lane->url()) << i;
+        const std::string name = sources[i].lane->url()->filename().string();
+        EXPECT_LE(name.size(), kMaxTakeFileNameBytes) << i;
+        EXPECT_TRUE(name.ends_with(".wav")) << name;
+        for (char c : name) EXPECT_GE(static_cast<unsigned char>(c), 0x20) << i;
+        EXPECT_TRUE(readWav(*sources[i].lane->url())) << name;
+    }
+    EXPECT_EQ(sources[2].lane->url()->filename(), "OREVANT 2025-03-14 09.05.27 Web-Radio.wav");
+    EXPECT_EQ(sources[3].lane->url()->filename(), "OREVANT 2025-03-14 09.05.27 Line-Break-Tab-.wav");
+    // Shortened on a character boundary: only whole two-byte characters remain.
+    const std::string cut = takeFileName(kStamp, accented);
+    const std::string kept = cut.substr(std::string("OREVANT " + kStamp + " ").size());
+    ASSERT_GT(kept.size(), 100u);
+    EXPECT_EQ(kept.substr(kept.size() - 6), "\xc3\xa9.wav") << "the last character is whole";
+}
+
 TEST_F(MixRecorderTest, ALaneWhoseFileCannotOpenIsMissingFromTheTakeOnly) {
     auto lane = recorder.lane("com.example.player", "Player");
     recorder.startCapture(kRate);

@@ -1,8 +1,13 @@
 #pragma once
-// One running copy per user session: an advisory lock (flock) on a file in $XDG_RUNTIME_DIR
-// (or /tmp when that is unset). The copy that holds the lock writes its executable path into the
-// file, so a second copy can say where the first one runs from. The lock ends with the process,
-// however it ends, so a crashed copy never blocks the next one.
+// One running copy per user session: an advisory lock (flock) on a private folder of this user,
+// "$XDG_RUNTIME_DIR/<name>" (or "$XDG_CACHE_HOME/<name>", else "~/.cache/<name>", when
+// XDG_RUNTIME_DIR is unset: never a folder that other users can write into, such as /tmp).
+// The folder is made with mode 0700, opened without following a symbolic link, and used only
+// when this user owns it; a link or a file at its place (left by this user) is replaced.
+// Locking the folder itself means nothing put at a path inside it can let a second copy run.
+// The copy that holds the lock writes its executable path into "holder" in the folder, so a
+// second copy can say where the first one runs from. The lock ends with the process, however
+// it ends, so a crashed copy never blocks the next one.
 //
 // Main thread only.
 #include <optional>
@@ -15,15 +20,16 @@ public:
     enum class Outcome {
         acquired,      // this process is the only copy
         heldByAnother, // another copy holds the lock; see holderPath()
-        unavailable,   // the lock file could not be opened (the check cannot be made)
+        unavailable,   // the private folder could not be made or is not ours (the check cannot be made)
     };
 
+    // `path` is the private folder.
     explicit SingleInstanceLock(std::string path);
     ~SingleInstanceLock();
     SingleInstanceLock(const SingleInstanceLock&) = delete;
     SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
 
-    // "$XDG_RUNTIME_DIR/<name>.lock" when XDG_RUNTIME_DIR is an absolute path, else "/tmp/<name>-<uid>.lock".
+    // The private folder for `name` (see above).
     static std::string defaultPath(const std::string& name);
     // This process's executable, as the kernel reports it (empty when unknown).
     static std::string currentExecutablePath();
@@ -32,14 +38,16 @@ public:
     Outcome tryAcquire(const std::string& executablePath);
     // After heldByAnother: the path the holder recorded, or nothing when it recorded none yet.
     const std::optional<std::string>& holderPath() const { return holderPath_; }
-    // After unavailable: the system's reason.
+    // After unavailable: the reason.
     const std::string& errorText() const { return error_; }
     bool isHeld() const { return held_; }
     const std::string& path() const { return path_; }
-    // Gives the lock up (the file stays: removing it would race with a copy that just opened it).
+    // Gives the lock up (the folder stays: removing it would race with a copy that just opened it).
     void release();
 
 private:
+    int openPrivateFolder();
+
     std::string path_;
     int fd_ = -1;
     bool held_ = false;

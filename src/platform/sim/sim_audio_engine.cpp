@@ -1,11 +1,15 @@
 #include "platform/sim/sim_audio_engine.h"
 
 #include "platform/logger.h"
+#include "platform/regular_file.h"
 #include "platform/sim/sim_audio_server.h"
 #include "platform/sim/sim_output_history.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -30,9 +34,16 @@ struct WavData {
     int channels = 0;
 };
 
+// A WAV source larger than this is refused: it is held in memory whole.
+constexpr size_t kMaxWavSourceBytes = 256 * 1024 * 1024;
+
 std::shared_ptr<const WavData> loadWav(const std::string& path) {
+    // Only a regular file: a FIFO would block the caller for ever, a device would never end.
+    std::string reason;
+    const int fd = openRegularFile(path, kMaxWavSourceBytes, reason);
+    if (fd < 0) return nullptr;
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
     if (!file) return nullptr;
     auto data = std::make_shared<WavData>();
     data->channels = info.channels;
@@ -651,7 +662,17 @@ void SimAudioEngine::setDeviceOutputFile(AudioObjectID device, const std::string
     info.samplerate = static_cast<int>(std::lround(d.rate));
     info.channels = static_cast<int>(d.channels);
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    d.file = sf_open(path.c_str(), SFM_WRITE, &info);
+    // Only into a regular file: opening a FIFO to write would wait for a reader, here under the
+    // engine's lock.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+    struct stat stats {};
+    if (fd < 0 || ::fstat(fd, &stats) != 0 || !S_ISREG(stats.st_mode) || ::ftruncate(fd, 0) != 0) {
+        if (fd >= 0) ::close(fd);
+        impl_->log.error(strprintf("Cannot write device output to %s: not a regular file we can write", path.c_str()));
+        return;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    d.file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
     if (!d.file)
         impl_->log.error(strprintf("Cannot write device output to %s: %s", path.c_str(), sf_strerror(nullptr)));
 }

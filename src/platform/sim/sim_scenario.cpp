@@ -1,9 +1,12 @@
 #include "platform/sim/sim_scenario.h"
 
+#include "platform/regular_file.h"
 #include "platform/sim/sim_audio_engine.h"
 
-#include <fstream>
-#include <sstream>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <set>
 
 namespace orevant {
 
@@ -32,6 +35,44 @@ T require(const json& object, const char* key, const std::string& where) {
     return get<T>(object, key, where, T{});
 }
 
+std::string numberText(double v) {
+    char text[64];
+    if (v == std::floor(v) && std::fabs(v) < 1e15)
+        std::snprintf(text, sizeof text, "%" PRId64, static_cast<int64_t>(v));
+    else
+        std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+// Every number of the format has a range: out of it, the key and the value are named.
+double bounded(const json& value, const std::string& where, double min, double max, bool whole) {
+    if (!value.is_number()) fail(where, "must be a number");
+    const double v = value.get<double>();
+    const std::string range = "(" + numberText(min) + " to " + numberText(max) + ")";
+    if (!(v >= min && v <= max)) fail(where, value.dump() + " is out of range " + range);
+    if (whole && v != std::floor(v)) fail(where, value.dump() + " is not a whole number " + range);
+    return v;
+}
+
+double number(const json& object, const char* key, const std::string& where, double fallback, double min, double max,
+              bool whole = false) {
+    auto it = object.find(key);
+    if (it == object.end() || it->is_null()) return fallback;
+    return bounded(*it, where + "." + key, min, max, whole);
+}
+
+constexpr double kMaxPID = 2147483647.0;
+constexpr double kMaxEventTime = 604800.0; // a week
+
+int32_t pidValue(const json& value, const std::string& where) {
+    return static_cast<int32_t>(bounded(value, where, 1, kMaxPID, true));
+}
+
+int32_t requirePID(const json& object, const char* key, const std::string& where) {
+    if (!object.contains(key)) fail(where, std::string("lacks \"") + key + "\"");
+    return pidValue(object.at(key), where + "." + key);
+}
+
 void requireObject(const json& j, const std::string& where) {
     if (!j.is_object()) fail(where, "must be an object");
 }
@@ -39,7 +80,7 @@ void requireObject(const json& j, const std::string& where) {
 uint32_t code(const json& object, const char* key, const std::string& where, uint32_t fallback) {
     auto it = object.find(key);
     if (it == object.end()) return fallback;
-    if (it->is_number_unsigned()) return it->get<uint32_t>();
+    if (it->is_number()) return static_cast<uint32_t>(bounded(*it, where + "." + key, 0, 4294967295.0, true));
     if (!it->is_string() || it->get<std::string>().size() != 4)
         fail(where + "." + key, "must be a four-character code such as \"usb \"");
     const std::string text = it->get<std::string>();
@@ -54,9 +95,7 @@ std::optional<uint32_t> optionalCode(const json& object, const char* key, const 
 }
 
 float level(const json& object, const char* key, const std::string& where, float fallback) {
-    const double v = get<double>(object, key, where, fallback);
-    if (!(v >= 0.0 && v <= 1.0)) fail(where + "." + key, "must be between 0 and 1");
-    return static_cast<float>(v);
+    return static_cast<float>(number(object, key, where, fallback, 0.0, 1.0));
 }
 
 SimScenarioDevice parseDevice(const json& j, const std::string& where) {
@@ -67,10 +106,9 @@ SimScenarioDevice parseDevice(const json& j, const std::string& where) {
     if (s.uid.empty()) fail(where + ".uid", "must not be empty");
     s.name = get<std::string>(j, "name", where, s.uid);
     s.transport = code(j, "transport", where, transport::builtIn);
-    s.outputChannels = get<uint32_t>(j, "outputChannels", where, 2);
-    s.inputChannels = get<uint32_t>(j, "inputChannels", where, 0);
-    s.sampleRate = get<double>(j, "sampleRate", where, 48000.0);
-    if (!(s.sampleRate > 0)) fail(where + ".sampleRate", "must be positive");
+    s.outputChannels = static_cast<uint32_t>(number(j, "outputChannels", where, 2, 0, SimScenario::kMaxChannels, true));
+    s.inputChannels = static_cast<uint32_t>(number(j, "inputChannels", where, 0, 0, SimScenario::kMaxChannels, true));
+    s.sampleRate = number(j, "sampleRate", where, 48000.0, SimScenario::kMinSampleRate, SimScenario::kMaxSampleRate);
     s.outputDataSource = optionalCode(j, "outputDataSource", where);
     s.inputDataSource = optionalCode(j, "inputDataSource", where);
     s.outputVolume = level(j, "outputVolume", where, 1.0f);
@@ -103,8 +141,7 @@ SimAudioSource parseSource(const json& j, const std::string& where) {
     if (kind == "sine") {
         requireObject(body, where + ".sine");
         source.kind = SimAudioSource::Kind::sine;
-        source.frequency = get<double>(body, "frequency", where + ".sine", 440.0);
-        if (!(source.frequency > 0)) fail(where + ".sine.frequency", "must be positive");
+        source.frequency = number(body, "frequency", where + ".sine", 440.0, 1.0, 192000.0);
         source.amplitude = level(body, "amplitude", where + ".sine", 0.5f);
     } else if (kind == "noise") {
         requireObject(body, where + ".noise");
@@ -123,7 +160,7 @@ SimAudioSource parseSource(const json& j, const std::string& where) {
 SimScenarioProcess parseProcess(const json& j, const std::string& where) {
     requireObject(j, where);
     SimScenarioProcess p;
-    p.spec.pid = require<int32_t>(j, "pid", where);
+    p.spec.pid = requirePID(j, "pid", where);
     p.spec.playing = get<bool>(j, "playing", where, false);
     p.spec.recording = get<bool>(j, "recording", where, false);
     if (j.contains("source")) p.spec.source = parseSource(j.at("source"), where + ".source");
@@ -149,8 +186,8 @@ SimScenarioEvent parseEvent(const json& j, const std::string& where) {
     requireObject(j, where);
     using Kind = SimScenarioEvent::Kind;
     SimScenarioEvent e;
-    e.at = require<double>(j, "at", where);
-    if (!(e.at >= 0)) fail(where + ".at", "must be a time in seconds, 0 or later");
+    if (!j.contains("at")) fail(where, "lacks \"at\"");
+    e.at = number(j, "at", where, 0.0, 0.0, kMaxEventTime);
     static const std::pair<const char*, Kind> kinds[] = {{"plug", Kind::plug},
                                                          {"unplug", Kind::unplug},
                                                          {"spawn", Kind::spawn},
@@ -179,10 +216,7 @@ SimScenarioEvent parseEvent(const json& j, const std::string& where) {
         if (!v.is_string() || v.get<std::string>().empty()) fail(at, "must be a non-empty string");
         return v.get<std::string>();
     };
-    auto pid = [&](const json& v) {
-        if (!v.is_number_integer()) fail(at, "must be a process identifier");
-        return v.get<int32_t>();
-    };
+    auto pid = [&](const json& v) { return pidValue(v, at); };
     switch (e.kind) {
     case Kind::plug:
         e.device = parseDevice(body, at);
@@ -224,10 +258,12 @@ SimScenarioEvent parseEvent(const json& j, const std::string& where) {
 }
 
 template <typename F>
-void each(const json& document, const char* key, F&& f) {
+void each(const json& document, const char* key, size_t most, F&& f) {
     auto it = document.find(key);
     if (it == document.end()) return;
     if (!it->is_array()) fail(key, "must be an array");
+    if (it->size() > most)
+        fail(key, "has " + std::to_string(it->size()) + " entries; at most " + std::to_string(most) + " are allowed");
     for (size_t i = 0; i < it->size(); ++i) f(it->at(i), std::string(key) + "[" + std::to_string(i) + "]");
 }
 
@@ -252,43 +288,62 @@ SimScenario SimScenario::fromJSON(const json& document) {
     if (!document.is_object()) fail("document", "must be a JSON object");
     SimScenario s;
     s.agentBundleID = get<std::string>(document, "agentBundleID", "document", s.agentBundleID);
-    each(document, "apps", [&](const json& j, const std::string& where) {
+    each(document, "apps", kMaxProcesses, [&](const json& j, const std::string& where) {
         requireObject(j, where);
         SimApplication app;
-        app.application.processIdentifier = require<int32_t>(j, "pid", where);
+        app.application.processIdentifier = requirePID(j, "pid", where);
         if (j.contains("bundleID")) app.application.bundleIdentifier = require<std::string>(j, "bundleID", where);
         if (j.contains("name")) app.application.localizedName = require<std::string>(j, "name", where);
         app.application.activationPolicy =
             parsePolicy(get<std::string>(j, "policy", where, "regular"), where + ".policy");
-        app.responsiblePID = get<int32_t>(j, "responsiblePID", where, 0);
+        app.responsiblePID = static_cast<int32_t>(number(j, "responsiblePID", where, 0, 0, kMaxPID, true));
         s.apps.push_back(std::move(app));
     });
-    each(document, "devices",
+    each(document, "devices", kMaxDevices,
          [&](const json& j, const std::string& where) { s.devices.push_back(parseDevice(j, where)); });
     if (document.contains("defaultOutput"))
         s.defaultOutput = require<std::string>(document, "defaultOutput", "document");
     if (document.contains("defaultInput")) s.defaultInput = require<std::string>(document, "defaultInput", "document");
-    each(document, "processes",
+    each(document, "processes", kMaxProcesses,
          [&](const json& j, const std::string& where) { s.processes.push_back(parseProcess(j, where)); });
-    each(document, "bluetooth", [&](const json& j, const std::string& where) {
+    each(document, "bluetooth", kMaxDevices, [&](const json& j, const std::string& where) {
         requireObject(j, where);
         SimScenarioBluetooth b;
         BluetoothPairedDevice& d = b.device.device;
         d.address = require<std::string>(j, "address", where);
         if (j.contains("name")) d.name = require<std::string>(j, "name", where);
-        d.majorClass = get<uint32_t>(j, "majorClass", where, kBluetoothDeviceClassMajorAudio);
-        d.minorClass = get<uint32_t>(j, "minorClass", where, 0);
+        d.majorClass =
+            static_cast<uint32_t>(number(j, "majorClass", where, kBluetoothDeviceClassMajorAudio, 0, 31, true));
+        d.minorClass = static_cast<uint32_t>(number(j, "minorClass", where, 0, 0, 63, true));
         d.isConnected = get<bool>(j, "connected", where, false);
-        b.device.connectStatus = get<int32_t>(j, "connectStatus", where, kIOReturnSuccess);
-        b.device.disconnectStatus = get<int32_t>(j, "disconnectStatus", where, kIOReturnSuccess);
-        b.device.connectDelay = get<double>(j, "connectDelay", where, 0.0);
-        b.device.disconnectDelay = get<double>(j, "disconnectDelay", where, 0.0);
-        if (b.device.connectDelay < 0 || b.device.disconnectDelay < 0) fail(where, "delays must not be negative");
+        b.device.connectStatus =
+            static_cast<int32_t>(number(j, "connectStatus", where, kIOReturnSuccess, INT32_MIN, INT32_MAX, true));
+        b.device.disconnectStatus =
+            static_cast<int32_t>(number(j, "disconnectStatus", where, kIOReturnSuccess, INT32_MIN, INT32_MAX, true));
+        b.device.connectDelay = number(j, "connectDelay", where, 0.0, 0.0, kMaxDelay);
+        b.device.disconnectDelay = number(j, "disconnectDelay", where, 0.0, 0.0, kMaxDelay);
         if (j.contains("device")) b.audioDevice = parseDevice(j.at("device"), where + ".device");
         s.bluetooth.push_back(std::move(b));
     });
-    each(document, "events",
+    each(document, "events", kMaxEvents,
          [&](const json& j, const std::string& where) { s.events.push_back(parseEvent(j, where)); });
+
+    // What events bring in counts against the same bounds as what is there from the start.
+    std::set<std::string> deviceUIDs;
+    for (const auto& d : s.devices) deviceUIDs.insert(d.spec.uid);
+    for (const auto& b : s.bluetooth)
+        if (b.audioDevice) deviceUIDs.insert(b.audioDevice->spec.uid);
+    size_t processCount = s.processes.size();
+    for (const auto& e : s.events) {
+        if (e.device) deviceUIDs.insert(e.device->spec.uid);
+        if (e.process) ++processCount;
+    }
+    if (deviceUIDs.size() > kMaxDevices)
+        fail("document", "names " + std::to_string(deviceUIDs.size()) + " devices; at most " +
+                             std::to_string(kMaxDevices) + " are allowed");
+    if (processCount > kMaxProcesses)
+        fail("document", "makes " + std::to_string(processCount) + " processes; at most " +
+                             std::to_string(kMaxProcesses) + " are allowed");
     return s;
 }
 
@@ -302,12 +357,13 @@ SimScenario SimScenario::parse(const std::string& text) {
     return fromJSON(document);
 }
 
-SimScenario SimScenario::loadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw SimScenarioError("scenario: cannot read " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parse(text.str());
+SimScenario SimScenario::loadFile(const std::string& path) { return parse(readFile(path)); }
+
+std::string SimScenario::readFile(const std::string& path) {
+    RegularFileRead read = readRegularFile(path, kMaxFileBytes);
+    if (read.status != RegularFileRead::Status::ok)
+        throw SimScenarioError("scenario: cannot read " + path + ": " + read.reason);
+    return std::move(read.text);
 }
 
 void SimScenario::apply(SimAudioSystem& system, SimWorkspace& workspace, SimBluetooth& bluetooth,

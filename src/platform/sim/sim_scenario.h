@@ -69,6 +69,16 @@ struct SimScenarioEvent {
 };
 
 struct SimScenario {
+    // The bounds of the format (the README lists them with every key's range).
+    static constexpr size_t kMaxFileBytes = 4 * 1024 * 1024;
+    static constexpr size_t kMaxDevices = 64;
+    static constexpr size_t kMaxProcesses = 1024;
+    static constexpr size_t kMaxEvents = 10000;
+    static constexpr double kMaxChannels = 64;
+    static constexpr double kMinSampleRate = 8000;
+    static constexpr double kMaxSampleRate = 384000;
+    static constexpr double kMaxDelay = 3600;
+
     std::string agentBundleID = "com.brenlake.orevant";
     std::vector<SimApplication> apps;
     std::vector<SimScenarioDevice> devices;
@@ -82,6 +92,8 @@ struct SimScenario {
     static SimScenario fromJSON(const nlohmann::json& document);
     static SimScenario parse(const std::string& text);
     static SimScenario loadFile(const std::string& path);
+    // The text of a scenario file: a regular file of at most 4 MB, else SimScenarioError.
+    static std::string readFile(const std::string& path);
 
     // Builds the initial state and schedules the events on `mainQueue` at their times from now.
     // The services must outlive the scheduled events.

@@ -1,6 +1,7 @@
 // Two real copies of a program meet at the single-instance lock. The test binary doubles as the
 // program: started with OREVANT_TEST_ROLE set, it runs the agent's check and reports on stdout.
 #include "app/single_instance_check.h"
+#include "recording/recording_test_support.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -10,9 +11,12 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <signal.h>
 #include <spawn.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -93,8 +97,9 @@ struct Child {
     }
 };
 
+// `runtimeDir` empty: XDG_RUNTIME_DIR unset, and HOME is `home`.
 Child spawn(const std::filesystem::path& program, const std::string& role, const std::string& runtimeDir,
-            const char* recordedPath = nullptr) {
+            const char* recordedPath = nullptr, const std::string& home = {}) {
     int in[2], out[2];
     EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
     EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
@@ -107,9 +112,11 @@ Child spawn(const std::filesystem::path& program, const std::string& role, const
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
         if (entry.rfind("XDG_RUNTIME_DIR=", 0) == 0 || entry.rfind("OREVANT_TEST_", 0) == 0) continue;
+        if (!home.empty() && (entry.rfind("HOME=", 0) == 0 || entry.rfind("XDG_CACHE_HOME=", 0) == 0)) continue;
         env.push_back(entry);
     }
-    env.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
+    if (!runtimeDir.empty()) env.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
+    if (!home.empty()) env.push_back("HOME=" + home);
     env.push_back("OREVANT_TEST_ROLE=" + role);
     if (recordedPath) env.push_back(std::string("OREVANT_TEST_RECORDED_PATH=") + recordedPath);
     std::vector<char*> envp;
@@ -201,9 +208,62 @@ TEST_F(SingleInstanceTest, CopiesInDifferentSessionsDoNotMeet) {
 }
 
 TEST_F(SingleInstanceTest, AnUnopenableLockSkipsTheCheckInsteadOfRefusingToStart) {
-    Child child = spawn(self, "second", (dir / "missing" / "folder").string());
+    { std::ofstream(dir / "plain-file") << "x"; }
+    Child child = spawn(self, "second", (dir / "plain-file" / "folder").string());
     EXPECT_EQ(child.readLine(), "unchecked");
     EXPECT_EQ(child.wait(), 0);
+}
+
+// Fault: a directory or a link at the lock's place made the check fail open, so a second copy
+// ran; without XDG_RUNTIME_DIR the lock lay in /tmp, where another user could make it first.
+TEST_F(SingleInstanceTest, NothingPutAtTheLocksPlaceLetsASecondCopyRun) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::filesystem::path& lockPath)> put;
+    } cases[] = {
+        {"an open folder",
+         [](const std::filesystem::path& p) {
+             std::filesystem::create_directory(p);
+             ::chmod(p.c_str(), 0777);
+         }},
+        {"a link to a folder",
+         [this](const std::filesystem::path& p) {
+             std::filesystem::create_directories(dir / "elsewhere-folder");
+             std::filesystem::create_symlink(dir / "elsewhere-folder", p);
+         }},
+        {"a file", [](const std::filesystem::path& p) { std::ofstream(p) << "someone else's text\n"; }},
+    };
+    for (const Case& c : cases) {
+        test::TempDir runtimeDir;
+        std::string lockPath;
+        {
+            test::ScopedEnv env("XDG_RUNTIME_DIR", runtimeDir.path().c_str());
+            lockPath = SingleInstanceLock::defaultPath(SingleInstanceCheck::kLockName);
+        }
+        c.put(lockPath);
+        Child first = spawn(otherCopy, "holder", runtimeDir.path().string());
+        EXPECT_EQ(first.readLine(), "running") << c.name;
+        Child second = spawn(self, "second", runtimeDir.path().string());
+        EXPECT_EQ(second.readAll(),
+                  "alert\nOREVANT is already running\nAnother copy is running from " + otherCopy.string() + ".\n")
+            << c.name;
+        EXPECT_EQ(second.wait(), 0);
+        EXPECT_EQ(first.wait(), 0);
+        struct stat info {};
+        ASSERT_EQ(::lstat(lockPath.c_str(), &info), 0) << c.name;
+        EXPECT_TRUE(S_ISDIR(info.st_mode)) << c.name;
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << c.name;
+    }
+
+    // No runtime folder: the user's own cache folder, made if missing, never /tmp.
+    const std::string home = (dir / "home").string();
+    Child first = spawn(otherCopy, "holder", "", nullptr, home);
+    EXPECT_EQ(first.readLine(), "running");
+    Child second = spawn(self, "second", "", nullptr, home);
+    EXPECT_EQ(second.readLine(), "alert");
+    EXPECT_EQ(second.wait(), 0);
+    EXPECT_EQ(first.wait(), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "home/.cache" / SingleInstanceCheck::kLockName));
 }
 
 } // namespace

@@ -27,6 +27,7 @@ std::string payloadFor(int64_t generation) { return std::string(256 * 1024, stat
         // Both keys change in one write each; together they must always agree.
         store.set("payload", DefaultsValue(payloadFor(generation)));
         store.set("generation", DefaultsValue(generation));
+        store.flush();
         const char tick = 1;
         if (::write(progress, &tick, 1) != 1) break;
     }
