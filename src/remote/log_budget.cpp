@@ -8,7 +8,9 @@
 namespace orevant {
 
 LogBudget::LogBudget(MainQueue& mainQueue, Logger log, size_t lines, double windowSeconds)
-    : mainQueue_(mainQueue), log_(std::move(log)), window_(windowSeconds),
+    : mainQueue_(mainQueue),
+      log_(std::move(log)),
+      window_(windowSeconds),
       written_(lines == 0 ? 1 : lines, -std::numeric_limits<double>::infinity()) {}
 
 bool LogBudget::freeSlot(double now) {
