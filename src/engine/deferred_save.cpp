@@ -18,7 +18,9 @@ void DeferredSave::request(const std::string& key, std::function<void()> write) 
     if (!task_.isValid()) schedule(kDelaySeconds);
 }
 
-double DeferredSave::dueAt() const { return std::min(lastChangeAt_ + kDelaySeconds, firstPendingAt_ + kMaxDelaySeconds); }
+double DeferredSave::dueAt() const {
+    return std::min(lastChangeAt_ + kDelaySeconds, firstPendingAt_ + kMaxDelaySeconds);
+}
 
 void DeferredSave::schedule(double delay) {
     task_ = mainQueue_.postAfter(delay, guard_.wrap([this] {
