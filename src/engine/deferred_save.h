@@ -1,6 +1,6 @@
 #pragma once
-// The coalesced save of stored settings that change in bursts (scenes and console slots): a
-// change marks its key, and the writes run 0.4 s after the last change, or 2 s after the first
+// The coalesced save of stored settings that change in bursts (application settings, scenes and
+// console slots): a change marks its key, and the writes run 0.4 s after the last change, or 2 s after the first
 // unsaved one while changes keep coming. So a flood of changes from the phone costs at most one
 // write per key per 0.4 s, and none of them waits for the disk on its own.
 //
@@ -26,6 +26,8 @@ public:
 
     // `write` runs at the next save; a later request for the same key replaces it.
     void request(const std::string& key, std::function<void()> write);
+    // Forgets the pending write of `key` (its owner wrote or went away).
+    void drop(const std::string& key) { pending_.erase(key); }
     // Runs every pending write now (shutdown).
     void flush();
     bool isPending() const { return !pending_.empty(); }

@@ -59,7 +59,7 @@ MixerEngine::MixerEngine(Services services) : services_(std::move(services)) {
     deviceVolumeWrites_ = std::make_unique<VolumeWriteQueue>(server, queue);
     systemVolumeWrites_ = std::make_unique<VolumeWriteQueue>(server, queue);
     deferredSave_ = std::make_unique<DeferredSave>(queue);
-    settings_ = std::make_unique<AppSettings>(queue, defaults);
+    settings_ = std::make_unique<AppSettings>(queue, defaults, deferredSave_.get());
     processMonitor_ = std::make_unique<AudioProcessMonitor>(server, queue, services_.workspace);
     systemVolume_ =
         std::make_unique<SystemVolumeController>(AudioDirection::output, server, queue, *systemVolumeWrites_);

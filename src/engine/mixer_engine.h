@@ -32,7 +32,6 @@ namespace orevant {
 
 class CompanionBridge;
 class ControlRouter;
-class DeferredSave;
 struct TapLevels;
 
 class MixerEngine final : public MixerEngineView {
@@ -118,8 +117,6 @@ private:
 
     Services services_;
     Logger log_{"MixerEngine"};
-    // Scenes and slots are written through it; made first, so the scene book can use it.
-    std::unique_ptr<DeferredSave> deferredSave_;
     std::unique_ptr<CompanionBridge> companionBridge_;
     std::unique_ptr<ControlRouter> router_;
     PropertyWatch deviceListener_;
