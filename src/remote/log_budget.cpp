@@ -3,6 +3,7 @@
 #include "platform/logger.h"
 #include "platform/main_queue.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace orevant {
@@ -13,18 +14,20 @@ LogBudget::LogBudget(MainQueue& mainQueue, Logger log, size_t lines, double wind
       window_(windowSeconds),
       written_(lines == 0 ? 1 : lines, -std::numeric_limits<double>::infinity()) {}
 
-bool LogBudget::freeSlot(double now) {
-    if (now - written_[next_] < window_) return false;
+bool LogBudget::freeSlot(double now, size_t keepFree) {
+    // The slots are in the order they were written, oldest at next_: the free ones come first.
+    size_t free = 0;
+    while (free < written_.size() && now - written_[(next_ + free) % written_.size()] >= window_) ++free;
+    if (free <= keepFree) return false;
     written_[next_] = now;
     next_ = (next_ + 1) % written_.size();
     return true;
 }
 
-bool LogBudget::take() {
+bool LogBudget::take(size_t keepFree) {
     std::lock_guard lock(lock_);
     const double now = mainQueue_.now();
-    // While a note waits, the next free slot is the note's.
-    if (!notePending_ && freeSlot(now)) return true;
+    if (freeSlot(now, keepFree)) return true;
     ++suppressed_;
     scheduleNote(now);
     return false;
@@ -33,8 +36,9 @@ bool LogBudget::take() {
 void LogBudget::scheduleNote(double now) {
     if (notePending_) return;
     notePending_ = true;
-    const double delay = written_[next_] + window_ - now;
-    mainQueue_.postAfter(delay > 0 ? delay : 0, guard_.wrap([this] { writeNote(); }));
+    // A window after the first line left out, or once the oldest line written is a window old.
+    const double delay = std::max(window_, written_[next_] + window_ - now);
+    mainQueue_.postAfter(delay, guard_.wrap([this] { writeNote(); }));
 }
 
 void LogBudget::writeNote() {

@@ -1,7 +1,8 @@
 #pragma once
 // A bound on the log lines that senders nobody has admitted can cause: at most `lines` lines in
 // any `windowSeconds` (the OSC listener allows 10 per minute). What does not fit is counted and
-// said in one line on the main queue as soon as the budget has room again.
+// said in one line on the main queue a window after the first line left out (later if the
+// budget has no room then); that line counts against the budget too.
 //
 // Threads: take() may be called from any thread (the OSC receive thread); the note is logged
 // on the main queue. Destroy it on the main queue: a note still pending then stays unsaid.
@@ -21,14 +22,16 @@ public:
     // The note is written to `log`; time is the main queue's clock.
     LogBudget(MainQueue& mainQueue, Logger log, size_t lines, double windowSeconds);
 
-    // Whether one line may be written now. A refused line is counted for the note.
-    bool take();
+    // Whether one line may be written now, leaving at least `keepFree` lines of the budget for
+    // more important ones. A refused line is counted for the note.
+    bool take(size_t keepFree = 0);
 
     size_t suppressed() const;
 
 private:
-    // Under lock_: the slot of the oldest line written, free once a window has passed since it.
-    bool freeSlot(double now);
+    // Under lock_: takes the slot of the oldest line written when a window has passed since it
+    // and more than `keepFree` slots are free.
+    bool freeSlot(double now, size_t keepFree = 0);
     void scheduleNote(double now);
     void writeNote();
 

@@ -23,6 +23,8 @@ const Logger& log() {
 // Bounds the path table when datagrams arrive from many (possibly forged) source addresses.
 constexpr size_t kMaxTrackedPaths = 256;
 constexpr size_t kMaxDatagram = 65536;
+// Lockouts last 10 s, so at most six start in a minute; their lines are never crowded out.
+constexpr size_t kLockoutLinesKept = 6;
 
 } // namespace
 
@@ -129,8 +131,8 @@ void OSCListener::notePath(const NetworkEndpoint& from, unsigned interfaceIndex,
     const auto found = paths_.find(key);
     if (found != paths_.end() && found->second == interfaceIndex) return;
     // A sender without the PIN may name itself from any number of ports: its lines share the
-    // budget, and a path left unsaid is not remembered.
-    if (!admitted && !unpairedLog_->take()) return;
+    // budget, leaving room for the lockout lines, and a path left unsaid is not remembered.
+    if (!admitted && !unpairedLog_->take(kLockoutLinesKept)) return;
     if (found == paths_.end() && paths_.size() >= kMaxTrackedPaths) paths_.clear();
     paths_[key] = interfaceIndex;
     log().info(strprintf("OSC connection via [%s]", UdpSocket::interfaceDescription(interfaceIndex).c_str()));
