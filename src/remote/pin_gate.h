@@ -1,8 +1,9 @@
 #pragma once
 // Admits OSC messages whose address carries the pairing PIN ("/a/<PIN>/rest") and locks every
 // sender out for 10 seconds after 10 bad PINs. The count clears only when a lockout starts, never
-// on a right PIN, so no sender's messages give another sender more guesses. Any thread: the state is guarded by one lock,
-// held only for the check itself. Time comes from the injected clock.
+// on a right PIN, so no sender's messages give another sender more guesses.
+// Any thread: the state is guarded by one lock, held only for the check itself. Time comes from
+// the injected clock.
 #include <cstddef>
 #include <mutex>
 #include <optional>
