@@ -138,11 +138,14 @@ TEST_F(CompanionBridgeTest, LastListThePhoneReceivesShowsItsOwnChange) {
         {"/slot/3/" + music.bundleID, 1.0f, [&](const MixerAppState& s) { return s.slots[3] == music.bundleID; }},
         {"/snapshot/save", 1.0f, [](const MixerAppState& s) { return s.snapshotNames.size() == 1; }},
         {"/panic", 0.0f, [](const MixerAppState& s) { return !s.isPanicked; }},
+        // Written to the device on its own queue; the device's answer refreshes the phone again.
+        {"/volume/system_output", 0.3f,
+         [](const MixerAppState& s) { return std::fabs(s.apps[0].volume - 0.3f) < 1e-3f; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
         command(c.command, c.value);
-        world.advance(OSCCompanionBridge::kAppListSendDelaySeconds);
+        world.advance(0.5);
         const std::vector<MixerAppState> lists = appLists();
         ASSERT_EQ(lists.size(), 1u);
         EXPECT_TRUE(c.shows(lists.back()));
