@@ -107,7 +107,11 @@ LinuxUpdater::Settings updaterSettings() {
 } // namespace
 
 std::string HeadlessAgent::companionLine(uint16_t port, const std::vector<std::string>& addresses,
-                                         const std::string& pin) {
+                                         const std::string& pin, bool busy) {
+    if (busy) {
+        return "Companion: UDP port " + std::to_string(port) +
+               " is in use by another program; OREVANT tries it every 5 seconds and says when it listens, PIN " + pin;
+    }
     std::string line = "Companion: send OSC to UDP port " + std::to_string(port) + " of this computer";
     if (!addresses.empty()) {
         line += " (";
@@ -259,10 +263,11 @@ int HeadlessAgent::run(const CommandLineOptions& options, SignalWatcher& watcher
             std::printf("OREVANT %s running headless on the simulated audio server (%s).\n", OREVANT_VERSION,
                         options.scenarioFile ? options.scenarioFile->c_str() : "built-in scenario");
         }
-        std::printf("%s\n",
-                    companionLine(engine.oscListener().port() ? engine.oscListener().port() : OSCListener::kDefaultPort,
-                                  localAddresses(), engine.pairingPIN().pin())
-                        .c_str());
+        const OSCListener& listener = engine.oscListener();
+        const bool listening = listener.isListening();
+        std::printf("%s\n", companionLine(listening ? listener.port() : listener.requestedPort(), localAddresses(),
+                                          engine.pairingPIN().pin(), !listening)
+                                .c_str());
         std::printf("Takes are written to %s\n", RecordingFolder(defaults).intendedFolder().c_str());
         std::printf("Press Ctrl-C to quit.\n");
         std::fflush(stdout);

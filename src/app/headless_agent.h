@@ -22,8 +22,10 @@ public:
     // stays in charge.
     static int run(const CommandLineOptions& options, SignalWatcher& signals);
 
-    // The companion line: port, this computer's IPv4 addresses, and the PIN.
-    static std::string companionLine(uint16_t port, const std::vector<std::string>& addresses, const std::string& pin);
+    // The companion line: port, this computer's IPv4 addresses, and the PIN. While the port is
+    // `busy` (held by another program) it says so, and that listening starts once it is free.
+    static std::string companionLine(uint16_t port, const std::vector<std::string>& addresses, const std::string& pin,
+                                     bool busy = false);
     // The IPv4 addresses of the interfaces that are up, loopback last.
     static std::vector<std::string> localAddresses();
 };

@@ -85,7 +85,9 @@ LiveViewModel LiveViewModel::from(const MixerEngineView& engine) {
     }
     model.phonePaired = engine.iphoneEndpoint().has_value();
     model.pin = engine.pairingPIN().pin();
-    model.oscPort = engine.oscListener().port();
+    const OSCListener& listener = engine.oscListener();
+    model.oscPortBusy = !listener.isListening();
+    model.oscPort = model.oscPortBusy ? listener.requestedPort() : listener.port();
     return model;
 }
 
@@ -102,8 +104,9 @@ std::string LiveView::render(const LiveViewModel& model, int width) {
     std::ostringstream out;
     auto line = [&](const std::string& text) { out << fit(text, w) << "\n"; };
 
-    line("OREVANT — headless   OSC port " + std::to_string(model.oscPort) + "   PIN " + model.pin + "   phone " +
-         (model.phonePaired ? "paired" : "not paired") + (model.isPanicked ? "   PANIC" : ""));
+    line("OREVANT — headless   OSC port " + std::to_string(model.oscPort) + (model.oscPortBusy ? " busy" : "") +
+         "   PIN " + model.pin + "   phone " + (model.phonePaired ? "paired" : "not paired") +
+         (model.isPanicked ? "   PANIC" : ""));
     line("");
     line(pad("APPLICATION", 24) + " " + pad("VOLUME", 17) + " " + pad("MUTE", 4) + " " + pad("CUE", 9) + " " +
          pad("METER", 12) + " ROUTE");

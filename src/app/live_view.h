@@ -45,6 +45,8 @@ struct LiveViewModel {
     bool phonePaired = false;
     std::string pin;
     int oscPort = 0;
+    // The port is held by another program; the listener tries it again every 5 s.
+    bool oscPortBusy = false;
 
     // Everything but the device output, which the caller adds when it can read it.
     static LiveViewModel from(const MixerEngineView& engine);

@@ -1,12 +1,21 @@
 #include "engine/app_settings.h"
 
+#include "persistence/defaults_keys.h"
+
 #include <algorithm>
 
 namespace orevant {
 
-AppSettings::AppSettings(MainQueue& mainQueue, DefaultsStore& defaults) : mainQueue_(mainQueue), store_(defaults) {}
+namespace {
+const std::string kSaveKey(defaults_keys::appVolumes);
+} // namespace
 
-AppSettings::~AppSettings() { saveTask_.cancel(); }
+AppSettings::AppSettings(MainQueue& mainQueue, DefaultsStore& defaults, DeferredSave* deferredSave)
+    : store_(defaults),
+      ownDeferredSave_(deferredSave ? nullptr : std::make_unique<DeferredSave>(mainQueue)),
+      deferredSave_(deferredSave ? *deferredSave : *ownDeferredSave_) {}
+
+AppSettings::~AppSettings() { deferredSave_.drop(kSaveKey); }
 
 void AppSettings::load() { volumes_ = store_.load(); }
 
@@ -46,13 +55,12 @@ void AppSettings::replaceAll(Map volumes) {
 
 void AppSettings::resetNow(const std::string& bundleID) {
     volumes_.erase(bundleID);
-    saveTask_.cancel();
+    deferredSave_.drop(kSaveKey);
     store_.save(volumes_);
 }
 
 void AppSettings::scheduleSave() {
-    saveTask_.cancel();
-    saveTask_ = mainQueue_.postAfter(kSaveDelaySeconds, guard_.wrap([this] { store_.save(volumes_); }));
+    deferredSave_.request(kSaveKey, [this] { store_.save(volumes_); });
 }
 
 } // namespace orevant

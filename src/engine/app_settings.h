@@ -1,16 +1,17 @@
 #pragma once
 // The applications' settings (the engine's `volumes`): bundle ID -> AppVolume, where an
 // application without an entry has the default setting. Every change schedules the deferred
-// save, which writes the customised entries under "appVolumes" 0.4 s after the last change, so a
-// dragged slider costs one write.
+// save (DeferredSave), which writes the customised entries under "appVolumes" 0.4 s after the
+// last change, so a dragged slider costs one write.
 //
 // Threads: main queue only.
+#include "engine/deferred_save.h"
 #include "persistence/app_volume.h"
 #include "persistence/volume_store.h"
-#include "platform/lifetime_guard.h"
 #include "platform/main_queue.h"
 
 #include <map>
+#include <memory>
 #include <string>
 
 namespace orevant {
@@ -20,9 +21,10 @@ class DefaultsStore;
 class AppSettings {
 public:
     using Map = std::map<std::string, AppVolume>;
-    static constexpr double kSaveDelaySeconds = 0.4;
+    static constexpr double kSaveDelaySeconds = DeferredSave::kDelaySeconds;
 
-    AppSettings(MainQueue& mainQueue, DefaultsStore& defaults);
+    // Saves through `deferredSave` (the engine's), or through one of its own.
+    AppSettings(MainQueue& mainQueue, DefaultsStore& defaults, DeferredSave* deferredSave = nullptr);
     ~AppSettings();
     AppSettings(const AppSettings&) = delete;
     AppSettings& operator=(const AppSettings&) = delete;
@@ -49,11 +51,10 @@ public:
 private:
     void scheduleSave();
 
-    MainQueue& mainQueue_;
     VolumeStore store_;
     Map volumes_;
-    TaskHandle saveTask_;
-    LifetimeGuard guard_;
+    std::unique_ptr<DeferredSave> ownDeferredSave_;
+    DeferredSave& deferredSave_;
 };
 
 } // namespace orevant

@@ -10,7 +10,8 @@ namespace orevant {
 class CompanionBridge {
 public:
     virtual ~CompanionBridge() = default;
-    // Builds and sends the application list now (nothing while no phone is known).
+    // Builds and sends the application list now (nothing while no phone is known). A send that
+    // is due within 50 ms already covers the change, and then nothing more is sent.
     virtual void sendAppList() = 0;
     // Asks for one application-list send within 50 ms; further requests in that window join it.
     virtual void scheduleAppListSend() = 0;

@@ -3,6 +3,7 @@
 #include "audio/audio_process_monitor.h"
 #include "audio/phones_bus_volume_controller.h"
 #include "audio/system_volume_controller.h"
+#include "engine/companion_text.h"
 #include "engine/mixer_engine_view.h"
 
 #include <cmath>
@@ -16,6 +17,23 @@ namespace {
 // "0.3" on the phone.
 using CompanionJson =
     nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool, std::int64_t, std::uint64_t, float>;
+
+std::string dump(const CompanionJson& value) {
+    return value.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace);
+}
+
+CompanionJson rowJson(const AppEntry& entry) {
+    CompanionJson row = CompanionJson::object();
+    row["bundleID"] = entry.bundleID;
+    row["name"] = entry.name;
+    row["volume"] = entry.volume;
+    row["isSystem"] = entry.isSystem;
+    row["isCued"] = entry.isCued;
+    row["canCue"] = entry.canCue;
+    row["cueVolume"] = entry.cueVolume;
+    row["isEmpty"] = entry.isEmpty;
+    return row;
+}
 
 float finiteOr(float value, float fallback) { return std::isfinite(value) ? value : fallback; }
 
@@ -82,7 +100,7 @@ MixerAppState MixerAppState::of(const MixerEngineView& engine) {
     for (const AudioApp& app : engine.processMonitor().apps()) {
         AppEntry row;
         row.bundleID = app.bundleID;
-        row.name = app.name;
+        row.name = companionText(app.name);
         row.canCue = paired;
         if (auto it = volumes.find(app.bundleID); it != volumes.end()) {
             row.volume = finiteOr(it->second.volume, 1.0f);
@@ -91,32 +109,49 @@ MixerAppState MixerAppState::of(const MixerEngineView& engine) {
         }
         state.apps.push_back(std::move(row));
     }
-    state.slots = engine.slots();
-    for (const MixSnapshot& scene : engine.snapshots()) state.snapshotNames.push_back(scene.name);
+    for (const std::string& slot : engine.slots()) state.slots.push_back(companionText(slot));
+    for (const MixSnapshot& scene : engine.snapshots()) state.snapshotNames.push_back(companionText(scene.name));
     state.isPanicked = engine.isPanicked();
     return state;
 }
 
 std::string MixerAppState::encode() const {
     CompanionJson rows = CompanionJson::array();
-    for (const AppEntry& entry : apps) {
-        CompanionJson row = CompanionJson::object();
-        row["bundleID"] = entry.bundleID;
-        row["name"] = entry.name;
-        row["volume"] = entry.volume;
-        row["isSystem"] = entry.isSystem;
-        row["isCued"] = entry.isCued;
-        row["canCue"] = entry.canCue;
-        row["cueVolume"] = entry.cueVolume;
-        row["isEmpty"] = entry.isEmpty;
-        rows.push_back(std::move(row));
-    }
+    for (const AppEntry& entry : apps) rows.push_back(rowJson(entry));
     CompanionJson document = CompanionJson::object();
     document["apps"] = std::move(rows);
     document["slots"] = slots;
     document["snapshotNames"] = snapshotNames;
     document["isPanicked"] = isPanicked;
-    return document.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace);
+    return dump(document);
+}
+
+std::string MixerAppState::encodeWithin(size_t maxBytes, size_t& leftOut) const {
+    leftOut = 0;
+    std::string text = encode();
+    MixerAppState shorter;
+    while (text.size() > maxBytes) {
+        if (leftOut == 0) shorter = *this;
+        // Entries are left out by what each saves (its text and one comma) until the estimate
+        // fits; the text made then is checked again.
+        size_t excess = text.size() - maxBytes;
+        const size_t before = leftOut;
+        while (excess > 0 && shorter.apps.size() > kFixedRows) {
+            const size_t saved = dump(rowJson(shorter.apps.back())).size() + 1;
+            shorter.apps.pop_back();
+            ++leftOut;
+            excess = saved >= excess ? 0 : excess - saved;
+        }
+        while (excess > 0 && !shorter.snapshotNames.empty()) {
+            const size_t saved = dump(CompanionJson(shorter.snapshotNames.back())).size() + 1;
+            shorter.snapshotNames.pop_back();
+            ++leftOut;
+            excess = saved >= excess ? 0 : excess - saved;
+        }
+        if (leftOut == before) return {}; // nothing more may go
+        text = shorter.encode();
+    }
+    return text;
 }
 
 std::optional<MixerAppState> MixerAppState::decode(std::string_view text) {

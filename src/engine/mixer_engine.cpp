@@ -11,6 +11,7 @@
 #include "engine/bluetooth_routing.h"
 #include "engine/control_router.h"
 #include "engine/cue_bus.h"
+#include "engine/deferred_save.h"
 #include "engine/osc_companion_bridge.h"
 #include "engine/tap_levels.h"
 #include "engine/tap_set.h"
@@ -57,7 +58,8 @@ MixerEngine::MixerEngine(Services services) : services_(std::move(services)) {
 
     deviceVolumeWrites_ = std::make_unique<VolumeWriteQueue>(server, queue);
     systemVolumeWrites_ = std::make_unique<VolumeWriteQueue>(server, queue);
-    settings_ = std::make_unique<AppSettings>(queue, defaults);
+    deferredSave_ = std::make_unique<DeferredSave>(queue);
+    settings_ = std::make_unique<AppSettings>(queue, defaults, deferredSave_.get());
     processMonitor_ = std::make_unique<AudioProcessMonitor>(server, queue, services_.workspace);
     systemVolume_ =
         std::make_unique<SystemVolumeController>(AudioDirection::output, server, queue, *systemVolumeWrites_);
@@ -79,7 +81,7 @@ MixerEngine::MixerEngine(Services services) : services_(std::move(services)) {
     }
     oscListener_ = std::make_unique<OSCListener>(queue, services_.hostClock, *advertiser, services_.oscPort);
     pairingPIN_ = std::make_unique<PairingPIN>(defaults);
-    scenes_ = std::make_unique<SceneBook>(defaults);
+    scenes_ = std::make_unique<SceneBook>(defaults, deferredSave_.get());
     recording_ = std::make_unique<RecordingControl>(server, defaults, services_.recorder);
     meters_ = std::make_unique<MeterClock>(queue);
     totalMixWriter_ =
@@ -113,7 +115,10 @@ MixerEngine::MixerEngine(Services services) : services_(std::move(services)) {
                                                   .phoneConnected =
                                                       [this](const NetworkEndpoint& endpoint) {
                                                           setIphoneEndpoint(endpoint);
-                                                          sendAppList();
+                                                          // Sent once the message (and any that
+                                                          // follow within 50 ms) has acted, so the
+                                                          // phone sees its own change.
+                                                          scheduleAppListSend();
                                                       },
                                               });
     companionBridge_ = std::make_unique<OSCCompanionBridge>(*this, queue, services_.companionReplyPort);
@@ -122,6 +127,7 @@ MixerEngine::MixerEngine(Services services) : services_(std::move(services)) {
 MixerEngine::~MixerEngine() {
     // Tasks and callbacks of the engine do nothing from here on.
     guard_.end();
+    deferredSave_->flush();
     if (currentEngine().engine == this) currentEngine() = {};
     cueBus_->phonesBus().onChange = nullptr;
     systemVolume_->onVolumeChanged = nullptr;
@@ -175,7 +181,10 @@ void MixerEngine::start() {
     changed();
 }
 
-void MixerEngine::shutdown() { taps_->shutdown(); }
+void MixerEngine::shutdown() {
+    deferredSave_->flush();
+    taps_->shutdown();
+}
 
 MixerEngine* MixerEngine::current() {
     CurrentEngine& current = currentEngine();
@@ -303,8 +312,16 @@ void MixerEngine::setBusPairing(const std::string& uid, int mainOffset, int phon
     taps_->sync();
 }
 
+bool MixerEngine::namesAnApp(const std::string& bundleID) const {
+    if (settings_->find(bundleID)) return true;
+    const auto& apps = processMonitor_->apps();
+    return std::any_of(apps.begin(), apps.end(), [&](const AudioApp& app) { return app.bundleID == bundleID; });
+}
+
 void MixerEngine::setCue(bool cued, const std::string& bundleID) {
     if (cued && !isPaired()) return;
+    // An ID that names nothing (a phone may send any) would only grow the stored settings.
+    if (!namesAnApp(bundleID)) return;
     log_.debug(strprintf("setCue %s for %s", cued ? "true" : "false", bundleID.c_str()));
     AppVolume setting = settings_->setting(bundleID);
     setting.isCued = cued;
@@ -349,7 +366,14 @@ void MixerEngine::saveScene(const std::string& name) {
     // Without a paired default device there is no PHONES bus to remember.
     if (const VolumeControlling* phones = phonesController()) scene.phonesLevel = phones->volume();
     scene.savedAt = ReferenceDate::now();
-    scenes_->save(std::move(scene));
+    if (!scenes_->save(std::move(scene))) {
+        // Said once for a run of refusals (a phone may repeat the save many times).
+        if (!sceneLimitReported_) {
+            log_.error(strprintf("Scene not saved: there are already %zu scenes", SceneBook::kMaxScenes));
+        }
+        sceneLimitReported_ = true;
+        return;
+    }
     sendAppList();
     changed();
 }
@@ -372,6 +396,7 @@ void MixerEngine::applyScene(const MixSnapshot& sceneRef) {
 
 void MixerEngine::deleteScene(const UUID& id) {
     scenes_->remove(id);
+    sceneLimitReported_ = false;
     sendAppList();
     changed();
 }

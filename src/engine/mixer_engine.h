@@ -51,7 +51,8 @@ public:
     // ---- Life cycle ----
     // Called once by the application shell.
     void start();
-    // Brings attenuated applications back to unity, then releases every tap.
+    // Writes the settings still waiting for their deferred save, brings attenuated applications
+    // back to unity, then releases every tap.
     void shutdown();
     // The process-wide current engine (registered by start(), held weakly); null when none.
     static MixerEngine* current();
@@ -78,6 +79,7 @@ public:
     void writeTotalMixDefaultRouting();
 
     // ---- Scenes and console slots ----
+    // Refused (and said once in the log) when it would be one scene past SceneBook::kMaxScenes.
     void saveScene(const std::string& name);
     void applyScene(const MixSnapshot& scene);
     void deleteScene(const UUID& id);
@@ -107,6 +109,8 @@ private:
     void processListChanged();
     void deviceListChanged();
     void setIphoneEndpoint(std::optional<NetworkEndpoint> endpoint);
+    // Whether `bundleID` names a running application or a stored setting.
+    bool namesAnApp(const std::string& bundleID) const;
     // Companion requests; nothing while there is no bridge.
     void sendAppList();
     void scheduleAppListSend();
@@ -120,6 +124,7 @@ private:
     ObserverList::Token deviceListToken_;
     bool processListTaskPending_ = false;
     bool deviceListTaskPending_ = false;
+    bool sceneLimitReported_ = false;
     std::vector<AudioDevice> observedDevices_;
     LifetimeGuard guard_;
 };

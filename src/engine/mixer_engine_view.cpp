@@ -10,6 +10,7 @@
 #include "engine/app_settings.h"
 #include "engine/bluetooth_routing.h"
 #include "engine/cue_bus.h"
+#include "engine/deferred_save.h"
 #include "engine/meter_clock.h"
 #include "engine/recording_control.h"
 #include "engine/scene_book.h"

@@ -30,6 +30,7 @@ class AudioProcessMonitor;
 class BluetoothAudioMonitor;
 class BluetoothRouting;
 class CueBus;
+class DeferredSave;
 class DeviceVolumeController;
 class MeterClock;
 class MIDIManager;
@@ -127,6 +128,8 @@ protected:
     // every controller that writes through them.
     std::unique_ptr<VolumeWriteQueue> deviceVolumeWrites_;
     std::unique_ptr<VolumeWriteQueue> systemVolumeWrites_;
+    // Settings, scenes and slots are written through it; it outlives them.
+    std::unique_ptr<DeferredSave> deferredSave_;
     std::unique_ptr<AppSettings> settings_;
     std::unique_ptr<AudioProcessMonitor> processMonitor_;
     std::unique_ptr<SystemVolumeController> systemVolume_;

@@ -2,6 +2,7 @@
 
 #include "engine/mixer_app_state.h"
 #include "engine/mixer_engine_view.h"
+#include "platform/logger.h"
 #include "remote/osc_sender.h"
 
 #include <cmath>
@@ -22,7 +23,18 @@ OSCCompanionBridge::~OSCCompanionBridge() { appListSendTask_.cancel(); }
 
 void OSCCompanionBridge::sendAppList() {
     if (!engine_.iphoneEndpoint()) return;
-    send(kAppListAddress, MixerAppState::of(engine_).encode());
+    // The send that is already due within 50 ms carries this change too.
+    if (appListSendTask_.isValid()) return;
+    size_t leftOut = 0;
+    const std::string document = MixerAppState::of(engine_).encodeWithin(kMaxAppListBytes, leftOut);
+    if (leftOut > 0 && !reportedLeftOut_) {
+        reportedLeftOut_ = true;
+        Logger("MixerEngine")
+            .error(strprintf("The application list is too long for one datagram; %zu entries "
+                             "at its end are left out",
+                             leftOut));
+    }
+    if (!document.empty()) send(kAppListAddress, document);
 }
 
 void OSCCompanionBridge::scheduleAppListSend() {

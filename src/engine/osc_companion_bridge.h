@@ -11,6 +11,7 @@
 #include "remote/network_endpoint.h"
 #include "remote/osc_ports.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -28,6 +29,11 @@ public:
     static constexpr double kAppListSendDelaySeconds = 0.05;
     static constexpr const char* kAppListAddress = "/app/list";
     static constexpr const char* kMetersAddress = "/meters";
+    // "/app/list" always fits one datagram of kMaxDatagramBytes: the document leaves out
+    // applications from its end when it would not (said once in the log).
+    static constexpr size_t kMaxDatagramBytes = 60000;
+    // The address (12 bytes), the tags (4) and the string's terminator and padding (at most 4).
+    static constexpr size_t kMaxAppListBytes = kMaxDatagramBytes - 20;
 
     // `engine` must outlive the bridge (the engine owns it). Without a `sender` every message
     // goes through OSCSender::shared().
@@ -62,6 +68,7 @@ private:
     uint16_t replyPort_;
     std::shared_ptr<OSCSender> sender_;
     TaskHandle appListSendTask_;
+    bool reportedLeftOut_ = false;
     LifetimeGuard guard_;
 };
 

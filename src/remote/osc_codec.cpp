@@ -105,8 +105,11 @@ std::optional<OSCMessage> OSCCodec::decode(const uint8_t* data, size_t size) {
 
     const size_t argOffset = paddedEnd(tagOffset, t);
     if (argOffset > size) return std::nullopt;
-    const bool isFloat = tags.find('f') != std::string_view::npos;
-    const bool isInt = !isFloat && tags.find('i') != std::string_view::npos;
+    // Only the first argument is read, so only its tag decides how: a later "f" must not make
+    // the bytes of a string or an integer read as a float.
+    const char tag = tags.size() > 1 ? tags[1] : '\0';
+    const bool isFloat = tag == 'f';
+    const bool isInt = tag == 'i';
     if (!isFloat && !isInt) return std::nullopt;
     if (size - argOffset < 4) return std::nullopt;
 

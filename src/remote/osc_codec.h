@@ -22,8 +22,8 @@ public:
     // address, ",s", the string padded. Empty when the address is not valid UTF-8.
     static Bytes encode(std::string_view address, std::string_view string);
 
-    // One datagram as one message. Nothing for bundles, malformed packets, tags without "f" or
-    // "i", or a missing argument. The value is returned as received (see clampValue); an "i"
+    // One datagram as one message. Nothing for bundles, malformed packets, a first argument
+    // whose tag is neither "f" nor "i", or a missing argument. The value is returned as received (see clampValue); an "i"
     // argument is divided by 127. Reads nothing outside [data, data + size).
     static std::optional<OSCMessage> decode(const uint8_t* data, size_t size);
 

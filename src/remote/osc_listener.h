@@ -5,9 +5,14 @@
 // each message first calls onIPhoneConnected with the sender's endpoint, then the callback its
 // address selects (see OSCCallbacks).
 //
+// A port that cannot be bound at start (another program holds it) is said plainly once and
+// tried again every 5 seconds; "OSC Listener ready on port ..." announces when listening starts.
+// Senders without the PIN can cause at most 10 log lines a minute in all (LogBudget).
+//
 // Threads: construction, stop(), destruction and the callbacks belong to the main queue;
 // setPIN() and the read-only accessors may be called from any thread.
 #include "platform/lifetime_guard.h"
+#include "platform/main_queue.h"
 #include "remote/osc_callbacks.h"
 #include "remote/osc_ports.h"
 
@@ -22,7 +27,7 @@
 namespace orevant {
 
 class HostClock;
-class MainQueue;
+class LogBudget;
 class PINGate;
 class ServiceAdvertiser;
 class UdpSocket;
@@ -32,8 +37,12 @@ public:
     static constexpr uint16_t kDefaultPort = kCompanionCommandPort;
     static constexpr const char* kServiceType = "_orevant-osc._udp";
 
-    // Starts listening at once. Port 0 takes any free port (see port()). `clock` times the
-    // lockout after bad PINs.
+    static constexpr double kRetrySeconds = 5.0;
+    static constexpr size_t kUnpairedLogLines = 10;
+    static constexpr double kUnpairedLogWindowSeconds = 60.0;
+
+    // Starts listening at once (or retrying, see above). Port 0 takes any free port (see
+    // port()). `clock` times the lockout after bad PINs.
     OSCListener(MainQueue& mainQueue, const HostClock& clock, ServiceAdvertiser& advertiser,
                 uint16_t port = kDefaultPort);
     ~OSCListener();
@@ -48,6 +57,17 @@ public:
     bool isListening() const;
     // The bound port; 0 when not listening.
     uint16_t port() const { return boundPort_; }
+    // The port asked for at construction (0: any).
+    uint16_t requestedPort() const { return requestedPort_; }
+    // Diagnostics: the gate in front of the callbacks.
+    const PINGate& pinGate() const { return *gate_; }
+    // Main queue. Not listening yet, and trying again every kRetrySeconds.
+    bool isWaitingForPort() const { return retryTask_.isValid(); }
+
+    // What the receive thread does with one datagram from `from`: decode, PIN gate, the path
+    // log line, and the hand-over of an admitted message to the main queue. Receive thread, or
+    // any one thread while no datagram arrives on the socket (the fuzz harness).
+    void handleDatagram(const uint8_t* data, size_t size, const NetworkEndpoint& from, unsigned interfaceIndex);
 
     // Diagnostics and tests: datagrams the receive thread has finished with (dropped or handed
     // to the main queue), and a wait for that count with a deadline that is only reached when
@@ -56,14 +76,18 @@ public:
     bool waitUntilHandled(size_t count, double timeoutSeconds) const;
 
 private:
-    void start(uint16_t port);
+    // Binds requestedPort_; false when it could not (a retry is then scheduled).
+    bool tryStart();
     void receiveLoop();
-    void handle(const uint8_t* data, size_t size, const NetworkEndpoint& from);
-    void notePath(const NetworkEndpoint& from, unsigned interfaceIndex);
+    void notePath(const NetworkEndpoint& from, unsigned interfaceIndex, bool admitted);
 
     MainQueue& mainQueue_;
     ServiceAdvertiser& advertiser_;
+    const uint16_t requestedPort_;
+    std::unique_ptr<LogBudget> unpairedLog_;
     std::unique_ptr<PINGate> gate_;
+    TaskHandle retryTask_;
+    bool reportedStartFailure_ = false;
     std::unique_ptr<UdpSocket> listener_;
     std::thread receiveThread_;
     uint16_t boundPort_ = 0;

@@ -1,7 +1,8 @@
 #pragma once
 // All outgoing OSC: one connected UDP socket per destination, kept in a map under a lock and
 // reused for every later message there. Fire-and-forget: a send error drops that destination's
-// socket (that datagram is lost) and the next message opens a new one. Nothing is logged.
+// socket and the datagram goes once more on a new one (the error may be a stale refusal of an
+// earlier datagram); only when that fails too is it lost. Nothing is logged.
 //
 // Threads: every method may be called from any thread and returns without waiting for the
 // network.
@@ -43,6 +44,9 @@ public:
     static std::string keyFor(const std::string& host, uint16_t port) { return host + ":" + std::to_string(port); }
 
 private:
+    // The destination's socket, opened when there is none; null when the host cannot be reached.
+    std::shared_ptr<UdpSocket> connection(const std::string& key, const std::string& host, uint16_t port);
+    void drop(const std::string& key, const std::shared_ptr<UdpSocket>& connection);
     void sendPacket(const std::string& key, const std::string& host, uint16_t port, const std::vector<uint8_t>& bytes);
 
     mutable std::mutex lock_;

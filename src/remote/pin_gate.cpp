@@ -2,12 +2,14 @@
 
 #include "platform/host_clock.h"
 #include "platform/logger.h"
+#include "remote/log_budget.h"
 
 #include <limits>
 
 namespace orevant {
 
-PINGate::PINGate(const HostClock& clock) : clock_(clock), lockoutUntil_(-std::numeric_limits<double>::infinity()) {}
+PINGate::PINGate(const HostClock& clock, LogBudget* budget)
+    : clock_(clock), budget_(budget), lockoutUntil_(-std::numeric_limits<double>::infinity()) {}
 
 void PINGate::setPIN(std::string pin) {
     std::lock_guard lock(pinLock_);
@@ -27,10 +29,10 @@ std::optional<std::string> PINGate::admit(std::string_view address) {
     {
         std::lock_guard lock(pinLock_);
         if (now < lockoutUntil_) return std::nullopt;
-        if (!storedPIN_.empty() && storedPIN_ == candidate) {
-            failureCount_ = 0;
-            return std::string(afterPrefix.substr(slash));
-        }
+        // A right PIN leaves the count alone: were it to clear it, every message of the phone
+        // would hand an attacker nine more guesses.
+        if (!storedPIN_.empty() && storedPIN_ == candidate) return std::string(afterPrefix.substr(slash));
+        ++badPINsCounted_;
         if (++failureCount_ >= kMaxFailures) {
             failureCount_ = 0;
             lockoutUntil_ = now + kLockoutSeconds;
@@ -38,8 +40,14 @@ std::optional<std::string> PINGate::admit(std::string_view address) {
         }
     }
     // Logged outside the lock: the sink may block.
-    if (lockedOutNow) Logger("OSCListener").error("Too many bad PINs; ignoring OSC for 10s");
+    if (lockedOutNow && (!budget_ || budget_->take()))
+        Logger("OSCListener").error("Too many bad PINs; ignoring OSC for 10s");
     return std::nullopt;
+}
+
+size_t PINGate::badPINsCounted() const {
+    std::lock_guard lock(pinLock_);
+    return badPINsCounted_;
 }
 
 int PINGate::failureCount() const {

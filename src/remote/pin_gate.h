@@ -1,7 +1,10 @@
 #pragma once
 // Admits OSC messages whose address carries the pairing PIN ("/a/<PIN>/rest") and locks every
-// sender out for 10 seconds after 10 bad PINs. Any thread: the state is guarded by one lock,
-// held only for the check itself. Time comes from the injected clock.
+// sender out for 10 seconds after 10 bad PINs. The count clears only when a lockout starts, never
+// on a right PIN, so no sender's messages give another sender more guesses.
+// Any thread: the state is guarded by one lock, held only for the check itself. Time comes from
+// the injected clock.
+#include <cstddef>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -10,13 +13,16 @@
 namespace orevant {
 
 class HostClock;
+class LogBudget;
 
 class PINGate {
 public:
     static constexpr int kMaxFailures = 10;
     static constexpr double kLockoutSeconds = 10.0;
 
-    explicit PINGate(const HostClock& clock);
+    // With a `budget`, the lockout line is written only when the budget allows (it is caused by
+    // senders without the PIN).
+    explicit PINGate(const HostClock& clock, LogBudget* budget = nullptr);
 
     // Replaces the stored PIN; the failure count and the lockout stay as they are.
     void setPIN(std::string pin);
@@ -29,12 +35,16 @@ public:
 
     int failureCount() const;
     bool isLockedOut() const;
+    // Diagnostics: bad PINs counted since construction (each one a guess that was checked).
+    size_t badPINsCounted() const;
 
 private:
     const HostClock& clock_;
+    LogBudget* budget_;
     mutable std::mutex pinLock_;
     std::string storedPIN_;
     int failureCount_ = 0;
+    size_t badPINsCounted_ = 0;
     double lockoutUntil_;
 };
 

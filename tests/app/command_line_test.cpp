@@ -140,6 +140,8 @@ TEST(HeadlessAgentTest, TheCompanionLineNamesPortAddressesAndPIN) {
               "Companion: send OSC to UDP port 9000 of this computer (192.168.1.20, 127.0.0.1), PIN 012345");
     EXPECT_EQ(HeadlessAgent::companionLine(9000, {}, "999999"),
               "Companion: send OSC to UDP port 9000 of this computer, PIN 999999");
+    // A port another program holds was once announced as if it were ours.
+    EXPECT_EQ(HeadlessAgent::companionLine(9000, {"192.168.1.20"}, "999999", true).find("send OSC"), std::string::npos);
     const auto addresses = HeadlessAgent::localAddresses();
     ASSERT_FALSE(addresses.empty());
     EXPECT_EQ(addresses.back(), "127.0.0.1") << "loopback comes last";

@@ -5,8 +5,12 @@
 
 #include "audio/audio_process_monitor.h"
 #include "audio/phones_bus_volume_controller.h"
+#include "engine/companion_text.h"
+#include "engine/deferred_save.h"
 #include "engine/mixer_app_state.h"
 #include "engine/mixer_engine.h"
+#include "engine/scene_book.h"
+#include "persistence/snapshot_store.h"
 #include "remote/osc_listener.h"
 #include "remote/osc_sender.h"
 #include "remote/osc_test_peer.h"
@@ -16,8 +20,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <map>
 
 namespace orevant {
 namespace {
@@ -93,39 +100,57 @@ protected:
     void drainInbox() {
         while (phoneInbox.receive(0)) {}
     }
-    // An admitted message from the phone at `endpoint`; the list the engine answers with is
-    // dropped.
+    // An admitted message from the phone at `endpoint`; the list the engine answers with at the
+    // end of its 50 ms window is dropped.
     void phoneConnects(const NetworkEndpoint& endpoint) {
         world.engine->oscListener().onIPhoneConnected(endpoint);
+        world.advance(OSCCompanionBridge::kAppListSendDelaySeconds);
         drainInbox();
+    }
+    // Every "/app/list" now in the inbox, oldest first.
+    std::vector<MixerAppState> appLists() {
+        std::vector<MixerAppState> lists;
+        while (auto reply = nextReply()) {
+            if (auto state = MixerAppState::decode(reply->value); reply->address == "/app/list" && state)
+                lists.push_back(*state);
+        }
+        return lists;
     }
 };
 
-TEST_F(CompanionBridgeTest, PhoneSetsAVolumeAndReadsItBackFromTheApplicationList) {
+// The phone was answered before its message acted, so the only list it got showed the state
+// before its own change. Whatever it changes, the last list it receives shows the change.
+TEST_F(CompanionBridgeTest, LastListThePhoneReceivesShowsItsOwnChange) {
     world.addOutputDevice("speakers", "Speakers");
     const test::SimApp music = world.addApp("com.example.music", "Music");
     startEngine();
     EXPECT_FALSE(nextReply().has_value()) << "nothing is sent before a phone is known";
 
-    command("/volume/" + music.bundleID, 0.5f);
-    ASSERT_TRUE(world.engine->iphoneEndpoint().has_value());
+    struct Case {
+        std::string command;
+        float value;
+        std::function<bool(const MixerAppState&)> shows;
+    };
+    const std::vector<Case> cases{
+        {"/volume/" + music.bundleID, 0.5f,
+         [&](const MixerAppState& s) { return row(s, music.bundleID) && row(s, music.bundleID)->volume == 0.5f; }},
+        {"/panic", 1.0f, [](const MixerAppState& s) { return s.isPanicked; }},
+        {"/slot/3/" + music.bundleID, 1.0f, [&](const MixerAppState& s) { return s.slots[3] == music.bundleID; }},
+        {"/snapshot/save", 1.0f, [](const MixerAppState& s) { return s.snapshotNames.size() == 1; }},
+        {"/panic", 0.0f, [](const MixerAppState& s) { return !s.isPanicked; }},
+        // Written to the device on its own queue; the device's answer refreshes the phone again.
+        {"/volume/system_output", 0.3f,
+         [](const MixerAppState& s) { return std::fabs(s.apps[0].volume - 0.3f) < 1e-3f; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        command(c.command, c.value);
+        world.advance(0.5);
+        const std::vector<MixerAppState> lists = appLists();
+        ASSERT_EQ(lists.size(), 1u);
+        EXPECT_TRUE(c.shows(lists.back()));
+    }
     EXPECT_EQ(world.engine->iphoneEndpoint()->port, phone.port());
-    // The phone is answered first, then its command acts: the first list still shows 1.0.
-    auto first = nextAppList();
-    ASSERT_TRUE(first.has_value());
-    ASSERT_NE(row(*first, music.bundleID), nullptr);
-    EXPECT_FLOAT_EQ(row(*first, music.bundleID)->volume, 1.0f);
-    drainInbox();
-
-    // A dragging phone sends again; the answer to that message carries the new level.
-    command("/volume/" + music.bundleID, 0.5f);
-    auto second = nextAppList();
-    ASSERT_TRUE(second.has_value());
-    const AppEntry* entry = row(*second, music.bundleID);
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->name, "Music");
-    EXPECT_FLOAT_EQ(entry->volume, 0.5f);
-    EXPECT_FALSE(entry->isSystem);
     EXPECT_FALSE(phone.receive(0).has_value()) << "nothing goes to the port the phone sends from";
 }
 
@@ -148,6 +173,7 @@ TEST_F(CompanionBridgeTest, TenBadPINsLockThePhoneOutForTenSeconds) {
 
     world.advance(0.6);
     command("/volume/" + music.bundleID, 0.2f, pin);
+    world.advance(OSCCompanionBridge::kAppListSendDelaySeconds);
     auto list = nextAppList();
     ASSERT_TRUE(list.has_value()) << "the right PIN is admitted once the lockout is over";
     world.queue.runUntilIdle();
@@ -264,6 +290,124 @@ TEST_F(CompanionBridgeTest, ScheduledSendsJoinOneFiftyMillisecondWindow) {
     EXPECT_TRUE(nextReply().has_value());
 }
 
+// One 65,000-byte slot target or a few hundred applications once made "/app/list" too big for
+// a datagram, and nothing was sent again (slots persist). The document always fits: texts are
+// bounded, applications at the end go first, the fixed part never.
+TEST_F(CompanionBridgeTest, OversizedStateStillReachesThePhoneInOneDatagram) {
+    world.addOutputDevice("speakers", "Speakers");
+    std::vector<std::string> appIDs;
+    for (int i = 0; i < 200; ++i) {
+        appIDs.push_back("com.example.app" + std::to_string(i));
+        world.addApp(appIDs.back(), std::string(300, 'n'), 440.0, 0.5f, false);
+    }
+    MixerEngine& engine = startEngine();
+    // Scene names that each cost twice their bytes in JSON, as many as may be kept.
+    for (size_t i = 0; i < SceneBook::kMaxScenes; ++i) engine.saveScene(std::to_string(i) + std::string(300, '"'));
+    std::string target;
+    while (target.size() < 65000) target += "\xc3\xa9"; // "é": a cut must not split it
+    command("/slot/0/" + target, 1.0f);
+    world.advance(OSCCompanionBridge::kAppListSendDelaySeconds);
+
+    for (int send = 0; send < 2; ++send) {
+        auto bytes = phoneInbox.receive(kGenerousMs);
+        ASSERT_TRUE(bytes.has_value());
+        EXPECT_LE(bytes->size(), OSCCompanionBridge::kMaxDatagramBytes);
+        auto message = test::decodeStringMessage(*bytes);
+        ASSERT_TRUE(message.has_value());
+        auto state = MixerAppState::decode(message->value);
+        ASSERT_TRUE(state.has_value());
+        const std::vector<std::string> ids = rowIDs(*state);
+        ASSERT_GT(ids.size(), MixerAppState::kFixedRows);
+        ASSERT_LT(ids.size(), MixerAppState::kFixedRows + appIDs.size());
+        EXPECT_EQ(ids[3], "bus:phones");
+        // The applications kept are the first ones, in order.
+        EXPECT_TRUE(std::equal(ids.begin() + MixerAppState::kFixedRows, ids.end(), appIDs.begin()));
+        EXPECT_EQ(state->apps[MixerAppState::kFixedRows].name.size(), 255u);
+        EXPECT_EQ(state->slots[0], target.substr(0, 254));
+        EXPECT_EQ(state->snapshotNames.size(), SceneBook::kMaxScenes);
+        bridge->sendAppList();
+    }
+    EXPECT_EQ(world.logs->count("too long for one datagram"), 1u);
+}
+
+// 3,000 scene saves (each written to disk at once) or 100,000 cues for unknown IDs (each adding
+// a setting) once wedged the agent, and every message was answered with the whole list. A flood
+// now keeps its order and costs at most one write per key per 0.4 s and one list per 50 ms.
+TEST_F(CompanionBridgeTest, FloodKeepsItsOrderWithOneWriteAndOneListPerWindow) {
+    world.addOutputDevice("speakers", "Speakers");
+    const test::SimApp music = world.addApp("com.example.music", "Music");
+    MixerEngine& engine = startEngine();
+    const std::vector<std::string> keys{"mixSnapshots", "consoleSlots", "appVolumes"};
+    std::map<std::string, std::vector<double>> writes;
+    std::map<std::string, size_t> counted;
+    for (const auto& key : keys) counted[key] = world.defaults.writeCount(key);
+    std::vector<double> lists;
+    auto observe = [&] {
+        for (const auto& key : keys) {
+            for (; counted[key] < world.defaults.writeCount(key); ++counted[key])
+                writes[key].push_back(world.queue.now());
+        }
+        while (auto reply = nextReply()) {
+            if (reply->address == "/app/list") lists.push_back(world.queue.now());
+        }
+    };
+
+    // 3,000 messages in 100 bursts, 5 ms of virtual time apart.
+    const std::string pin = engine.pairingPIN().pin();
+    int n = 0;
+    for (int burst = 0; burst < 100; ++burst) {
+        for (int i = 0; i < 30; ++i, ++n) {
+            std::string rest;
+            switch (n % 5) {
+            case 0:
+                rest = "/snapshot/save";
+                break;
+            case 1:
+                rest = "/cue/com.example.unknown" + std::to_string(n);
+                break;
+            case 2:
+                rest = "/slot/" + std::to_string(n % 8) + "/t" + std::to_string(n);
+                break;
+            case 3:
+                rest = "/cuevolume/com.example.unknown" + std::to_string(n);
+                break;
+            default:
+                rest = "/volume/" + music.bundleID;
+                break;
+            }
+            phone.sendTo(engine.oscListener().port(), test::floatMessage("/a/" + pin + rest, (n % 100) / 100.0f));
+        }
+        sent += 30;
+        ASSERT_TRUE(engine.oscListener().waitUntilHandled(sent, kGenerousSeconds));
+        world.queue.runUntilIdle();
+        observe();
+        world.advance(0.005);
+        observe();
+    }
+    for (int step = 0; step < 300; ++step) {
+        world.advance(0.01);
+        observe();
+    }
+
+    for (const auto& [key, times] : writes) {
+        SCOPED_TRACE(key);
+        for (size_t i = 1; i < times.size(); ++i)
+            EXPECT_GE(times[i] - times[i - 1], DeferredSave::kDelaySeconds - 1e-9);
+    }
+    ASSERT_FALSE(lists.empty());
+    for (size_t i = 1; i < lists.size(); ++i) {
+        EXPECT_GE(lists[i] - lists[i - 1], OSCCompanionBridge::kAppListSendDelaySeconds - 1e-9);
+    }
+    // Order kept: the last of each kind of message is what stays.
+    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, (2999 % 100) / 100.0f);
+    EXPECT_EQ(engine.slots()[2997 % 8], "t2997");
+    // Nothing grows for IDs that name nothing; scenes stop at the cap, said once.
+    EXPECT_EQ(engine.volumes().size(), 1u);
+    EXPECT_EQ(engine.snapshots().size(), SceneBook::kMaxScenes);
+    EXPECT_EQ(world.logs->count("Scene not saved"), 1u);
+    EXPECT_EQ(SnapshotStore(world.defaults).load(), engine.snapshots());
+}
+
 TEST_F(CompanionBridgeTest, MeterFramesGoToTheReplyPortWithThreeDecimals) {
     world.addOutputDevice("speakers", "Speakers");
     startEngine();
@@ -288,6 +432,18 @@ TEST_F(CompanionBridgeTest, MeterFramesGoToTheReplyPortWithThreeDecimals) {
     auto silent = nextReply();
     ASSERT_TRUE(silent.has_value());
     EXPECT_EQ(silent->value, "{}");
+}
+
+// A control character costs six bytes in JSON and a stray byte three: each counts before the cut.
+TEST(CompanionDocumentsTest, TextsAreCleanedThenCutBetweenCodePoints) {
+    EXPECT_EQ(companionText("a\tb\x01"
+                            "c"),
+              "a b c");
+    EXPECT_EQ(companionText("x\xffy"), "x\xef\xbf\xbdy");
+    EXPECT_EQ(companionText(std::string(300, '\n')), std::string(255, ' '));
+    EXPECT_EQ(companionText("ab\xe2\x82\xac", 4), "ab");
+    EXPECT_EQ(cutUTF8("ab\xe2\x82\xac", 4), "ab");
+    EXPECT_EQ(cutUTF8("ab\xe2\x82\xac", 5), "ab\xe2\x82\xac");
 }
 
 TEST(CompanionDocumentsTest, MeterLevelsRoundHalfAwayFromZero) {

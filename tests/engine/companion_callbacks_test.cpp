@@ -54,13 +54,13 @@ protected:
 TEST_F(CompanionCallbacksTest, PhoneVolumeMessageOverLoopbackSetsTheVolumeAndAnswersThePhone) {
     MixerEngine& engine = start();
     const std::string pin = engine.pairingPIN().pin();
-    const int listsBefore = bridge->appLists;
+    const int listsBefore = bridge->scheduledAppLists;
 
     send(pin, "/volume/" + music.bundleID, 0.5f);
     EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 0.5f);
     ASSERT_TRUE(engine.iphoneEndpoint().has_value());
     EXPECT_EQ(*engine.iphoneEndpoint(), (NetworkEndpoint{"127.0.0.1", phone.port()}));
-    EXPECT_EQ(bridge->appLists, listsBefore + 1) << "the phone is answered with the application list";
+    EXPECT_EQ(bridge->scheduledAppLists, listsBefore + 1) << "the phone is answered with the application list";
     world.runAudio(0.3);
     EXPECT_NEAR(world.rms(interface, 0), std::sqrt(std::pow(kSineRMS * 0.125f, 2.0f) + kSineRMS * kSineRMS), 0.01);
 

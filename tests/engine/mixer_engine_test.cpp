@@ -4,6 +4,7 @@
 #include "audio/audio_process_monitor.h"
 #include "audio/bluetooth_audio_monitor.h"
 #include "audio/hal_error.h"
+#include "engine/deferred_save.h"
 #include "persistence/volume_store.h"
 #include "support/engine_fixture.h"
 
@@ -227,6 +228,7 @@ TEST_F(MixerEngineTest, StartRemovesObsoleteKeyLoadsSlotsAndIsObservable) {
     world.engine->setSlot(3, "com.example.music");
     world.engine->setSlot(3, "com.example.music"); // unchanged: nothing written
     world.engine->setSlot(8, "x");                 // out of range
+    world.advance(DeferredSave::kDelaySeconds);
     EXPECT_EQ(world.defaults.writeCount("consoleSlots"), 2u);
     EXPECT_EQ(world.engine->slots()[3], "com.example.music");
 

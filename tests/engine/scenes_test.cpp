@@ -4,6 +4,7 @@
 #include "audio/phones_bus_volume_controller.h"
 #include "audio/system_volume_controller.h"
 #include "audio/volume_controlling.h"
+#include "engine/deferred_save.h"
 #include "persistence/snapshot_store.h"
 #include "persistence/volume_store.h"
 #include "remote/osc_listener.h"
@@ -73,8 +74,10 @@ TEST_F(ScenesTest, SavingTwiceUnderOneNameKeepsOneSceneWithTheFirstIdAndTheSecon
     EXPECT_GE(second.savedAt, first.savedAt);
     EXPECT_NE(engine.snapshots()[1].id, first.id);
 
-    // Every change is stored, and a restart brings the scenes back as they were.
-    EXPECT_EQ(world.defaults.writeCount("mixSnapshots"), 3u);
+    // Changes are stored 0.4 s after the last one (the two saves close together in one write),
+    // and a restart brings the scenes back as they were.
+    world.advance(DeferredSave::kDelaySeconds);
+    EXPECT_EQ(world.defaults.writeCount("mixSnapshots"), 2u);
     EXPECT_EQ(SnapshotStore(world.defaults).load(), engine.snapshots());
     const std::vector<MixSnapshot> before = engine.snapshots();
     world.dropEngine();
@@ -93,6 +96,7 @@ TEST_F(ScenesTest, DefaultNameAfterDeletingTheFirstOfThreeOverwritesTheThird) {
     engine.deleteScene(engine.snapshots()[0].id);
     EXPECT_EQ(sceneNames(), (std::vector<std::string>{"Scene 2", "Scene 3"}));
     EXPECT_EQ(bridge->appLists, listsBefore + 1);
+    world.advance(DeferredSave::kDelaySeconds);
     EXPECT_EQ(SnapshotStore(world.defaults).load(), engine.snapshots());
 
     engine.setVolume(0.3f, world.app(video));
@@ -267,6 +271,7 @@ TEST_F(ScenesTest, ConsoleSlotsLoadOnlyAsEightAndChangeOnlyWhenDifferent) {
     engine.oscListener().dispatch("/slot/3/com.example.music", 1.0f);
     EXPECT_EQ(engine.slots()[3], music.bundleID);
     EXPECT_EQ(bridge->appLists, listsBefore + 1);
+    world.advance(DeferredSave::kDelaySeconds);
     EXPECT_EQ(world.defaults.stringArray("consoleSlots"), std::optional<DefaultsStringArray>(engine.slots()));
     world.dropEngine();
     world.startEngine();

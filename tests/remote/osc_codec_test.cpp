@@ -59,14 +59,35 @@ TEST(OSCCodecTest, FloatAndIntegerArguments) {
     EXPECT_FLOAT_EQ(i->value, 64.0f / 127.0f);
     EXPECT_FLOAT_EQ(decode(intMessage("/panic", 127))->value, 1.0f);
     EXPECT_FLOAT_EQ(decode(intMessage("/panic", -127))->value, -1.0f);
+}
 
-    // "f" anywhere in the tags wins over "i"; only the first argument is read.
-    Bytes mixed = intMessage("/x", 0x3f000000, ",if");
-    test::appendBigEndian(mixed, 7);
-    EXPECT_FLOAT_EQ(decode(mixed)->value, 0.5f);
-    Bytes twoInts = intMessage("/x", 127, ",ii");
-    test::appendBigEndian(twoInts, 0);
-    EXPECT_FLOAT_EQ(decode(twoInts)->value, 1.0f);
+// A later "f" once made the first argument's bytes read as a float (",if 1 0.25" gave 1e-45,
+// ",sf \"abcd\" 0.25" gave 1.0): only the first argument's own tag counts.
+TEST(OSCCodecTest, OnlyTheFirstArgumentsTagDecides) {
+    auto twoArguments = [](const std::string& tags, uint32_t first, uint32_t second) {
+        Bytes bytes = intMessage("/x", static_cast<int32_t>(first), tags);
+        test::appendBigEndian(bytes, second);
+        return decode(bytes);
+    };
+    const uint32_t quarter = 0x3e800000; // 0.25f
+    const uint32_t abcd = 0x61626364;    // "abcd" as the string argument's bytes
+    struct Case {
+        const char* tags;
+        uint32_t first;
+        std::optional<float> value;
+    };
+    const Case cases[] = {
+        {",if", 127, 1.0f},          {",fi", quarter, 0.25f},  {",ii", 127, 1.0f},
+        {",sf", abcd, std::nullopt}, {",Tf", 0, std::nullopt}, {",bf", 4, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tags);
+        auto message = twoArguments(c.tags, c.first, quarter);
+        ASSERT_EQ(message.has_value(), c.value.has_value());
+        if (c.value) {
+            EXPECT_FLOAT_EQ(message->value, *c.value);
+        }
+    }
 }
 
 TEST(OSCCodecTest, MalformedDatagramsAreDropped) {

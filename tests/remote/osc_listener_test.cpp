@@ -5,6 +5,7 @@
 #include "platform/manual_main_queue.h"
 #include "platform/service_advertiser.h"
 #include "remote/osc_sender.h"
+#include "remote/pin_gate.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -75,7 +76,7 @@ protected:
 TEST_F(OSCListenerTest, StartsReadyAndAdvertised) {
     const uint16_t port = listener->port();
     EXPECT_NE(port, 0);
-    EXPECT_EQ(logs->count("OSC Listener ready on port " + std::to_string(port) + " (Bonjour: _orevant-osc._udp)",
+    EXPECT_EQ(logs->count("OSC Listener ready on port " + std::to_string(port) + " (DNS-SD: _orevant-osc._udp)",
                           LogLevel::info),
               1u);
     ASSERT_EQ(advertiser.advertised.size(), 1u);
@@ -186,11 +187,106 @@ TEST_F(OSCListenerTest, ListenerDestroyedByTheConnectCallbackStopsThere) {
     EXPECT_EQ(calls, std::vector<std::string>{"connected"});
 }
 
-TEST_F(OSCListenerTest, PortInUseIsReportedAndLeavesRemoteControlOff) {
-    OSCListener second(queue, queue.hostClock(), advertiser, listener->port());
+// A busy port once left remote control off for good: it is said once, tried every 5 s, and
+// listening starts as soon as the port is free.
+TEST_F(OSCListenerTest, BusyPortIsTriedAgainUntilItIsFree) {
+    auto holder = std::make_unique<OSCListener>(queue, queue.hostClock(), advertiser, uint16_t{0});
+    const uint16_t busy = holder->port();
+    OSCListener second(queue, queue.hostClock(), advertiser, busy);
+    second.setPIN(kPIN);
+    bool panicked = false;
+    second.onPanicReceived = [&](bool on) { panicked = on; };
     EXPECT_FALSE(second.isListening());
+    EXPECT_TRUE(second.isWaitingForPort());
+    EXPECT_EQ(second.port(), 0);
     EXPECT_EQ(logs->count("Failed to start OSC listener: Address already in use", LogLevel::error), 1u);
-    EXPECT_EQ(advertiser.advertised.size(), 1u);
+    EXPECT_EQ(logs->count("UDP port " + std::to_string(busy) + " is in use by another program"), 1u);
+
+    queue.advance(OSCListener::kRetrySeconds * 3); // still held: tried again, said nothing more
+    EXPECT_FALSE(second.isListening());
+    EXPECT_EQ(logs->count("Failed to start OSC listener"), 1u);
+
+    holder.reset();
+    queue.advance(OSCListener::kRetrySeconds - 0.01);
+    EXPECT_FALSE(second.isListening());
+    queue.advance(0.01);
+    ASSERT_TRUE(second.isListening());
+    EXPECT_FALSE(second.isWaitingForPort());
+    EXPECT_EQ(second.port(), busy);
+    EXPECT_EQ(logs->count("OSC Listener ready on port " + std::to_string(busy)), 2u);
+
+    phone.sendTo(busy, floatMessage(pinned("/panic"), 1.0f));
+    ASSERT_TRUE(second.waitUntilHandled(1, kGenerousSeconds));
+    queue.runUntilIdle();
+    EXPECT_TRUE(panicked);
+}
+
+// Every admitted message once cleared the bad-PIN count, so while the phone talked an attacker
+// rotating source ports got nine guesses per phone message and found the PIN.
+TEST_F(OSCListenerTest, PhoneTrafficGivesAnAttackerNoMoreGuesses) {
+    std::vector<uint16_t> attackerPorts;
+    size_t attackerAdmitted = 0;
+    listener->onIPhoneConnected = [&](const NetworkEndpoint& e) { attackerAdmitted += e.port != phone.port(); };
+    auto attack = [&](int guesses, int rightAt) {
+        for (int guess = 0; guess < guesses; ++guess) {
+            OSCTestPeer attacker;
+            const std::string pin = guess == rightAt ? kPIN : strprintf("%06d", guess);
+            attacker.sendTo(listener->port(), floatMessage(pinned("/volume/x", pin), 1.0f));
+            phone.sendTo(listener->port(), floatMessage(pinned("/volume/x"), 0.5f));
+            sent += 2;
+            if (guess % 50 == 49) {
+                ASSERT_TRUE(listener->waitUntilHandled(sent, kGenerousSeconds));
+            }
+        }
+        ASSERT_TRUE(listener->waitUntilHandled(sent, kGenerousSeconds));
+        queue.runUntilIdle();
+    };
+    attack(1000, 999);
+    // Ten guesses were checked in the lockout window, however often the phone spoke.
+    EXPECT_EQ(listener->pinGate().badPINsCounted(), 10u);
+    EXPECT_EQ(attackerAdmitted, 0u);
+
+    queue.advance(PINGate::kLockoutSeconds);
+    attack(100, 99);
+    EXPECT_EQ(listener->pinGate().badPINsCounted(), 20u);
+    EXPECT_EQ(attackerAdmitted, 0u);
+}
+
+// "OSC connection via" was logged for every new source before the PIN was checked: 5,000
+// datagrams from new ports wrote about 5,000 lines. Senders without the PIN get 10 a minute.
+TEST_F(OSCListenerTest, UnpairedSendersWriteAtMostTenLinesAMinute) {
+    auto flood = [&](int datagrams) {
+        for (int i = 0; i < datagrams; ++i) {
+            OSCTestPeer stranger;
+            // One-byte datagrams, and wrong PINs that start a lockout now and then.
+            stranger.sendTo(listener->port(),
+                            i % 3 ? test::Bytes{'x'} : floatMessage(pinned("/panic", strprintf("%06d", i)), 1.0f));
+            ++sent;
+            if (i % 100 == 99) {
+                ASSERT_TRUE(listener->waitUntilHandled(sent, kGenerousSeconds));
+            }
+        }
+        ASSERT_TRUE(listener->waitUntilHandled(sent, kGenerousSeconds));
+        queue.runUntilIdle();
+    };
+    logs->clear();
+    flood(5000);
+    EXPECT_LE(logs->messages("OSCListener").size(), OSCListener::kUnpairedLogLines);
+    EXPECT_EQ(logs->count("Too many bad PINs"), 1u) << "path lines do not crowd out the lockout";
+    EXPECT_EQ(logs->count("were left out"), 0u);
+
+    // Once the minute is over the count is said, in one line that uses the new minute's budget.
+    logs->clear();
+    queue.advance(OSCListener::kUnpairedLogWindowSeconds);
+    EXPECT_EQ(logs->count("were left out"), 1u);
+    flood(1000);
+    queue.advance(OSCListener::kUnpairedLogWindowSeconds - 1);
+    EXPECT_LE(logs->messages("OSCListener").size(), OSCListener::kUnpairedLogLines);
+
+    // The phone's own lines are not held back.
+    logs->clear();
+    deliver(floatMessage(pinned("/panic"), 1.0f));
+    EXPECT_EQ(logs->count("OSC connection via"), 1u);
 }
 
 TEST(NullServiceAdvertiserTest, SaysOnceThatNothingIsAdvertised) {

@@ -3,7 +3,6 @@
 #include "osc_test_peer.h"
 #include "remote/osc_codec.h"
 
-#include <chrono>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -43,29 +42,24 @@ TEST(OSCSenderTest, OneConnectionPerDestinationIsReused) {
     EXPECT_EQ(decoded->value, 1.0f);
 }
 
-TEST(OSCSenderTest, ConnectionIsDroppedAfterASendErrorAndReopened) {
+// With meters flowing to a phone that went away, the cached socket held a stale refusal and the
+// first document after the phone came back was lost (6 of 12 reconnects).
+TEST(OSCSenderTest, FirstDocumentAfterThePhoneCameBackArrives) {
     OSCSender sender;
-    uint16_t port = 0;
-    {
-        OSCTestPeer gone;
-        port = gone.port();
+    const uint16_t port = OSCTestPeer().port();
+    const NetworkEndpoint phone{"127.0.0.1", port};
+    for (int reconnect = 0; reconnect < 12; ++reconnect) {
+        SCOPED_TRACE(reconnect);
+        // Away: the frames go nowhere, and each refusal is left on the sender's socket.
+        for (int frame = 0; frame < 3; ++frame) sender.send("/meters", "{}", phone);
+        OSCTestPeer back(port);
+        sender.send("/app/list", std::to_string(reconnect), phone);
+        auto received = back.receive();
+        ASSERT_TRUE(received);
+        EXPECT_EQ(test::decodeStringMessage(*received)->value, std::to_string(reconnect));
     }
-    // Nobody listens: the kernel answers with port-unreachable, which the connected socket
-    // reports on a later send. The loop ends on that report; its bound only trips on a fault.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (sender.droppedConnections() == 0 && std::chrono::steady_clock::now() < deadline) {
-        sender.send("/1/volume1", 0.5f, "127.0.0.1", port);
-        std::this_thread::yield();
-    }
-    ASSERT_EQ(sender.droppedConnections(), 1u);
-    EXPECT_FALSE(sender.hasConnection("127.0.0.1:" + std::to_string(port)));
-
-    OSCTestPeer back(port);
-    sender.send("/1/volume1", 0.25f, "127.0.0.1", port);
-    EXPECT_TRUE(sender.hasConnection("127.0.0.1:" + std::to_string(port)));
-    auto received = back.receive();
-    ASSERT_TRUE(received);
-    EXPECT_EQ(OSCCodec::decode(received->data(), received->size())->value, 0.25f);
+    EXPECT_GE(sender.droppedConnections(), 12u);
+    EXPECT_EQ(sender.connectionCount(), 1u);
 }
 
 TEST(OSCSenderTest, UnencodableAddressSendsNothing) {
