@@ -7,6 +7,9 @@
 #include "app/orevant_app.h"
 #include "app/signal_watcher.h"
 #include "audio/audio_device_monitor.h"
+#include "audio/device_reader.h"
+#include "audio/hal_error.h"
+#include "audio/process_reader.h"
 #include "engine/mixer_engine.h"
 #include "platform/file_defaults_store.h"
 #include "platform/host_clock.h"
@@ -57,25 +60,6 @@ namespace {
 constexpr double kLiveViewInterval = 0.25;
 constexpr double kConnectSeconds = 2.0;
 
-// The application ID a process declared to the audio server ("pbid" of its process objects).
-std::optional<std::string> declaredApplicationID(AudioServer& server, int32_t pid) {
-    const PropertyAddress list{sel::processObjectList, scope::global, 0};
-    uint32_t size = 0;
-    if (server.getPropertyDataSize(kAudioObjectSystemObject, list, size) != 0 || size < 4) return std::nullopt;
-    std::vector<AudioObjectID> ids(size / 4);
-    size = static_cast<uint32_t>(ids.size() * 4);
-    if (server.getPropertyData(kAudioObjectSystemObject, list, size, ids.data()) != 0) return std::nullopt;
-    ids.resize(size / 4);
-    for (AudioObjectID id : ids) {
-        int32_t ppid = 0;
-        uint32_t n = sizeof ppid;
-        if (server.getPropertyData(id, {sel::processPID, scope::global, 0}, n, &ppid) != 0 || ppid != pid) continue;
-        std::string bundle;
-        if (server.getPropertyString(id, {sel::processBundleID, scope::global, 0}, bundle) == 0 && !bundle.empty())
-            return bundle;
-    }
-    return std::nullopt;
-}
 // The live view shows each device's peak over its last 0.1 s; the simulated server keeps no more.
 constexpr double kLiveViewSeconds = 0.1;
 
@@ -276,9 +260,11 @@ int HeadlessAgent::run(const CommandLineOptions& options, SignalWatcher& watcher
         drawLiveView = [&] {
             LiveViewModel model = LiveViewModel::from(app->engine());
             AudioObjectID defaultOutput = 0;
-            uint32_t size = sizeof defaultOutput;
-            server.getPropertyData(kAudioObjectSystemObject, {sel::defaultOutputDevice, scope::global, 0}, size,
-                                   &defaultOutput);
+            try {
+                defaultOutput = DeviceReader(server).defaultDevice(AudioDirection::output);
+            } catch (const HALError&) {
+                // No default device: no row is marked.
+            }
             for (const AudioDevice& device : app->engine().deviceMonitor().devices()) {
                 LiveViewModel::Device row{device.name, device.outputChannels, 0.0f, device.id == defaultOutput};
                 const size_t frames = 4800; // the last 0.1 s at 48 kHz; all that is kept at lower rates

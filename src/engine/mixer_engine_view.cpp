@@ -43,6 +43,7 @@ const std::map<std::string, float>& MixerEngineView::meterLevels() const { retur
 bool MixerEngineView::isRecording() const { return recording_->isRecording(); }
 bool MixerEngineView::isAutoRec() const { return recording_->isAutoRec(); }
 const std::optional<std::filesystem::path>& MixerEngineView::recordingURL() const { return recording_->recordingURL(); }
+const std::optional<std::string>& MixerEngineView::recordingFailure() const { return recording_->failure(); }
 bool MixerEngineView::isRetryingTaps() const { return taps_->isRetrying(); }
 bool MixerEngineView::needsAudioCapturePermission() const { return taps_->needsAudioCapturePermission(); }
 

@@ -84,6 +84,8 @@ public:
     bool isAutoRec() const;
     // Folder of the current or last take.
     const std::optional<std::filesystem::path>& recordingURL() const;
+    // Why the last take was refused or ended early; empty once a take starts well.
+    const std::optional<std::string>& recordingFailure() const;
     // The phone that spoke last; replies go to its host.
     const std::optional<NetworkEndpoint>& iphoneEndpoint() const { return iphoneEndpoint_; }
     bool isRetryingTaps() const;
