@@ -13,10 +13,13 @@
 
 namespace orevant {
 
+class AgentFrontEnd;
+
 class HeadlessAgent {
 public:
-    // Returns the process's exit status.
-    static int run(const CommandLineOptions& options);
+    // Returns the process's exit status. With a front end, that front end carries the main
+    // queue and shows the agent instead of the terminal's live view.
+    static int run(const CommandLineOptions& options, AgentFrontEnd* frontEnd = nullptr);
 
     // The companion line: port, this computer's IPv4 addresses, and the PIN.
     static std::string companionLine(uint16_t port, const std::vector<std::string>& addresses, const std::string& pin);

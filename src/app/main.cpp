@@ -5,6 +5,7 @@
 #include "app/single_instance_check.h"
 #include "platform/linux/journald_log_sink.h"
 #include "platform/logger.h"
+#include "ui/desktop_agent.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,11 +30,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n%s\n", instance.alert->messageText.c_str(), instance.alert->informativeText.c_str());
         return 0;
     }
-    if (!options.headless) {
-        const bool hasDisplay = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
-        if (hasDisplay) {
-            Logger("OREVANTApp").notice("No desktop front end in this build; running headless");
-        }
-    }
+    // The desktop where a display exists; without one no Qt platform plugin is ever loaded.
+    const auto set = [](const char* name) { return std::getenv(name) && *std::getenv(name); };
+    if (!options.headless && (set("DISPLAY") || set("WAYLAND_DISPLAY"))) return DesktopAgent::run(argc, argv, options);
     return HeadlessAgent::run(options);
 }

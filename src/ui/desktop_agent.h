@@ -1,0 +1,20 @@
+#pragma once
+// The agent on the desktop: the same agent as the headless run, carried by the Qt event loop,
+// with the tray icon, the mixer, console and settings windows and the permission window. Where
+// no tray exists, the mixer opens as a window at start and stderr says why.
+//
+// With OREVANT_SCREENSHOTS set to a folder, the agent saves its three windows there as
+// mixer.png, console.png and settings.png a few seconds after start, and quits.
+//
+// Main thread: run() carries the event loop until the agent ends.
+#include "app/command_line.h"
+
+namespace orevant {
+
+class DesktopAgent {
+public:
+    // Returns the process's exit status.
+    static int run(int argc, char** argv, const CommandLineOptions& options);
+};
+
+} // namespace orevant
