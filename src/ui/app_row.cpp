@@ -35,8 +35,14 @@ std::string AppRow::speakerSymbol(float volume, bool isMuted) {
 }
 
 AppRow::AppRow(MixerEngine& engine, const AudioApp& app, QWidget* parent)
-    : QWidget(parent), engine_(engine), bundleID_(app.bundleID), app_(app), slider_(new LevelSlider(this)),
-      meter_(new LevelMeter(Qt::Horizontal, this)), label_(new QLabel(this)), caption_(new QLabel(this)) {
+    : QWidget(parent),
+      engine_(engine),
+      bundleID_(app.bundleID),
+      app_(app),
+      slider_(new LevelSlider(this)),
+      meter_(new LevelMeter(Qt::Horizontal, this)),
+      label_(new QLabel(this)),
+      caption_(new QLabel(this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 2, 4, 2);
     layout->setSpacing(2);
@@ -101,8 +107,8 @@ void AppRow::refresh() {
     const auto& levels = engine_.meterLevels();
     auto level = levels.find(bundleID_);
     meter_->setLevel(level == levels.end() ? 0.0f : level->second);
-    const QString caption =
-        QString::fromStdString(LearnMenu::caption(engine_.midiMapping(), bundleID_, "\u2022 Learn MIDI...").value_or(""));
+    const QString caption = QString::fromStdString(
+        LearnMenu::caption(engine_.midiMapping(), bundleID_, "\u2022 Learn MIDI...").value_or(""));
     if (caption_->text() != caption) caption_->setText(caption);
 }
 

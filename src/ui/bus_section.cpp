@@ -74,8 +74,8 @@ QWidget* BusSection::busRow(OutputBus bus, QWidget* parent) {
     auto* name = new QLabel(bus == OutputBus::main ? "MAIN" : "PHONES", row);
     name->setMinimumWidth(60);
     layout->addWidget(name);
-    VolumeControlling* control = bus == OutputBus::main ? static_cast<VolumeControlling*>(&engine_.systemVolume())
-                                                        : engine_.phonesController();
+    VolumeControlling* control =
+        bus == OutputBus::main ? static_cast<VolumeControlling*>(&engine_.systemVolume()) : engine_.phonesController();
     if (control && control->canSetVolume()) {
         auto* slider = new LevelSlider(row);
         slider->onChange = [this, bus](float v) {

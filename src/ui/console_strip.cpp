@@ -24,9 +24,16 @@ constexpr int kSliderSteps = 1000;
 } // namespace
 
 ConsoleStrip::ConsoleStrip(MixerEngine& engine, int index, QWidget* parent)
-    : QWidget(parent), engine_(engine), index_(index), assign_(new QToolButton(this)), name_(new QToolButton(this)),
-      icon_(new QLabel(this)), caption_(new QLabel(this)), meter_(new LevelMeter(Qt::Vertical, this)),
-      slider_(new QSlider(Qt::Vertical, this)), cue_(new QToolButton(this)) {
+    : QWidget(parent),
+      engine_(engine),
+      index_(index),
+      assign_(new QToolButton(this)),
+      name_(new QToolButton(this)),
+      icon_(new QLabel(this)),
+      caption_(new QLabel(this)),
+      meter_(new LevelMeter(Qt::Vertical, this)),
+      slider_(new QSlider(Qt::Vertical, this)),
+      cue_(new QToolButton(this)) {
     setAttribute(Qt::WA_StyledBackground);
     setObjectName("strip");
     setStyleSheet("#strip { border: 1px solid palette(midlight); border-radius: 4px; }");
@@ -95,7 +102,8 @@ void ConsoleStrip::refresh() {
     cue_->setChecked(model_.isCued);
     cue_->setToolTip(model_.isCued ? "Stop cueing to PHONES" : "Cue to PHONES (pre-fade)");
     std::string caption;
-    if (model_.midiTarget) caption = LearnMenu::caption(engine_.midiMapping(), *model_.midiTarget, "LEARN").value_or("");
+    if (model_.midiTarget)
+        caption = LearnMenu::caption(engine_.midiMapping(), *model_.midiTarget, "LEARN").value_or("");
     if (caption.empty() && model_.cueMIDITarget) {
         caption = LearnMenu::caption(engine_.midiMapping(), *model_.cueMIDITarget, "LEARN").value_or("");
     }

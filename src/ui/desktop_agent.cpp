@@ -4,6 +4,7 @@
 #include "ui/desktop_front_end.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <cstdlib>
 
 namespace orevant {
@@ -16,7 +17,10 @@ int DesktopAgent::run(int argc, char** argv, const CommandLineOptions& options) 
     QApplication::setQuitOnLastWindowClosed(false);
     std::optional<std::filesystem::path> screenshots;
     if (const char* folder = std::getenv("OREVANT_SCREENSHOTS"); folder && *folder) screenshots = folder;
-    DesktopFrontEnd frontEnd(screenshots);
+    double delay = 3.0;
+    if (const char* seconds = std::getenv("OREVANT_SCREENSHOT_DELAY"))
+        delay = std::clamp(std::atof(seconds), 1.0, 60.0);
+    DesktopFrontEnd frontEnd(screenshots, delay);
     return HeadlessAgent::run(options, &frontEnd);
 }
 

@@ -4,7 +4,8 @@
 // no tray exists, the mixer opens as a window at start and stderr says why.
 //
 // With OREVANT_SCREENSHOTS set to a folder, the agent saves its three windows there as
-// mixer.png, console.png and settings.png a few seconds after start, and quits.
+// mixer.png, console.png and settings.png a few seconds after start (OREVANT_SCREENSHOT_DELAY,
+// 1 to 60 s, default 3), and quits.
 //
 // Main thread: run() carries the event loop until the agent ends.
 #include "app/command_line.h"

@@ -18,14 +18,10 @@
 
 namespace orevant {
 
-namespace {
-
-constexpr double kScreenshotDelaySeconds = 3.0;
-
-} // namespace
-
-DesktopFrontEnd::DesktopFrontEnd(std::optional<std::filesystem::path> screenshots)
-    : screenshots_(std::move(screenshots)), permission_(std::make_shared<PermissionDialog>()) {}
+DesktopFrontEnd::DesktopFrontEnd(std::optional<std::filesystem::path> screenshots, double delaySeconds)
+    : screenshots_(std::move(screenshots)),
+      screenshotDelay_(delaySeconds),
+      permission_(std::make_shared<PermissionDialog>()) {}
 
 DesktopFrontEnd::~DesktopFrontEnd() { finished(); }
 
@@ -62,7 +58,8 @@ void DesktopFrontEnd::started(OREVANTApp& app, DefaultsStore& defaults) {
     };
 
     if (screenshots_) {
-        queue_.postAfter(kScreenshotDelaySeconds, [this] { saveScreenshots(); });
+        queue_.postAfter(screenshotDelay_, [this] { saveScreenshots(); });
+        mixer_->resize(380, 760);
         mixer_->show();
         showConsole();
         showSettings();
@@ -131,8 +128,10 @@ void DesktopFrontEnd::saveScreenshots() {
         }
     }
     std::fflush(stdout);
-    if (status == 0 && app_) app_->statusMenu().perform(StatusItemMenuController::Action::quit);
-    else QGuiApplication::exit(status);
+    if (status == 0 && app_)
+        app_->statusMenu().perform(StatusItemMenuController::Action::quit);
+    else
+        QGuiApplication::exit(status);
 }
 
 void DesktopFrontEnd::finished() {

@@ -21,8 +21,9 @@ class Tray;
 
 class DesktopFrontEnd final : public AgentFrontEnd {
 public:
-    // `screenshots`: the folder to save the windows in, then quit.
-    explicit DesktopFrontEnd(std::optional<std::filesystem::path> screenshots = std::nullopt);
+    // `screenshots`: the folder to save the windows in, `delaySeconds` after start, then quit.
+    explicit DesktopFrontEnd(std::optional<std::filesystem::path> screenshots = std::nullopt,
+                             double delaySeconds = 3.0);
     ~DesktopFrontEnd() override;
 
     MainQueue& mainQueue() override { return queue_; }
@@ -41,6 +42,7 @@ private:
 
     QtMainQueue queue_;
     std::optional<std::filesystem::path> screenshots_;
+    double screenshotDelay_;
     std::shared_ptr<PermissionDialog> permission_;
     OREVANTApp* app_ = nullptr;
     DefaultsStore* defaults_ = nullptr;

@@ -15,7 +15,7 @@ std::string DeviceRow::symbol(const AudioDevice& device) {
     std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
     if (device.isBluetooth()) {
         return name.find("bud") != std::string::npos || name.find("pod") != std::string::npos ? "airpodspro"
-                                                                                                : "headphones";
+                                                                                              : "headphones";
     }
     if (device.outputDataSource == fourcc("hdpn") || name.find("headphone") != std::string::npos) return "headphones";
     if (device.transport == transport::usb || device.outputChannels > 2) return "cable.connector";
@@ -46,9 +46,7 @@ void DeviceRow::setHighlighted(bool on) {
     setStyleSheet(on ? "background: palette(highlight); color: palette(highlighted-text);" : "");
 }
 
-QPoint DeviceRow::inWindow(QMouseEvent* event) const {
-    return mapTo(window(), event->position().toPoint());
-}
+QPoint DeviceRow::inWindow(QMouseEvent* event) const { return mapTo(window(), event->position().toPoint()); }
 
 void DeviceRow::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);

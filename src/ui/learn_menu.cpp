@@ -12,11 +12,10 @@ void add(QMenu& menu, MIDIMappingManager& mapping, const std::string& target, co
     const bool armed = mapping.learningTarget() == target;
     const bool mapped = mapping.ccNumber(target).has_value();
     auto act = [&menu, changed](const std::string& title, std::function<void()> action) {
-        QObject::connect(menu.addAction(QString::fromStdString(title)), &QAction::triggered, &menu,
-                         [action, changed] {
-                             action();
-                             if (changed) changed();
-                         });
+        QObject::connect(menu.addAction(QString::fromStdString(title)), &QAction::triggered, &menu, [action, changed] {
+            action();
+            if (changed) changed();
+        });
     };
     MIDIMappingManager* store = &mapping;
     if (armed) {

@@ -124,12 +124,21 @@ void LevelSlider::keyPressEvent(QKeyEvent* event) {
     float step = 0;
     switch (event->key()) {
     case Qt::Key_Right:
-    case Qt::Key_Up: step = kArrowStep; break;
+    case Qt::Key_Up:
+        step = kArrowStep;
+        break;
     case Qt::Key_Left:
-    case Qt::Key_Down: step = -kArrowStep; break;
-    case Qt::Key_PageUp: step = kPageStep; break;
-    case Qt::Key_PageDown: step = -kPageStep; break;
-    default: return QWidget::keyPressEvent(event);
+    case Qt::Key_Down:
+        step = -kArrowStep;
+        break;
+    case Qt::Key_PageUp:
+        step = kPageStep;
+        break;
+    case Qt::Key_PageDown:
+        step = -kPageStep;
+        break;
+    default:
+        return QWidget::keyPressEvent(event);
     }
     userSet(value_ + step);
 }

@@ -177,7 +177,8 @@ std::string MixerWindow::structureKey() const {
         for (const AudioDevice& device : monitor->devices()) key += "," + device.uid + ":" + device.name;
     }
     for (const BluetoothAudioDevice& device : engine_.bluetooth().paired()) {
-        key += "|b" + device.id + (device.isConnected ? "+" : "-") + (engine_.bluetooth().busy().count(device.id) ? "*" : "");
+        key += "|b" + device.id + (device.isConnected ? "+" : "-") +
+               (engine_.bluetooth().busy().count(device.id) ? "*" : "");
     }
     if (auto device = engine_.currentOutputDevice()) {
         if (auto pairing = engine_.busPairings().find(device->uid); pairing != engine_.busPairings().end()) {
@@ -244,8 +245,8 @@ void MixerWindow::buildBanners(QWidget* content) {
         auto* icon = new QLabel(banner);
         icon->setPixmap(Symbols::icon(PermissionWindow::kBannerSymbol).pixmap(20, 20));
         layout->addWidget(icon);
-        bannerLabel_ = new QLabel(QString("<b>%1</b><br>%2").arg(PermissionWindow::kBannerTitle, kPermissionBannerLine),
-                                  banner);
+        bannerLabel_ =
+            new QLabel(QString("<b>%1</b><br>%2").arg(PermissionWindow::kBannerTitle, kPermissionBannerLine), banner);
         bannerLabel_->setWordWrap(true);
         layout->addWidget(bannerLabel_, 1);
         auto* open = new QPushButton(PermissionWindow::kBannerButton, banner);

@@ -8,7 +8,8 @@
 namespace orevant {
 
 QtMainQueue::QtMainQueue()
-    : context_(std::make_unique<QObject>()), origin_(std::chrono::steady_clock::now()),
+    : context_(std::make_unique<QObject>()),
+      origin_(std::chrono::steady_clock::now()),
       thread_(std::this_thread::get_id()) {}
 
 QtMainQueue::~QtMainQueue() = default;

@@ -64,8 +64,8 @@ void RecordButton::refresh() {
         timer_.cancel();
     }
     wasRecording_ = recording;
-    const QString text =
-        recording ? QString::fromStdString(elapsedText(mainQueue_.now() - startedAt_)) : (engine_.isAutoRec() ? "AUTO" : "REC");
+    const QString text = recording ? QString::fromStdString(elapsedText(mainQueue_.now() - startedAt_))
+                                   : (engine_.isAutoRec() ? "AUTO" : "REC");
     if (this->text() != text) setText(text);
     setToolTip(recording ? kRecordingHelp : kIdleHelp);
     setStyleSheet(recording ? "color: #c0392b; font-weight: bold;" : "");

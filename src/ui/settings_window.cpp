@@ -26,7 +26,11 @@ int storedSeconds(const DefaultsStore& defaults, const char* key, int fallback, 
 } // namespace
 
 SettingsWindow::SettingsWindow(MixerEngine& engine, DefaultsStore& defaults, QWidget* parent)
-    : QWidget(parent), engine_(engine), defaults_(defaults), folder_(new QLabel(this)), silence_(new QSpinBox(this)),
+    : QWidget(parent),
+      engine_(engine),
+      defaults_(defaults),
+      folder_(new QLabel(this)),
+      silence_(new QSpinBox(this)),
       tail_(new QSpinBox(this)) {
     setWindowTitle("OREVANT Settings");
     resize(420, 460);

@@ -13,17 +13,23 @@ namespace orevant {
 std::string StripModel::targetName(const MixerEngine& engine, const std::string& target) {
     const ControlTarget parsed = ControlTarget::parse(target);
     switch (parsed.kind) {
-    case ControlTarget::Kind::mainBus: return "MAIN";
-    case ControlTarget::Kind::phonesBus: return "PHONES";
-    case ControlTarget::Kind::systemOutput: return "Output";
-    case ControlTarget::Kind::systemInput: return "Microphone";
-    case ControlTarget::Kind::device: return engine.deviceName(parsed.name).value_or("Unavailable");
+    case ControlTarget::Kind::mainBus:
+        return "MAIN";
+    case ControlTarget::Kind::phonesBus:
+        return "PHONES";
+    case ControlTarget::Kind::systemOutput:
+        return "Output";
+    case ControlTarget::Kind::systemInput:
+        return "Microphone";
+    case ControlTarget::Kind::device:
+        return engine.deviceName(parsed.name).value_or("Unavailable");
     case ControlTarget::Kind::application:
         for (const AudioApp& app : engine.processMonitor().apps()) {
             if (app.bundleID == parsed.name) return app.name;
         }
         return parsed.name;
-    default: return "";
+    default:
+        return "";
     }
 }
 
