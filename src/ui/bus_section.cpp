@@ -3,10 +3,13 @@
 #include "audio/phones_bus_volume_controller.h"
 #include "audio/system_volume_controller.h"
 #include "engine/channel_pairing_policy.h"
+#include "engine/control_target.h"
 #include "engine/mixer_engine.h"
+#include "midi/midi_mapping_manager.h"
 #include "remote/total_mix_osc.h"
 #include "remote/total_mix_routing_writer.h"
 #include "ui/app_row.h"
+#include "ui/learn_menu.h"
 #include "ui/level_slider.h"
 
 #include <QComboBox>
@@ -96,6 +99,8 @@ QWidget* BusSection::busRow(OutputBus bus, QWidget* parent) {
         layout->addWidget(text, 1);
     }
     if (bus == OutputBus::main) row->setToolTip("Drop to make this the main output");
+    LearnMenu::attach(row, engine_.midiMapping(),
+                      std::string(bus == OutputBus::main ? ControlTarget::kMainBus : ControlTarget::kPhonesBus), {});
     zones_[bus] = row;
     return row;
 }

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
 namespace orevant {
 
@@ -15,12 +16,16 @@ int DesktopAgent::run(int argc, char** argv, const CommandLineOptions& options) 
     QApplication::setDesktopFileName("orevant");
     // A resident agent: closing its last window does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
-    std::optional<std::filesystem::path> screenshots;
-    if (const char* folder = std::getenv("OREVANT_SCREENSHOTS"); folder && *folder) screenshots = folder;
-    double delay = 3.0;
-    if (const char* seconds = std::getenv("OREVANT_SCREENSHOT_DELAY"))
-        delay = std::clamp(std::atof(seconds), 1.0, 60.0);
-    DesktopFrontEnd frontEnd(screenshots, delay);
+    DesktopFrontEnd::Options desktop;
+    if (const char* folder = std::getenv("OREVANT_SCREENSHOTS"); folder && *folder) desktop.screenshots = folder;
+    if (const char* seconds = std::getenv("OREVANT_SCREENSHOT_DELAY")) {
+        desktop.screenshotDelay = std::clamp(std::atof(seconds), 1.0, 60.0);
+    }
+    if (const char* windows = std::getenv("OREVANT_DESKTOP_WINDOWS")) {
+        if (std::string_view(windows) == "mixer") desktop.showMixer = true;
+        if (std::string_view(windows) == "none") desktop.showMixer = false;
+    }
+    DesktopFrontEnd frontEnd(std::move(desktop));
     return HeadlessAgent::run(options, &frontEnd);
 }
 

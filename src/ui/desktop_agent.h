@@ -5,7 +5,8 @@
 //
 // With OREVANT_SCREENSHOTS set to a folder, the agent saves its three windows there as
 // mixer.png, console.png and settings.png a few seconds after start (OREVANT_SCREENSHOT_DELAY,
-// 1 to 60 s, default 3), and quits.
+// 1 to 60 s, default 3), and quits. Benchmarks set OREVANT_DESKTOP_WINDOWS to "mixer" (the mixer
+// open at start) or "none" (no window and no tray icon).
 //
 // Main thread: run() carries the event loop until the agent ends.
 #include "app/command_line.h"

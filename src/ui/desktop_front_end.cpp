@@ -18,10 +18,8 @@
 
 namespace orevant {
 
-DesktopFrontEnd::DesktopFrontEnd(std::optional<std::filesystem::path> screenshots, double delaySeconds)
-    : screenshots_(std::move(screenshots)),
-      screenshotDelay_(delaySeconds),
-      permission_(std::make_shared<PermissionDialog>()) {}
+DesktopFrontEnd::DesktopFrontEnd(Options options)
+    : options_(std::move(options)), permission_(std::make_shared<PermissionDialog>()) {}
 
 DesktopFrontEnd::~DesktopFrontEnd() { finished(); }
 
@@ -57,12 +55,16 @@ void DesktopFrontEnd::started(OREVANTApp& app, DefaultsStore& defaults) {
         if (app_ && app_->permissionWindow()) app_->permissionWindow()->close();
     };
 
-    if (screenshots_) {
-        queue_.postAfter(screenshotDelay_, [this] { saveScreenshots(); });
+    if (options_.screenshots) {
+        queue_.postAfter(options_.screenshotDelay, [this] { saveScreenshots(); });
         mixer_->resize(380, 760);
         mixer_->show();
         showConsole();
         showSettings();
+        return;
+    }
+    if (options_.showMixer) {
+        if (*options_.showMixer) mixer_->show();
         return;
     }
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -114,12 +116,12 @@ void DesktopFrontEnd::showSettings() {
 
 void DesktopFrontEnd::saveScreenshots() {
     std::error_code error;
-    std::filesystem::create_directories(*screenshots_, error);
+    std::filesystem::create_directories(*options_.screenshots, error);
     const std::pair<QWidget*, const char*> windows[] = {
         {mixer_.get(), "mixer.png"}, {console_.get(), "console.png"}, {settings_.get(), "settings.png"}};
     int status = 0;
     for (const auto& [window, name] : windows) {
-        const std::string path = (*screenshots_ / name).string();
+        const std::string path = (*options_.screenshots / name).string();
         if (!window || !window->grab().save(QString::fromStdString(path))) {
             std::fprintf(stderr, "orevant: cannot save %s\n", path.c_str());
             status = 1;

@@ -21,9 +21,15 @@ class Tray;
 
 class DesktopFrontEnd final : public AgentFrontEnd {
 public:
-    // `screenshots`: the folder to save the windows in, `delaySeconds` after start, then quit.
-    explicit DesktopFrontEnd(std::optional<std::filesystem::path> screenshots = std::nullopt,
-                             double delaySeconds = 3.0);
+    struct Options {
+        // The folder to save the windows in, `screenshotDelay` seconds after start, then quit.
+        std::optional<std::filesystem::path> screenshots;
+        double screenshotDelay = 3.0;
+        // Benchmarks: the mixer shown at start (true) or no window at all (false), tray or not.
+        std::optional<bool> showMixer;
+    };
+
+    explicit DesktopFrontEnd(Options options);
     ~DesktopFrontEnd() override;
 
     MainQueue& mainQueue() override { return queue_; }
@@ -41,8 +47,7 @@ private:
     void saveScreenshots();
 
     QtMainQueue queue_;
-    std::optional<std::filesystem::path> screenshots_;
-    double screenshotDelay_;
+    Options options_;
     std::shared_ptr<PermissionDialog> permission_;
     OREVANTApp* app_ = nullptr;
     DefaultsStore* defaults_ = nullptr;

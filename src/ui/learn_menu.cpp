@@ -31,6 +31,16 @@ void add(QMenu& menu, MIDIMappingManager& mapping, const std::string& target, co
     }
 }
 
+void attach(QWidget* widget, MIDIMappingManager& mapping, const std::string& target, std::function<void()> changed) {
+    widget->setContextMenuPolicy(Qt::CustomContextMenu);
+    MIDIMappingManager* store = &mapping;
+    QObject::connect(widget, &QWidget::customContextMenuRequested, widget, [widget, store, target, changed](QPoint at) {
+        QMenu menu(widget);
+        add(menu, *store, target, "", changed);
+        menu.exec(widget->mapToGlobal(at));
+    });
+}
+
 std::optional<std::string> caption(const MIDIMappingManager& mapping, const std::string& target,
                                    const std::string& armed) {
     if (mapping.learningTarget() == target) return armed;

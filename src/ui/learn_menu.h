@@ -7,6 +7,7 @@
 #include <string>
 
 class QMenu;
+class QWidget;
 
 namespace orevant {
 
@@ -22,6 +23,9 @@ enum class Style {
 // Adds the entries for `target`; `changed` runs after one of them acted.
 void add(QMenu& menu, MIDIMappingManager& mapping, const std::string& target, const std::string& label,
          std::function<void()> changed, Style style = Style::control);
+
+// Gives `widget` a context menu of the learn entries for `target`.
+void attach(QWidget* widget, MIDIMappingManager& mapping, const std::string& target, std::function<void()> changed);
 
 // "LEARN"-style caption: `armed` while the target is armed, "CC <n>" once mapped, else none.
 std::optional<std::string> caption(const MIDIMappingManager& mapping, const std::string& target,

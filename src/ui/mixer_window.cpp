@@ -7,6 +7,7 @@
 #include "audio/bluetooth_audio_monitor.h"
 #include "audio/phones_bus_volume_controller.h"
 #include "audio/system_volume_controller.h"
+#include "engine/control_target.h"
 #include "engine/mixer_engine.h"
 #include "midi/midi_mapping_manager.h"
 #include "platform/main_queue.h"
@@ -14,6 +15,7 @@
 #include "ui/bus_section.h"
 #include "ui/companion_panel.h"
 #include "ui/device_row.h"
+#include "ui/learn_menu.h"
 #include "ui/level_slider.h"
 #include "ui/symbols.h"
 
@@ -31,9 +33,6 @@
 namespace orevant {
 
 namespace {
-
-// The banner's texts for Linux: what the audio server needs rather than a privacy pane.
-constexpr const char* kPermissionBannerLine = "OREVANT cannot place its filters on the PipeWire audio server.";
 
 QPushButton* tabButton(const QString& text, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
@@ -245,8 +244,8 @@ void MixerWindow::buildBanners(QWidget* content) {
         auto* icon = new QLabel(banner);
         icon->setPixmap(Symbols::icon(PermissionWindow::kBannerSymbol).pixmap(20, 20));
         layout->addWidget(icon);
-        bannerLabel_ =
-            new QLabel(QString("<b>%1</b><br>%2").arg(PermissionWindow::kBannerTitle, kPermissionBannerLine), banner);
+        bannerLabel_ = new QLabel(
+            QString("<b>%1</b><br>%2").arg(PermissionWindow::kBannerTitle, PermissionWindow::kBannerLine), banner);
         bannerLabel_->setWordWrap(true);
         layout->addWidget(bannerLabel_, 1);
         auto* open = new QPushButton(PermissionWindow::kBannerButton, banner);
@@ -277,6 +276,7 @@ void MixerWindow::buildOutputSide(QWidget* content) {
     if (system.canSetVolume()) {
         auto* slider = new LevelSlider(content);
         slider->setObjectName("systemOutput");
+        LearnMenu::attach(slider, engine_.midiMapping(), std::string(ControlTarget::kSystemOutput), {});
         slider->onChange = [this](float v) { engine_.systemVolume().setVolume(v); };
         slider->onSymbolTap = [this] {
             if (engine_.systemVolume().canMute()) engine_.systemVolume().toggleMute();
@@ -335,6 +335,7 @@ void MixerWindow::buildInputSide(QWidget* content) {
     if (input.canSetVolume()) {
         auto* slider = new LevelSlider(content);
         slider->setObjectName("systemInput");
+        LearnMenu::attach(slider, engine_.midiMapping(), std::string(ControlTarget::kSystemInput), {});
         slider->onChange = [this](float v) { engine_.inputVolume().setVolume(v); };
         content->layout()->addWidget(slider);
     } else {

@@ -50,14 +50,14 @@ void PermissionDialog::show() {
         heading->setWordWrap(true);
         top->addWidget(heading, 1);
         layout->addLayout(top);
-        for (const char* text : {kBody, kInstruction}) {
+        for (const char* text : {PermissionWindow::kBody, PermissionWindow::kInstruction}) {
             auto* label = new QLabel(text, dialog);
             label->setWordWrap(true);
             layout->addWidget(label);
         }
         auto* buttons = new QDialogButtonBox(dialog);
         QPushButton* notNow = buttons->addButton(PermissionWindow::kNotNowButton, QDialogButtonBox::RejectRole);
-        QPushButton* open = buttons->addButton(kOpenSettingsButton, QDialogButtonBox::AcceptRole);
+        QPushButton* open = buttons->addButton(PermissionWindow::kOpenSettingsButton, QDialogButtonBox::AcceptRole);
         open->setDefault(true);
         (void)notNow;
         QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, [dialog] {

@@ -14,15 +14,6 @@ namespace orevant {
 
 class PermissionDialog final : public PermissionWindow::Presenter {
 public:
-    static constexpr const char* kBody =
-        "To set an app's volume, OREVANT passes that app's sound through a filter of its own on the PipeWire audio "
-        "server. It could not place that filter, so until it can, the faders will not move anything.\n\nNothing is "
-        "recorded unless you press REC, and no audio ever leaves this computer.";
-    static constexpr const char* kInstruction =
-        "Make sure PipeWire and WirePlumber run in your session (systemctl --user status pipewire wireplumber). "
-        "If OREVANT runs in a sandbox such as Flatpak, allow it access to PipeWire, then reopen the app.";
-    static constexpr const char* kOpenSettingsButton = "Open Sound Settings";
-
     PermissionDialog();
     ~PermissionDialog() override;
 
