@@ -52,6 +52,8 @@ AppRow::AppRow(MixerEngine& engine, const AudioApp& app, QWidget* parent)
     icon->setPixmap(QIcon::fromTheme(QString::fromStdString(app.bundleID), Symbols::icon("app.fill")).pixmap(20, 20));
     top->addWidget(icon);
     auto* name = new QLabel(QString::fromStdString(app.name.empty() ? app.bundleID : app.name), this);
+    name->setTextFormat(Qt::PlainText); // names come from other programs
+    name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     QFont bold = name->font();
     bold.setBold(true);
     name->setFont(bold);
@@ -79,7 +81,9 @@ AppRow::AppRow(MixerEngine& engine, const AudioApp& app, QWidget* parent)
         auto* arrow = new QLabel(this);
         arrow->setPixmap(Symbols::icon("arrow.turn.down.right").pixmap(14, 14));
         line->addWidget(arrow);
-        line->addWidget(new QLabel(QString::fromStdString(engine.deviceName(uid).value_or("Unavailable")), this), 1);
+        auto* device = new QLabel(QString::fromStdString(engine.deviceName(uid).value_or("Unavailable")), this);
+        device->setTextFormat(Qt::PlainText);
+        line->addWidget(device, 1);
         auto* remove = new QToolButton(this);
         remove->setIcon(Symbols::icon("xmark.circle.fill"));
         remove->setAutoRaise(true);

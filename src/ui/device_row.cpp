@@ -32,6 +32,8 @@ DeviceRow::DeviceRow(const AudioDevice& device, bool isDefault, QWidget* parent)
     icon->setPixmap(Symbols::icon(symbol(device)).pixmap(18, 18));
     layout->addWidget(icon);
     auto* name = new QLabel(QString::fromStdString(device.name), this);
+    name->setTextFormat(Qt::PlainText); // the audio server's name for it
+    name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     if (isDefault) {
         QFont bold = name->font();
         bold.setBold(true);

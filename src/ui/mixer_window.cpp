@@ -191,6 +191,7 @@ std::string MixerWindow::structureKey() const {
 
 QLabel* MixerWindow::addHeading(QWidget* content, const QString& text) {
     auto* heading = new QLabel(text, content);
+    heading->setTextFormat(Qt::PlainText); // may hold a device's name
     QFont font = heading->font();
     font.setBold(true);
     font.setPointSizeF(font.pointSizeF() * 0.9);
@@ -301,7 +302,9 @@ void MixerWindow::buildOutputSide(QWidget* content) {
             auto* icon = new QLabel(row);
             icon->setPixmap(Symbols::icon("headphones").pixmap(18, 18));
             layout->addWidget(icon);
-            layout->addWidget(new QLabel(QString::fromStdString(device.name), row), 1);
+            auto* name = new QLabel(QString::fromStdString(device.name), row);
+            name->setTextFormat(Qt::PlainText);
+            layout->addWidget(name, 1);
             auto* button = new QPushButton(device.isConnected ? "Disconnect" : "Connect", row);
             button->setEnabled(!engine_.bluetooth().busy().count(device.id));
             connect(button, &QPushButton::clicked, this, [this, device] {
@@ -353,7 +356,9 @@ void MixerWindow::buildInputSide(QWidget* content) {
         auto* icon = new QLabel(row);
         icon->setPixmap(Symbols::icon("mic.fill").pixmap(18, 18));
         layout->addWidget(icon);
-        layout->addWidget(new QLabel(QString::fromStdString(app.name), row), 1);
+        auto* name = new QLabel(QString::fromStdString(app.name), row);
+        name->setTextFormat(Qt::PlainText);
+        layout->addWidget(name, 1);
         content->layout()->addWidget(row);
     }
     if (!any) addEmptyState(content, "mic.slash", kNothingRecording);

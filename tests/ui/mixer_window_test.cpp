@@ -9,6 +9,7 @@
 #include "ui/mixer_window.h"
 #include "ui/ui_test_support.h"
 
+#include <QLabel>
 #include <gtest/gtest.h>
 
 namespace orevant {
@@ -70,9 +71,15 @@ TEST_F(MixerWindowTest, DeviceRowDropsActOnTheZoneUnderThePointer) {
         ASSERT_EQ(world.rms(headset, 0), 0.0f) << "nothing plays on the headset before the drop";
 
         switch (c.zone) {
-        case Zone::appRow: dragDevice("headset", centreOf(window->appRow(music.bundleID))); break;
-        case Zone::mainBus: dragDevice("headset", centreOf(window->busSection()->zone(OutputBus::main))); break;
-        case Zone::phonesBus: dragDevice("headset", centreOf(window->busSection()->zone(OutputBus::phones))); break;
+        case Zone::appRow:
+            dragDevice("headset", centreOf(window->appRow(music.bundleID)));
+            break;
+        case Zone::mainBus:
+            dragDevice("headset", centreOf(window->busSection()->zone(OutputBus::main)));
+            break;
+        case Zone::phonesBus:
+            dragDevice("headset", centreOf(window->busSection()->zone(OutputBus::phones)));
+            break;
         case Zone::click: {
             DeviceRow* row = window->deviceRow("headset");
             test::drag(row, row->rect().center(), row->rect().center());
@@ -128,6 +135,22 @@ TEST_F(MixerWindowTest, AppRowFollowsTheEngineAndMetersOnlyWhileShown) {
     window->show();
     test::layOut();
     EXPECT_EQ(window->appRow(music.bundleID)->labelText(), "20%") << "shown again, it catches up at once";
+}
+
+// Names come from other programs: markup in one is shown as text, never interpreted.
+TEST_F(MixerWindowTest, AnAppNameWithMarkupIsShownAsPlainText) {
+    const std::string name = "<img src=\"/etc/passwd\"><b>Player</b>";
+    test::SimApp hostile = world.addApp("com.example.hostile", name, 330.0);
+    settle();
+    AppRow* row = window->appRow(hostile.bundleID);
+    ASSERT_NE(row, nullptr);
+    bool found = false;
+    for (QLabel* label : row->findChildren<QLabel*>()) {
+        if (label->text() != QString::fromStdString(name)) continue;
+        found = true;
+        EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    }
+    EXPECT_TRUE(found);
 }
 
 TEST_F(MixerWindowTest, EmptyAndWaitingStates) {

@@ -15,8 +15,8 @@ inline void layOut() {
 
 inline void mouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButtons held = Qt::LeftButton) {
     const QPointF local(at);
-    QMouseEvent event(type, local, widget->mapToGlobal(local), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                      held, Qt::NoModifier);
+    QMouseEvent event(type, local, widget->mapToGlobal(local),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
     QCoreApplication::sendEvent(widget, &event);
 }
 
