@@ -31,7 +31,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     // The desktop where a display exists; without one no Qt platform plugin is ever loaded.
-    const auto set = [](const char* name) { return std::getenv(name) && *std::getenv(name); };
-    if (!options.headless && (set("DISPLAY") || set("WAYLAND_DISPLAY"))) return DesktopAgent::run(argc, argv, options);
+    if (!options.headless && DesktopAgent::hasDisplay()) return DesktopAgent::run(argc, argv, options);
     return HeadlessAgent::run(options);
 }

@@ -6,9 +6,34 @@
 #include <QApplication>
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string_view>
 
 namespace orevant {
+
+bool DesktopAgent::hasDisplay(const char* display, const char* waylandDisplay, const char* runtimeDir) {
+    std::error_code error;
+    if (waylandDisplay && *waylandDisplay) {
+        const std::filesystem::path socket(waylandDisplay);
+        if (socket.is_absolute() ? std::filesystem::exists(socket, error)
+                                 : runtimeDir && *runtimeDir && std::filesystem::exists(runtimeDir / socket, error)) {
+            return true;
+        }
+    }
+    if (!display || !*display) return false;
+    const std::string text(display);
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos) return false;
+    const std::string host = text.substr(0, colon);
+    if (!host.empty() && host != "unix") return true; // over the network: Qt finds out
+    const std::string number = text.substr(colon + 1, text.find('.', colon) - colon - 1);
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) return false;
+    return std::filesystem::exists("/tmp/.X11-unix/X" + number, error);
+}
+
+bool DesktopAgent::hasDisplay() {
+    return hasDisplay(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"), std::getenv("XDG_RUNTIME_DIR"));
+}
 
 int DesktopAgent::run(int argc, char** argv, const CommandLineOptions& options) {
     QApplication application(argc, argv);

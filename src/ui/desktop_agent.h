@@ -11,10 +11,18 @@
 // Main thread: run() carries the event loop until the agent ends.
 #include "app/command_line.h"
 
+#include <string>
+
 namespace orevant {
 
 class DesktopAgent {
 public:
+    // A display the desktop can open: a Wayland socket that exists, or an X display whose local
+    // socket exists (or one on another host, as ssh forwards it). A stale DISPLAY left in an
+    // environment would otherwise end the process as Qt fails to connect.
+    static bool hasDisplay(const char* display, const char* waylandDisplay, const char* runtimeDir);
+    static bool hasDisplay();
+
     // Returns the process's exit status.
     static int run(int argc, char** argv, const CommandLineOptions& options);
 };
