@@ -156,7 +156,7 @@ void ConsoleStrip::buildStripMenu() {
     };
     if (model_.midiTarget) {
         menu.addSeparator();
-        LearnMenu::add(menu, engine_.midiMapping(), *model_.midiTarget, "", changed);
+        LearnMenu::add(menu, engine_.midiMapping(), *model_.midiTarget, model_.name, changed);
     }
     if (model_.cueMIDITarget) {
         menu.addSection("PFL");
