@@ -54,9 +54,9 @@ start_agent() {
   local env=(HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/runtime"
              XDG_MUSIC_DIR="$work/home/Music")
   if [ "$windows" = headless ]; then
-    env "${env[@]}" -u DISPLAY -u WAYLAND_DISPLAY "$build/orevant" --quiet "$@" >"$work/out" 2>"$work/err" &
+    env -u DISPLAY -u WAYLAND_DISPLAY "${env[@]}" "$build/orevant" --quiet "$@" >"$work/out" 2>"$work/err" &
   else
-    env "${env[@]}" -u WAYLAND_DISPLAY DISPLAY="$display" OREVANT_DESKTOP_WINDOWS="$windows" \
+    env -u WAYLAND_DISPLAY "${env[@]}" DISPLAY="$display" OREVANT_DESKTOP_WINDOWS="$windows" \
       "$build/orevant" --quiet "$@" >"$work/out" 2>"$work/err" &
   fi
   agent=$!
