@@ -6,6 +6,9 @@
 #include "ui/learn_menu.h"
 #include "ui/symbols.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMenu>
@@ -14,6 +17,20 @@
 #include <cstdio>
 
 namespace orevant {
+
+void RecordButton::showItemInFileManager(const std::filesystem::path& item, QObject* context) {
+    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(item.string()));
+    // The file manager's ShowItems selects the take; where no file manager answers on the
+    // session bus, the desktop opens the take's folder instead.
+    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                                                       "org.freedesktop.FileManager1", "ShowItems");
+    call << QStringList{url.toString()} << QString();
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 2000), context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [url](QDBusPendingCallWatcher* done) {
+        if (done->isError()) QDesktopServices::openUrl(url);
+        done->deleteLater();
+    });
+}
 
 std::string RecordButton::elapsedText(double seconds) {
     const long total = std::isfinite(seconds) && seconds > 0 ? static_cast<long>(seconds) : 0;
@@ -43,9 +60,7 @@ RecordButton::RecordButton(MixerEngine& engine, MainQueue& mainQueue, DefaultsSt
         if (folder.isEmpty()) return std::nullopt;
         return std::filesystem::path(folder.toStdString());
     };
-    showInFiles = [](const std::filesystem::path& folder) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
-    };
+    showInFiles = [this](const std::filesystem::path& folder) { showItemInFileManager(folder, this); };
     refresh();
 }
 

@@ -22,6 +22,10 @@ public:
     static constexpr const char* kIdleHelp = "Record each playing app on its own track";
     static constexpr const char* kRecordingHelp = "Stop recording";
 
+    // Shows `item` selected in the desktop's file manager (the freedesktop FileManager1 service),
+    // or opens it where none answers. Returns at once.
+    static void showItemInFileManager(const std::filesystem::path& item, QObject* context);
+
     // "mm:ss" for whole seconds.
     static std::string elapsedText(double seconds);
 

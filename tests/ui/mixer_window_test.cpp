@@ -1,8 +1,10 @@
 #include "audio/audio_device_monitor.h"
 #include "engine/mixer_engine.h"
+#include "remote/pairing_pin.h"
 #include "support/engine_fixture.h"
 #include "ui/app_row.h"
 #include "ui/bus_section.h"
+#include "ui/companion_panel.h"
 #include "ui/device_row.h"
 #include "ui/level_meter.h"
 #include "ui/level_slider.h"
@@ -151,6 +153,23 @@ TEST_F(MixerWindowTest, AnAppNameWithMarkupIsShownAsPlainText) {
         EXPECT_EQ(label->textFormat(), Qt::PlainText);
     }
     EXPECT_TRUE(found);
+}
+
+// The PIN shows as dots until revealed, and hides again when the window closes, so an unattended
+// window never shows it; a reissued PIN replaces the one shown.
+TEST_F(MixerWindowTest, CompanionPINStaysHiddenUntilRevealedAndAfterClosing) {
+    window->setActiveTab("phone");
+    CompanionPanel& panel = window->companionPanel();
+    EXPECT_EQ(panel.pinText(), CompanionPanel::kHiddenPIN);
+    panel.setRevealed(true);
+    const QString pin = QString::fromStdString(world.engine->pairingPIN().pin());
+    EXPECT_EQ(panel.pinText(), pin);
+    window->hide();
+    window->show();
+    EXPECT_EQ(panel.pinText(), CompanionPanel::kHiddenPIN);
+    world.engine->resetCompanionPairing();
+    panel.setRevealed(true);
+    EXPECT_NE(panel.pinText(), pin);
 }
 
 TEST_F(MixerWindowTest, EmptyAndWaitingStates) {
