@@ -101,7 +101,10 @@ MixerWindow::MixerWindow(MixerEngine& engine, MainQueue& mainQueue, UpdateContro
     rebuild();
 }
 
-MixerWindow::~MixerWindow() { guard_.end(); }
+MixerWindow::~MixerWindow() {
+    recheck_.cancel();
+    guard_.end();
+}
 
 void MixerWindow::setDirection(AudioDirection direction) {
     direction_ = direction;
@@ -154,12 +157,22 @@ void MixerWindow::scheduleRefresh() {
 }
 
 void MixerWindow::refreshNow() {
-    // A rebuild would delete the row being dragged; the lists catch up on release.
-    if (!dragUID_ && structureKey() != builtKey_) {
-        rebuild();
-    } else {
+    if (structureKey() == builtKey_) return updateValues();
+    // A rebuild would delete the row being dragged, or the row whose menu is open (the menu runs
+    // its own event loop, in which the engine goes on): the lists catch up once that is over.
+    QWidget* popup = QApplication::activePopupWidget();
+    if (dragUID_ || (popup && popup != this)) {
         updateValues();
+        if (!recheck_.isValid() || recheck_.isCancelled()) {
+            recheck_ = mainQueue_.postAfter(kRecheckSeconds, guard_.wrap([this] {
+                recheck_ = TaskHandle();
+                refreshNow();
+            }));
+        }
+        return;
     }
+    recheck_.cancel();
+    rebuild();
 }
 
 std::string MixerWindow::structureKey() const {

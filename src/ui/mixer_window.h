@@ -17,6 +17,7 @@
 #include "audio/observer_list.h"
 #include "engine/output_bus.h"
 #include "platform/lifetime_guard.h"
+#include "platform/main_queue.h"
 
 #include <QRect>
 #include <QWidget>
@@ -130,6 +131,9 @@ private:
     QLabel* bannerLabel_ = nullptr;
     std::string builtKey_;
     bool refreshPending_ = false;
+    // A rebuild put off while a drag or a menu runs.
+    TaskHandle recheck_;
+    static constexpr double kRecheckSeconds = 0.25;
     std::vector<ObserverList::Token> tokens_;
     LifetimeGuard guard_;
 };
