@@ -12,6 +12,7 @@
 #include "ui/ui_test_support.h"
 
 #include <QLabel>
+#include <QMenu>
 #include <gtest/gtest.h>
 
 namespace orevant {
@@ -153,6 +154,26 @@ TEST_F(MixerWindowTest, AnAppNameWithMarkupIsShownAsPlainText) {
         EXPECT_EQ(label->textFormat(), Qt::PlainText);
     }
     EXPECT_TRUE(found);
+}
+
+// A row's menu runs its own event loop while the engine goes on: the rows it acts on must not be
+// rebuilt (deleted) under it; the list catches up once the menu is gone.
+TEST_F(MixerWindowTest, ListChangesWaitWhileARowMenuIsOpen) {
+    AppRow* row = window->appRow(music.bundleID);
+    ASSERT_NE(row, nullptr);
+    QMenu menu; // no parent: the row goes with the rebuild below
+    menu.addAction("Reset to 100%");
+    menu.popup(row->mapToGlobal(QPoint(5, 5)));
+    test::layOut();
+    ASSERT_NE(QApplication::activePopupWidget(), nullptr);
+    test::SimApp radio = world.addApp("com.example.radio", "Radio", 550.0);
+    settle();
+    EXPECT_EQ(window->appRow(music.bundleID), row) << "the row under the open menu is still the same widget";
+    EXPECT_EQ(window->appRow(radio.bundleID), nullptr);
+    menu.close();
+    test::layOut();
+    settle();
+    EXPECT_NE(window->appRow(radio.bundleID), nullptr) << "the new app appears once the menu closed";
 }
 
 // The PIN shows as dots until revealed, and hides again when the window closes, so an unattended
