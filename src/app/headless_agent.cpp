@@ -1,5 +1,6 @@
 #include "app/headless_agent.h"
 
+#include "app/agent_front_end.h"
 #include "app/app_activation_state.h"
 #include "app/builtin_scenario.h"
 #include "app/latency_probe.h"
@@ -120,8 +121,8 @@ std::vector<std::string> HeadlessAgent::localAddresses() {
     return outside;
 }
 
-int HeadlessAgent::run(const CommandLineOptions& options, SignalWatcher& watcher) {
-    const bool liveView = !options.quiet && ::isatty(STDOUT_FILENO);
+int HeadlessAgent::run(const CommandLineOptions& options, SignalWatcher& watcher, AgentFrontEnd* frontEnd) {
+    const bool liveView = !frontEnd && !options.quiet && ::isatty(STDOUT_FILENO);
     // With the live view on the terminal, only errors are logged there.
     const LogLevel minimum = liveView && ::isatty(STDERR_FILENO) ? LogLevel::error : LogLevel::info;
     Logger::setSink(JournaldLogSink::forStderr(minimum));
@@ -140,7 +141,9 @@ int HeadlessAgent::run(const CommandLineOptions& options, SignalWatcher& watcher
         return 1;
     }
 
-    RunLoopMainQueue mainQueue;
+    RunLoopMainQueue runLoop;
+    MainQueue& mainQueue = frontEnd ? frontEnd->mainQueue() : runLoop;
+    auto stopMainQueue = [&] { frontEnd ? frontEnd->stop() : runLoop.stop(); };
     std::unique_ptr<PipeWireAudioServer> pipewire;
     if (options.backend != AudioBackendChoice::sim) {
         pipewire = std::make_unique<PipeWireAudioServer>(mainQueue, kConnectSeconds);
@@ -206,7 +209,7 @@ int HeadlessAgent::run(const CommandLineOptions& options, SignalWatcher& watcher
     auto quit = [&] {
         liveViewTimer.cancel();
         if (app) app->terminate();
-        mainQueue.stop();
+        stopMainQueue();
     };
 
     // After an installed update the agent ends as on a quit (the engine left alone) and starts again.
@@ -231,20 +234,24 @@ int HeadlessAgent::run(const CommandLineOptions& options, SignalWatcher& watcher
         .activation = activation,
         .loginItem = loginItem,
         .updater = updater,
-        .permissionPresenter = std::make_shared<TerminalPermissionPresenter>(),
+        .permissionPresenter =
+            frontEnd ? frontEnd->permissionPresenter() : std::make_shared<TerminalPermissionPresenter>(),
         .appInfo = {OREVANT_VERSION, OREVANT_VERSION},
         .menuHooks = {},
         .onStarted = {},
     };
     shell.menuHooks.quit = quit;
+    if (frontEnd) frontEnd->configure(shell, activation);
 
     shell.onStarted = [&] {
         MixerEngine& engine = app->engine();
         if (probe) probe->install(engine);
         if (pipewire) {
-            std::printf("OREVANT %s running headless on PipeWire.\n", OREVANT_VERSION);
+            std::printf("OREVANT %s running %s on PipeWire.\n", OREVANT_VERSION,
+                        frontEnd ? "on the desktop" : "headless");
         } else {
-            std::printf("OREVANT %s running headless on the simulated audio server (%s).\n", OREVANT_VERSION,
+            std::printf("OREVANT %s running %s on the simulated audio server (%s).\n", OREVANT_VERSION,
+                        frontEnd ? "on the desktop" : "headless",
                         options.scenarioFile ? options.scenarioFile->c_str() : "built-in scenario");
         }
         const OSCListener& listener = engine.oscListener();
@@ -255,6 +262,7 @@ int HeadlessAgent::run(const CommandLineOptions& options, SignalWatcher& watcher
         std::printf("Takes are written to %s\n", RecordingFolder(defaults).intendedFolder().c_str());
         std::printf("Press Ctrl-C to quit.\n");
         std::fflush(stdout);
+        if (frontEnd) frontEnd->started(*app, defaults);
         if (!liveView) return;
         std::printf("\x1b[?25l\x1b[2J");
         drawLiveView = [&] {
@@ -304,9 +312,10 @@ int HeadlessAgent::run(const CommandLineOptions& options, SignalWatcher& watcher
     }
     app->launch();
     log.notice(strprintf("OREVANT %s starting", OREVANT_VERSION));
-    mainQueue.run();
+    frontEnd ? frontEnd->run() : runLoop.run();
 
     if (liveView) std::printf("\x1b[?25h\n");
+    if (frontEnd) frontEnd->finished();
     app.reset();
     probe.reset();
     sim.audio().stopClock();

@@ -13,14 +13,16 @@
 
 namespace orevant {
 
+class AgentFrontEnd;
 class SignalWatcher;
 
 class HeadlessAgent {
 public:
     // Returns the process's exit status. `signals` is already watching: while the agent runs,
     // a termination signal quits it cleanly; before and after, the watcher's own callback
-    // stays in charge.
-    static int run(const CommandLineOptions& options, SignalWatcher& signals);
+    // stays in charge. With a front end, that front end carries the main queue and shows the
+    // agent instead of the terminal's live view.
+    static int run(const CommandLineOptions& options, SignalWatcher& signals, AgentFrontEnd* frontEnd = nullptr);
 
     // The companion line: port, this computer's IPv4 addresses, and the PIN. While the port is
     // `busy` (held by another program) it says so, and that listening starts once it is free.

@@ -5,6 +5,7 @@
 #include "app/single_instance_check.h"
 #include "platform/linux/journald_log_sink.h"
 #include "platform/logger.h"
+#include "ui/desktop_agent.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,11 +36,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n%s\n", instance.alert->messageText.c_str(), instance.alert->informativeText.c_str());
         return 0;
     }
-    if (!options.headless) {
-        const bool hasDisplay = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
-        if (hasDisplay) {
-            Logger("OREVANTApp").notice("No desktop front end in this build; running headless");
-        }
-    }
+    // The desktop where a display exists; without one no Qt platform plugin is ever loaded.
+    if (!options.headless && DesktopAgent::hasDisplay()) return DesktopAgent::run(argc, argv, options, watcher);
     return HeadlessAgent::run(options, watcher);
 }

@@ -19,20 +19,23 @@ class PermissionWindow {
 public:
     static constexpr const char* kWindowTitle = "OREVANT";
     static constexpr const char* kHeading = "OREVANT needs permission to hear your apps";
+    // On Linux no privacy switch guards other applications' audio: what the agent needs is to reach
+    // the PipeWire server and place its filters there, and that is what these texts explain.
     static constexpr const char* kBody =
-        "To set an app's volume, OREVANT processes that app's audio — so macOS counts it as recording system "
-        "audio and asks you first. Until you allow it, the faders will not move anything.\n\nNothing is recorded "
-        "unless you press REC, and no audio ever leaves your Mac.";
+        "To set an app's volume, OREVANT passes that app's sound through a filter of its own on the PipeWire "
+        "audio server. It could not place that filter, so until it can, the faders will not move anything.\n\n"
+        "Nothing is recorded unless you press REC, and no audio ever leaves this computer.";
     static constexpr const char* kInstruction =
-        "Privacy & Security → Audio Recording → switch OREVANT on, then reopen the app.";
+        "Make sure PipeWire and WirePlumber run in your session (systemctl --user status pipewire wireplumber). "
+        "If OREVANT runs in a sandbox such as Flatpak, allow it access to PipeWire, then reopen the app.";
     static constexpr const char* kNotNowButton = "Not Now";
-    static constexpr const char* kOpenSettingsButton = "Open Privacy Settings";
+    static constexpr const char* kOpenSettingsButton = "Open Sound Settings";
     static constexpr const char* kSettingsURL =
         "x-apple.systempreferences:com.apple.preference.security?Privacy_AudioCapture";
 
     static constexpr const char* kBannerSymbol = "exclamationmark.triangle.fill";
     static constexpr const char* kBannerTitle = "Audio access needed";
-    static constexpr const char* kBannerLine = "Allow OREVANT to record system audio in Privacy & Security.";
+    static constexpr const char* kBannerLine = "OREVANT cannot place its filters on the PipeWire audio server.";
     static constexpr const char* kBannerButton = "Open";
 
     // Shows and closes the actual window.

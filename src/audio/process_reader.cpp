@@ -17,8 +17,7 @@ std::optional<std::string> declaredApplicationID(AudioServer& server, int32_t pi
                 // A process that went away while listed: look at the next one.
             }
         }
-    } catch (const HALError&) {
-    }
+    } catch (const HALError&) {}
     return std::nullopt;
 }
 
