@@ -88,7 +88,7 @@ std::optional<fs::path> RecordingFolder::resolveChosenFolder() const {
     std::error_code ec;
     if (folder.empty() || !folder.is_absolute() || !fs::is_directory(folder, ec) ||
         ::access(folder.c_str(), W_OK | X_OK) != 0) {
-        folderLog().error("Recording folder bookmark could not be resolved; using the container");
+        folderLog().error("The chosen recording folder cannot be used; using the default folder");
         return std::nullopt;
     }
     return folder;
@@ -108,7 +108,7 @@ bool RecordingFolder::saveBookmark(const fs::path& folder) {
     std::error_code ec;
     const fs::path absolute = fs::absolute(folder, ec);
     if (ec || folder.empty() || !fs::is_directory(absolute, ec)) {
-        folderLog().error("Could not bookmark the chosen recording folder");
+        folderLog().error("Could not remember the chosen recording folder");
         return false;
     }
     const std::string path = absolute.lexically_normal().string();

@@ -191,7 +191,7 @@ TEST_F(RecordingControlTest, AFolderThatNoLongerExistsFallsBackToTheMusicFolder)
     EXPECT_TRUE(fs::is_directory(fallback));
     EXPECT_EQ(wavFiles(fallback).size(), 1u);
     EXPECT_EQ(
-        world.logs->count("Recording folder bookmark could not be resolved; using the container", LogLevel::error), 1u);
+        world.logs->count("The chosen recording folder cannot be used; using the default folder", LogLevel::error), 1u);
     engine.stopRecording();
 }
 

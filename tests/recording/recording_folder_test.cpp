@@ -86,7 +86,7 @@ TEST_F(RecordingFolderTest, AChosenFolderIsStoredAsItsPathAndUsedWhileItExists) 
     // A folder that is gone: logged, the default is used, and the stored choice stays.
     fs::remove(chosen);
     EXPECT_FALSE(folder.resolveChosenFolder());
-    EXPECT_EQ(logs->count("Recording folder bookmark could not be resolved; using the container", LogLevel::error), 1u);
+    EXPECT_EQ(logs->count("The chosen recording folder cannot be used; using the default folder", LogLevel::error), 1u);
     EXPECT_EQ(folder.takeFolder(), home / "Music" / "OREVANT");
     EXPECT_EQ(defaults.data(RecordingFolder::kBookmarkKey), stored);
 
@@ -104,7 +104,7 @@ TEST_F(RecordingFolderTest, AFolderThatCannotBeBookmarkedKeepsThePreviousChoice)
     EXPECT_FALSE(folder.saveBookmark(dir / "never-made"));
     std::ofstream(dir / "plain-file") << "x";
     EXPECT_FALSE(folder.saveBookmark(dir / "plain-file"));
-    EXPECT_EQ(logs->count("Could not bookmark the chosen recording folder", LogLevel::error), 2u);
+    EXPECT_EQ(logs->count("Could not remember the chosen recording folder", LogLevel::error), 2u);
     EXPECT_EQ(folder.resolveChosenFolder(), dir / "first");
 }
 
