@@ -121,7 +121,16 @@ fs::path RecordingFolder::takeFolder() const {
     return defaultFolder();
 }
 
-std::string RecordingFolder::displayFolderPath() const { return takeFolder().string(); }
+std::string RecordingFolder::displayFolderPath() const {
+    const fs::path folder = takeFolder().lexically_normal();
+    const fs::path home = homeDirectory().lexically_normal();
+    // Inside the home folder the path is shown as the desktop's file managers show it.
+    if (!home.empty() && home != home.root_path()) {
+        const fs::path inside = folder.lexically_relative(home);
+        if (!inside.empty() && *inside.begin() != "..") return inside == "." ? "~" : "~/" + inside.string();
+    }
+    return folder.string();
+}
 
 fs::path RecordingFolder::intendedFolder() const {
     if (auto chosen = resolveChosenFolder()) return *chosen;

@@ -26,7 +26,7 @@ public:
     bool saveBookmark(const std::filesystem::path& folder);
     // The folder a new take goes to: the chosen one, else the default.
     std::filesystem::path takeFolder() const;
-    // The path shown in the settings and the diagnostics.
+    // The path shown in the settings and the diagnostics, "~" standing for the home folder.
     std::string displayFolderPath() const;
     // Where a take would go now, without making any folder (for what the agent says at start).
     std::filesystem::path intendedFolder() const;
