@@ -42,7 +42,8 @@ TaskHandle QtMainQueue::postAfter(double seconds, Task task) {
 }
 
 void QtMainQueue::startTimer(double seconds, Task task, std::shared_ptr<std::atomic<bool>> cancelled) {
-    const double ms = std::isfinite(seconds) ? std::clamp(seconds * 1000.0, 0.0, 2.0e9) : 2.0e9;
+    // As on the other queues, a delay that is no number runs at once.
+    const double ms = std::isnan(seconds) ? 0.0 : std::clamp(seconds * 1000.0, 0.0, 2.0e9);
     QTimer::singleShot(static_cast<int>(std::ceil(ms)), Qt::PreciseTimer, context_.get(),
                        [task = std::move(task), cancelled] {
                            if (!cancelled->load(std::memory_order_relaxed)) task();
