@@ -16,11 +16,14 @@ WebCompanionBridge::WebCompanionBridge(const MixerEngineView& engine, MainQueue&
     : engine_(engine), mainQueue_(mainQueue), clock_(clock), server_(server) {
     observer_ = engine_.addObserver(guard_.wrap([this] { scheduleStateSend(); }));
     server_.publishState(stateDocument());
+    // A page that just opened sees the recording time of now.
+    server_.onSessionsChanged = guard_.wrap([this] { scheduleStateSend(); });
 }
 
 WebCompanionBridge::~WebCompanionBridge() {
     guard_.end();
     sendTask_.cancel();
+    server_.onSessionsChanged = nullptr;
 }
 
 void WebCompanionBridge::scheduleStateSend() {

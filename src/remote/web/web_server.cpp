@@ -92,6 +92,7 @@ struct WebServer::Shared {
     PINGate& gate;
     const OSCCallbacks& commands;
     std::weak_ptr<const char> alive;
+    WebServer* owner = nullptr;
     lws_context* context = nullptr;
     uint16_t port = 0;
     std::atomic<bool> stopping{false};
@@ -108,19 +109,28 @@ struct WebServer::Shared {
     bool admitsUpgrade(lws* wsi);
     int receive(Connection& connection, const char* data, size_t length);
     int write(lws* wsi, Connection& connection);
+    void sessionsChanged(int delta);
 };
+
+void WebServer::Shared::sessionsChanged(int delta) {
+    sessions += delta;
+    mainQueue.post([this, alive = alive] {
+        if (alive.expired()) return;
+        if (owner->onSessionsChanged) owner->onSessionsChanged();
+    });
+}
 
 int WebServer::Shared::login(lws* wsi, Connection& connection) {
     if (connection.bodyTooLong) return respond(wsi, 413, "text/plain", "too long");
     const std::string_view pin(connection.body, connection.bodyLength);
     // Only six digits reach the gate: anything else could name another address through it.
-    const bool wellFormed = pin.size() == 6 && std::all_of(pin.begin(), pin.end(), [](char c) {
-                                return c >= '0' && c <= '9';
-                            });
+    const bool wellFormed =
+        pin.size() == 6 && std::all_of(pin.begin(), pin.end(), [](char c) { return c >= '0' && c <= '9'; });
     if (!wellFormed) return respond(wsi, 400, "text/plain", "six digits");
     if (!gate.admit("/a/" + std::string(pin) + "/web"))
         return respond(wsi, gate.isLockedOut() ? 429 : 403, "text/plain", gate.isLockedOut() ? "locked" : "wrong");
     const std::string token = tokens.issue();
+    if (token.empty()) return respond(wsi, 503, "text/plain", "no token");
     return respond(wsi, 200, "text/plain", "ok",
                    std::string(kCookieName) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict");
 }
@@ -136,8 +146,8 @@ bool WebServer::Shared::admitsUpgrade(lws* wsi) {
 
 int WebServer::Shared::receive(Connection& connection, const char* data, size_t length) {
     const double now = steadySeconds();
-    connection.allowance = std::min(kMaxCommandsPerSecond, connection.allowance + (now - connection.lastCommandSeconds) *
-                                                                                      kMaxCommandsPerSecond);
+    connection.allowance = std::min(
+        kMaxCommandsPerSecond, connection.allowance + (now - connection.lastCommandSeconds) * kMaxCommandsPerSecond);
     connection.lastCommandSeconds = now;
     if (connection.allowance < 1.0) return 0; // over the rate: dropped
     connection.allowance -= 1.0;
@@ -191,7 +201,8 @@ int callback(lws* wsi, lws_callback_reasons reason, void* user, void* in, size_t
             if (uri == "/login") return 0; // the body follows
             return respond(wsi, 404, "text/plain", "not found");
         }
-        if (uri == "/" || uri == "/index.html") return respond(wsi, 200, "text/html; charset=utf-8", webCompanionPage());
+        if (uri == "/" || uri == "/index.html")
+            return respond(wsi, 200, "text/html; charset=utf-8", webCompanionPage());
         return respond(wsi, 404, "text/plain", "not found");
     }
     case LWS_CALLBACK_HTTP_BODY:
@@ -213,11 +224,11 @@ int callback(lws* wsi, lws_callback_reasons reason, void* user, void* in, size_t
         connection->generation = shared->tokens.generation();
         connection->allowance = WebServer::kMaxCommandsPerSecond;
         connection->lastCommandSeconds = steadySeconds();
-        ++shared->sessions;
+        shared->sessionsChanged(+1);
         lws_callback_on_writable(wsi);
         return 0;
     case LWS_CALLBACK_CLOSED:
-        if (connection && connection->isSession) --shared->sessions;
+        if (connection && connection->isSession) shared->sessionsChanged(-1);
         if (connection) connection->isSession = false;
         return 0;
     case LWS_CALLBACK_RECEIVE:
@@ -246,6 +257,7 @@ const lws_protocols kProtocols[] = {
 WebServer::WebServer(MainQueue& mainQueue, PINGate& gate, const OSCCallbacks& commands, uint16_t port)
     : shared_(std::make_shared<Shared>(mainQueue, gate, commands)) {
     shared_->alive = guard_.watch();
+    shared_->owner = this;
     lws_set_log_level(0, nullptr); // nothing per request, above all for strangers
     lws_context_creation_info info{};
     info.port = port; // 0: the kernel picks one
@@ -268,8 +280,7 @@ WebServer::WebServer(MainQueue& mainQueue, PINGate& gate, const OSCCallbacks& co
         return;
     }
     serviceThread_ = std::thread([shared = shared_] {
-        while (!shared->stopping && lws_service(shared->context, 0) >= 0) {
-        }
+        while (!shared->stopping && lws_service(shared->context, 0) >= 0) {}
     });
 }
 

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -51,6 +52,9 @@ public:
     // The latest documents; every session gets the newest of each as soon as it can take it.
     void publishState(std::string document);
     void publishMeters(std::string document);
+    // Main queue: called after a session opened or closed.
+    std::function<void()> onSessionsChanged;
+
     // Forgets every session token and closes every WebSocket (the PIN was reissued).
     void closeAllSessions();
 
