@@ -4,6 +4,7 @@
 Usage: browser-test.py <orevant binary> [--screenshot <png>]
 Exit 77 (skipped) when Chromium, its driver or Selenium is missing.
 """
+import json
 import os
 import re
 import shutil
@@ -30,6 +31,7 @@ if not CHROMIUM or not DRIVER:
     print("chromium or chromedriver is missing; skipped")
     sys.exit(SKIP)
 
+INTERFACE = "Studio Interface 8x8"
 TIMEOUT = 15  # every wait ends on an event; this bound is only reached when something is wrong
 
 
@@ -51,10 +53,35 @@ def control(runtime, command):
     return data.decode()
 
 
-def device_peak(runtime):
-    """What the simulated devices play now: the loudest device's peak over the last 0.1 s."""
-    peaks = [float(line.split("\t")[1]) for line in control(runtime, "device-levels").splitlines() if "\t" in line]
-    return max(peaks, default=0.0)
+def device_levels(runtime):
+    """What each simulated device plays now: its name and each output channel's peak over the last 0.1 s."""
+    levels = {}
+    for line in control(runtime, "device-levels").splitlines():
+        name, *peaks = line.split("\t")
+        levels[name] = [float(p) for p in peaks]
+    return levels
+
+
+def device_peak(runtime, channels=slice(0, 2)):
+    """The interface's loudest channel among `channels`: MAIN is outputs 1/2, PHONES 3/4."""
+    return max(device_levels(runtime).get(INTERFACE, [])[channels], default=0.0)
+
+
+PHONES = slice(2, 4)
+SCENARIO = {
+    "devices": [
+        {"uid": "builtin-microphone", "name": "Built-in Microphone", "transport": "bltn", "outputChannels": 0,
+         "inputChannels": 1},
+        {"uid": "usb-studio-interface", "name": INTERFACE, "transport": "usb ", "outputChannels": 8,
+         "inputChannels": 8},
+    ],
+    "defaultOutput": "usb-studio-interface",
+    "defaultInput": "builtin-microphone",
+    "apps": [{"pid": 501, "bundleID": "org.example.MusicPlayer", "name": "Music Player"},
+             {"pid": 502, "bundleID": "org.example.WebBrowser", "name": "Web Browser"}],
+    "processes": [{"pid": 501, "playing": True, "source": {"sine": {"frequency": 440, "amplitude": 0.4}}},
+                  {"pid": 502, "playing": True, "source": {"sine": {"frequency": 660, "amplitude": 0.25}}}],
+}
 
 
 def wait_for(condition, what, timeout=TIMEOUT):
@@ -77,8 +104,13 @@ def main():
                XDG_CACHE_HOME=os.path.join(home, "cache"))
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
+    # A multichannel interface as the default output, so that MAIN and PHONES exist.
+    scenario = os.path.join(home, "scenario.json")
+    with open(scenario, "w") as f:
+        json.dump(SCENARIO, f)
     port = free_port()
-    agent = subprocess.Popen([binary, "--headless", "--backend", "sim", "--quiet", "--web-port", str(port)],
+    agent = subprocess.Popen([binary, "--headless", "--backend", "sim", "--scenario", scenario, "--quiet",
+                              "--web-port", str(port)],
                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env, text=True)
     driver = None
     try:
@@ -147,10 +179,18 @@ def main():
         if screenshot:
             driver.save_screenshot(screenshot)
 
+        # Cued, the application reaches PHONES at its cue level whatever its MAIN level (pre-fade).
+        assert "bus:phones" in strips
         cue = slider(target, "cueBtn")
-        if cue.is_displayed():
-            cue.click()
-            wait.until(lambda d: cue.get_attribute("aria-pressed") == "true")
+        cue.click()
+        wait.until(lambda d: cue.get_attribute("aria-pressed") == "true")
+        cue_gain = (int(slider(target, "cueVol").get_attribute("value")) / 100) ** 3
+        wait_for(lambda: abs(device_peak(runtime, PHONES) / full - cue_gain) < 0.005 and
+                 abs(device_peak(runtime) / full - 0.125) < 0.005, "the cue on PHONES at its cue level")
+        print("PHONES at cue level %.3f while MAIN stays at 0.125" % cue_gain)
+        assert abs(cue_gain - 0.125) > 0.05, "a cue level that cannot be told from MAIN proves nothing"
+        cue.click()
+        wait.until(lambda d: cue.get_attribute("aria-pressed") == "false")
 
         driver.find_element(By.ID, "saveScene").click()
         recall = wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "#scenes button"))[0]

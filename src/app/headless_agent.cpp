@@ -331,11 +331,13 @@ int HeadlessAgent::run(const CommandLineOptions& options, SignalWatcher& watcher
         }
         if (command == "device-levels" && !pipewire) {
             std::string lines;
+            // One line per device: its name, then each output channel's peak over the last 0.1 s.
             for (const AudioDevice& device : app->engine().deviceMonitor().devices()) {
-                float peak = 0.0f;
+                lines += device.name;
                 for (int channel = 0; channel < device.outputChannels; ++channel)
-                    peak = std::max(peak, sim.audio().outputPeak(device.id, static_cast<uint32_t>(channel), 4800));
-                lines += strprintf("%s\t%.6f\n", device.name.c_str(), static_cast<double>(peak));
+                    lines += strprintf("\t%.6f", static_cast<double>(sim.audio().outputPeak(
+                                                     device.id, static_cast<uint32_t>(channel), 4800)));
+                lines += "\n";
             }
             return lines;
         }

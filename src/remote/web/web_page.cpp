@@ -67,6 +67,10 @@ select{width:100%}
 const $=id=>document.getElementById(id);
 let ws=null,state=null,recStart=0,dragging=null;
 function send(a,v){if(ws&&ws.readyState===1)ws.send(JSON.stringify({a:a,v:v}));}
+// A dragged slider sends its latest value every 40 ms, so the last one is never lost to the
+// server's rate limit.
+const pending=new Map();
+function sendLevel(a,v){if(!pending.size)setTimeout(()=>{pending.forEach((v,a)=>send(a,v));pending.clear();},40);pending.set(a,v);}
 function pct(v){return Math.round(v*100);}
 function el(tag,props,kids){const e=document.createElement(tag);Object.assign(e,props||{});(kids||[]).forEach(k=>e.append(k));return e;}
 function strip(app){
@@ -77,13 +81,13 @@ function strip(app){
     const slider=el('input',{type:'range',min:0,max:100,step:1,className:'vol'});
     slider.addEventListener('pointerdown',()=>dragging=slider);
     slider.addEventListener('pointerup',()=>dragging=null);
-    slider.addEventListener('input',()=>{send('/volume/'+id,slider.value/100);out.value=slider.value+' %';});
+    slider.addEventListener('input',()=>{sendLevel('/volume/'+id,slider.value/100);out.value=slider.value+' %';});
     const out=el('output',{className:'pct'});
     const meter=el('meter',{min:0,max:1,value:0,className:'lvl'});
     const cue=el('button',{type:'button',className:'cueBtn',textContent:'Cue'});
     cue.addEventListener('click',()=>send('/cue/'+id,cue.getAttribute('aria-pressed')==='true'?0:1));
     const cueVol=el('input',{type:'range',min:0,max:100,step:1,className:'cueVol'});
-    cueVol.addEventListener('input',()=>send('/cuevolume/'+id,cueVol.value/100));
+    cueVol.addEventListener('input',()=>sendLevel('/cuevolume/'+id,cueVol.value/100));
     row=el('div',{className:'strip'},[name,out,slider,el('div',{className:'cue'},[cue,cueVol]),meter]);
     row.dataset.id=id;row.dataset.key=key;
     $('strips').append(row);
