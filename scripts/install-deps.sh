@@ -6,7 +6,8 @@ packages=(cmake ninja-build g++ clang pkg-config libgtest-dev libgmock-dev libbe
           libsystemd-dev libavahi-client-dev libcurl4-openssl-dev libsodium-dev
           dbus-daemon dbus-bin python3-dbusmock avahi-daemon avahi-utils iproute2 systemd dpkg-dev file
           libpipewire-0.3-dev pipewire pipewire-bin wireplumber pipewire-pulse pulseaudio-utils sox
-          qt6-base-dev qt6-svg-dev xvfb xauth fonts-dejavu-core)
+          qt6-base-dev qt6-svg-dev xvfb xauth fonts-dejavu-core
+          libwebsockets-dev chromium chromium-driver python3-selenium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

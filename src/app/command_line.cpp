@@ -36,6 +36,11 @@ std::variant<CommandLineOptions, CommandLine::Exit> CommandLine::parse(int argc,
     app.add_option("--latency-trace", trace,
                    "Benchmarks: for every OSC volume change, write a line with the time the simulated\n"
                    "output first carried it");
+    app.add_option("--web-port", options.webPort,
+                   "TCP port of the web companion (http://<host>:9080/ by default); 0 turns it off")
+        ->check(CLI::Range(0, 65535));
+    app.add_flag("--reissue-pin", options.reissuePIN,
+                 "Make the running agent choose a new pairing PIN (every web companion session ends), then exit");
     std::ostringstream out, err;
     try {
         std::vector<std::string> args;

@@ -21,6 +21,10 @@ struct CommandLineOptions {
     // Benchmarks: where to write, for every OSC volume change, when the simulated output first
     // carried it.
     std::optional<std::string> latencyTrace;
+    // TCP port of the web companion; 0 turns it off.
+    int webPort = 9080;
+    // Asks the running agent to make a new pairing PIN, then ends.
+    bool reissuePIN = false;
 };
 
 class CommandLine {

@@ -1,5 +1,6 @@
 #include "app/headless_agent.h"
 
+#include "app/agent_control_socket.h"
 #include "app/agent_front_end.h"
 #include "app/app_activation_state.h"
 #include "app/builtin_scenario.h"
@@ -41,6 +42,7 @@
 #include "recording/recording_folder.h"
 #include "remote/osc_listener.h"
 #include "remote/pairing_pin.h"
+#include "remote/web/web_server.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -90,6 +92,14 @@ LinuxUpdater::Settings updaterSettings() {
 }
 
 } // namespace
+
+std::string HeadlessAgent::webCompanionLine(uint16_t port, const std::vector<std::string>& addresses) {
+    std::string line = "Web companion: open";
+    if (addresses.empty()) line += " http://<host>:" + std::to_string(port) + "/";
+    for (size_t i = 0; i < addresses.size(); ++i)
+        line += (i ? ", " : " ") + ("http://" + addresses[i] + ":" + std::to_string(port) + "/");
+    return line + " in a browser on the same network, with the same PIN";
+}
 
 std::string HeadlessAgent::companionLine(uint16_t port, const std::vector<std::string>& addresses,
                                          const std::string& pin, bool busy) {
@@ -228,6 +238,7 @@ int HeadlessAgent::run(const CommandLineOptions& options, SignalWatcher& watcher
         .hostClock = hostClock,
         .midiSystem = &midi,
         .advertiser = advertiser.get(),
+        .webPort = options.webPort > 0 ? std::optional<uint16_t>(static_cast<uint16_t>(options.webPort)) : std::nullopt,
         .recorder = &recorder,
     };
     OREVANTApp::Shell shell{
@@ -259,6 +270,11 @@ int HeadlessAgent::run(const CommandLineOptions& options, SignalWatcher& watcher
         std::printf("%s\n", companionLine(listening ? listener.port() : listener.requestedPort(), localAddresses(),
                                           engine.pairingPIN().pin(), !listening)
                                 .c_str());
+        if (const WebServer* web = engine.webServer()) {
+            std::printf("%s\n", webCompanionLine(web->port(), localAddresses()).c_str());
+        } else if (options.webPort > 0) {
+            std::printf("Web companion: TCP port %d is not available\n", options.webPort);
+        }
         std::printf("Takes are written to %s\n", RecordingFolder(defaults).intendedFolder().c_str());
         std::printf("Press Ctrl-C to quit.\n");
         std::fflush(stdout);
@@ -306,6 +322,27 @@ int HeadlessAgent::run(const CommandLineOptions& options, SignalWatcher& watcher
     } restoreCallback{watcher};
 
     app = std::make_unique<OREVANTApp>(services, std::move(shell));
+    // Local commands: a new PIN, and on the simulated server what each device plays.
+    AgentControlSocket control(mainQueue, AgentControlSocket::defaultPath(), [&](const std::string& command) {
+        if (!app) return std::string();
+        if (command == "reissue-pin") {
+            app->engine().resetCompanionPairing();
+            return "New PIN " + app->engine().pairingPIN().pin();
+        }
+        if (command == "device-levels" && !pipewire) {
+            std::string lines;
+            // One line per device: its name, then each output channel's peak over the last 0.1 s.
+            for (const AudioDevice& device : app->engine().deviceMonitor().devices()) {
+                lines += device.name;
+                for (int channel = 0; channel < device.outputChannels; ++channel)
+                    lines += strprintf("\t%.6f", static_cast<double>(sim.audio().outputPeak(
+                                                     device.id, static_cast<uint32_t>(channel), 4800)));
+                lines += "\n";
+            }
+            return lines;
+        }
+        return std::string();
+    });
     if (!pipewire) {
         sim.audio().setOutputHistorySeconds(kLiveViewSeconds);
         sim.audio().startClock();

@@ -28,6 +28,8 @@ public:
     // `busy` (held by another program) it says so, and that listening starts once it is free.
     static std::string companionLine(uint16_t port, const std::vector<std::string>& addresses, const std::string& pin,
                                      bool busy = false);
+    // Where to point a browser for the web companion: one address per IPv4 address.
+    static std::string webCompanionLine(uint16_t port, const std::vector<std::string>& addresses);
     // The IPv4 addresses of the interfaces that are up, loopback last.
     static std::vector<std::string> localAddresses();
 };

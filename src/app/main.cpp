@@ -1,4 +1,5 @@
 // The agent's entry point: the command line, the single-instance rule, then the agent.
+#include "app/agent_control_socket.h"
 #include "app/command_line.h"
 #include "app/headless_agent.h"
 #include "app/signal_watcher.h"
@@ -22,6 +23,15 @@ int main(int argc, char** argv) {
     }
     CommandLineOptions options = std::get<CommandLineOptions>(parsed);
 
+    if (options.reissuePIN) {
+        const auto reply = AgentControlSocket::request(AgentControlSocket::defaultPath(), "reissue-pin");
+        if (!reply || reply->empty()) {
+            std::fputs("orevant: no running agent answered\n", stderr);
+            return 1;
+        }
+        std::printf("%s\n", reply->c_str());
+        return 0;
+    }
     // Before any thread exists, so that every thread leaves these signals to the watcher.
     SignalWatcher::blockTerminationSignals();
     SignalWatcher::ignoreBrokenPipe();

@@ -15,6 +15,7 @@
 #include "engine/osc_companion_bridge.h"
 #include "engine/tap_levels.h"
 #include "engine/tap_set.h"
+#include "engine/web_companion_bridge.h"
 #include "midi/midi_manager.h"
 #include "midi/midi_mapping_manager.h"
 #include "persistence/defaults_keys.h"
@@ -25,6 +26,7 @@
 #include "remote/osc_listener.h"
 #include "remote/pairing_pin.h"
 #include "remote/total_mix_routing_writer.h"
+#include "remote/web/web_server.h"
 
 #include <algorithm>
 #include <chrono>
@@ -135,6 +137,13 @@ MixerEngine::~MixerEngine() {
     deviceListener_.reset();
     processListToken_.reset();
     deviceListToken_.reset();
+    // The web server's thread ends before the listener whose gate and commands it uses.
+    webBridge_.reset();
+    if (webServer_) {
+        if (ServiceAdvertiser* advertiser = services_.advertiser ? services_.advertiser : ownAdvertiser_.get())
+            advertiser->withdraw("_http._tcp");
+    }
+    webServer_.reset();
     // Taps stop their IO before the controllers and queues go.
     taps_.reset();
     oscListener_->stop();
@@ -162,6 +171,7 @@ void MixerEngine::start() {
     oscListener_->setPIN(pairingPIN_->pin());
     if (midiManager_) router_->installMIDICallback(*midiManager_);
     router_->installCompanionCallbacks(*oscListener_);
+    if (services_.webPort) startWebCompanion(*services_.webPort);
     auto volumeChanged = guard_.wrap([this] { scheduleAppListSend(); });
     systemVolume_->onVolumeChanged = volumeChanged;
     inputVolume_->onVolumeChanged = volumeChanged;
@@ -206,10 +216,24 @@ void MixerEngine::setIphoneEndpoint(std::optional<NetworkEndpoint> endpoint) {
 
 void MixerEngine::sendAppList() {
     if (companionBridge_) companionBridge_->sendAppList();
+    if (webBridge_) webBridge_->scheduleStateSend();
 }
 
 void MixerEngine::scheduleAppListSend() {
     if (companionBridge_) companionBridge_->scheduleAppListSend();
+    if (webBridge_) webBridge_->scheduleStateSend();
+}
+
+void MixerEngine::startWebCompanion(uint16_t port) {
+    webServer_ = std::make_unique<WebServer>(services_.mainQueue, oscListener_->pinGate(), *oscListener_, port);
+    if (!webServer_->isListening()) {
+        log_.error(strprintf("The web companion cannot listen on TCP port %u", static_cast<unsigned>(port)));
+        webServer_.reset();
+        return;
+    }
+    webBridge_ = std::make_unique<WebCompanionBridge>(*this, services_.mainQueue, services_.hostClock, *webServer_);
+    ServiceAdvertiser* advertiser = services_.advertiser ? services_.advertiser : ownAdvertiser_.get();
+    if (advertiser) advertiser->advertise(serviceInstanceName(), "_http._tcp", webServer_->port());
 }
 
 TapLevels MixerEngine::tapLevels(const AppVolume& setting) const {
@@ -427,9 +451,11 @@ void MixerEngine::setPanicked(bool on) {
 void MixerEngine::meterTick() {
     // What the taps' IO threads captured for the log since the last tick.
     for (const auto& [bundleID, running] : taps()) running->logDiagnostics();
-    const MeterClock::Tick tick = meters_->tick(taps_->takePeaks(), iphoneEndpoint_.has_value());
+    const bool webSessions = webBridge_ && webBridge_->hasSessions();
+    const MeterClock::Tick tick = meters_->tick(taps_->takePeaks(), iphoneEndpoint_.has_value() || webSessions);
     if (tick.levelsChanged) changed();
     if (tick.frame && companionBridge_) companionBridge_->sendMeters(*tick.frame);
+    if (tick.frame && webBridge_) webBridge_->sendMeters(*tick.frame);
 }
 
 void MixerEngine::startRecording() {
@@ -465,6 +491,8 @@ void MixerEngine::setValue(const std::string& target, float value) { router_->se
 void MixerEngine::resetCompanionPairing() {
     pairingPIN_->regenerate();
     oscListener_->setPIN(pairingPIN_->pin());
+    // Every web session was opened with the old PIN.
+    if (webServer_) webServer_->closeAllSessions();
     // The previous phone hears nothing more until it pairs with the new PIN.
     setIphoneEndpoint(std::nullopt);
 }

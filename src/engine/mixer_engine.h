@@ -32,6 +32,8 @@ namespace orevant {
 
 class CompanionBridge;
 class ControlRouter;
+class WebCompanionBridge;
+class WebServer;
 struct TapLevels;
 
 class MixerEngine final : public MixerEngineView {
@@ -96,6 +98,8 @@ public:
     void handleControl(const std::string& target, float value);
     void setValue(const std::string& target, float value);
     void resetCompanionPairing();
+    // The web companion's server; null when it is off or its port could not be had.
+    WebServer* webServer() const { return webServer_.get(); }
 
 private:
     // The levels a tap of `setting` is given now.
@@ -114,11 +118,14 @@ private:
     // Companion requests; nothing while there is no bridge.
     void sendAppList();
     void scheduleAppListSend();
+    void startWebCompanion(uint16_t port);
 
     Services services_;
     Logger log_{"MixerEngine"};
     std::unique_ptr<CompanionBridge> companionBridge_;
     std::unique_ptr<ControlRouter> router_;
+    std::unique_ptr<WebServer> webServer_;
+    std::unique_ptr<WebCompanionBridge> webBridge_;
     PropertyWatch deviceListener_;
     ObserverList::Token processListToken_;
     ObserverList::Token deviceListToken_;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace orevant {
 
@@ -35,6 +36,8 @@ struct Services {
     uint16_t oscPort = kCompanionCommandPort;
     // Port on the phone's host that "/app/list" and "/meters" go to.
     uint16_t companionReplyPort = kCompanionReplyPort;
+    // TCP port of the web companion; none: no web companion, 0: any free port (tests).
+    std::optional<uint16_t> webPort = std::nullopt;
     // UDP port of TotalMix's OSC input on this computer (tests: a loopback peer).
     uint16_t totalMixPort = kTotalMixPort;
     // The process-wide recorder; none: taps are made without recording lanes.

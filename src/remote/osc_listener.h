@@ -61,6 +61,8 @@ public:
     uint16_t requestedPort() const { return requestedPort_; }
     // Diagnostics: the gate in front of the callbacks.
     const PINGate& pinGate() const { return *gate_; }
+    // The web companion's login passes the same gate: one failure count, one lockout.
+    PINGate& pinGate() { return *gate_; }
     // Main queue. Not listening yet, and trying again every kRetrySeconds.
     bool isWaitingForPort() const { return retryTask_.isValid(); }
 
