@@ -13,9 +13,12 @@
 #include "recording/recording_test_support.h"
 #include "remote/pairing_pin.h"
 #include "support/engine_fixture.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include <csignal>
 #include <pthread.h>
@@ -32,10 +35,11 @@ public:
 
 class OREVANTAppTest : public ::testing::Test {
 protected:
+    std::optional<test::ScopedEnv> homeEnv, musicEnv;
     OREVANTAppTest() {
         setRelaunchingForUpdate(false);
-        ::setenv("HOME", home.path().c_str(), 1);
-        ::setenv("XDG_MUSIC_DIR", (home.path() / "Music").c_str(), 1);
+        homeEnv.emplace("HOME", home.path().c_str());
+        musicEnv.emplace("XDG_MUSIC_DIR", (home.path() / "Music").c_str());
         speakers = world.addOutputDevice("speakers", "Speakers");
         music = world.addApp("com.example.music", "Music", 440.0, 0.5f);
         browser = world.addApp("com.example.browser", "Browser", 660.0, 0.5f);

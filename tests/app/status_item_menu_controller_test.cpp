@@ -14,9 +14,12 @@
 #include "platform/sim/sim_workspace.h"
 #include "recording/recording_folder.h"
 #include "remote/osc_listener.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include <fstream>
 #include <sstream>
@@ -47,11 +50,12 @@ std::vector<std::string> splitLines(const std::string& text) {
 
 class StatusItemMenuControllerTest : public ::testing::Test {
 protected:
+    std::optional<test::ScopedEnv> homeEnv, musicEnv, configEnv;
     void SetUp() override {
         setRelaunchingForUpdate(false);
-        ::setenv("HOME", home.path().c_str(), 1);
-        ::unsetenv("XDG_MUSIC_DIR");
-        ::setenv("XDG_CONFIG_HOME", (home.path() / ".config").c_str(), 1);
+        homeEnv.emplace("HOME", home.path().c_str());
+        musicEnv.emplace("XDG_MUSIC_DIR", nullptr);
+        configEnv.emplace("XDG_CONFIG_HOME", (home.path() / ".config").c_str());
         speakers = system.addDevice(deviceSpec("builtin", "Built-in Output"));
         system.setDefaultOutput(speakers);
         queue.runUntilIdle();

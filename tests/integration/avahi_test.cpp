@@ -2,6 +2,7 @@
 // network namespace of its own, on a private system bus; what it publishes is found with
 // avahi-browse. Needs root (the namespace); skipped with a message otherwise.
 #include "platform/linux/avahi_service_advertiser.h"
+#include "support/scoped_env.h"
 #include "support/test_daemon.h"
 
 #include <gtest/gtest.h>
@@ -104,7 +105,7 @@ TEST(AvahiTest, PublishesRenamesOnCollisionAndWithdraws) {
     test::TestDaemon avahi("avahi");
     if (avahi.status() == 2) GTEST_SKIP() << "a real avahi-daemon needs root here: " << avahi.reason();
     ASSERT_TRUE(avahi.started()) << avahi.reason();
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", avahi.busAddress().c_str(), 1);
+    const test::ScopedEnv systemBus("DBUS_SYSTEM_BUS_ADDRESS", avahi.busAddress().c_str());
 
     auto first = AvahiServiceAdvertiser::create();
     auto second = AvahiServiceAdvertiser::create();

@@ -1,5 +1,6 @@
 #include "platform/capture_log_sink.h"
 #include "platform/file_defaults_store.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -153,23 +154,17 @@ TEST(FileDefaultsStoreTest, AFailedDiskWriteIsLoggedAndTheValueKeptForThisRun) {
 }
 
 TEST(FileDefaultsStoreTest, DefaultPathFollowsXDGConfigHomeThenHome) {
-    const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
-    const char* savedHome = std::getenv("HOME");
-    const std::string xdg = savedXdg ? savedXdg : "", home = savedHome ? savedHome : "";
-
-    setenv("XDG_CONFIG_HOME", "/cfg", 1);
-    setenv("HOME", "/home/ana", 1);
-    EXPECT_EQ(FileDefaultsStore::defaultPath(), "/cfg/orevant/defaults.json");
-    setenv("XDG_CONFIG_HOME", "relative/dir", 1); // not absolute: ignored
+    const test::ScopedEnv home("HOME", "/home/ana");
+    {
+        const test::ScopedEnv xdg("XDG_CONFIG_HOME", "/cfg");
+        EXPECT_EQ(FileDefaultsStore::defaultPath(), "/cfg/orevant/defaults.json");
+    }
+    {
+        const test::ScopedEnv xdg("XDG_CONFIG_HOME", "relative/dir"); // not absolute: ignored
+        EXPECT_EQ(FileDefaultsStore::defaultPath(), "/home/ana/.config/orevant/defaults.json");
+    }
+    const test::ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
     EXPECT_EQ(FileDefaultsStore::defaultPath(), "/home/ana/.config/orevant/defaults.json");
-    unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(FileDefaultsStore::defaultPath(), "/home/ana/.config/orevant/defaults.json");
-
-    if (savedXdg) setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
-    if (savedHome)
-        setenv("HOME", home.c_str(), 1);
-    else
-        unsetenv("HOME");
 }
 
 TEST(InMemoryDefaultsStoreTest, TypedReadsConvertNumbersAndRefuseOtherTypes) {

@@ -4,6 +4,7 @@
 // contract, and reading WAV files back.
 #include "platform/manual_main_queue.h"
 #include "recording/recording_lane.h"
+#include "support/scoped_env.h"
 
 #include <sndfile.h>
 
@@ -104,29 +105,5 @@ inline std::optional<WavSizes> readWavSizes(const std::filesystem::path& path) {
     }
     return std::nullopt;
 }
-
-// Sets (or unsets) an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) previous_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (previous_)
-            setenv(name_.c_str(), previous_->c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> previous_;
-};
 
 } // namespace orevant::test
