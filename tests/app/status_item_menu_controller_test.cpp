@@ -15,6 +15,7 @@
 #include "recording/recording_folder.h"
 #include "remote/osc_listener.h"
 #include "support/scoped_env.h"
+#include "support/sim_specs.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -26,17 +27,6 @@
 
 namespace orevant {
 namespace {
-
-// A device spec with a UID, a name, a transport and a channel count; everything else as usual.
-SimDeviceSpec deviceSpec(std::string uid, std::string name, uint32_t transport = transport::builtIn,
-                         uint32_t outputChannels = 2) {
-    SimDeviceSpec spec;
-    spec.uid = std::move(uid);
-    spec.name = std::move(name);
-    spec.transport = transport;
-    spec.outputChannels = outputChannels;
-    return spec;
-}
 
 using Menu = StatusItemMenuController;
 
@@ -56,7 +46,7 @@ protected:
         homeEnv.emplace("HOME", home.path().c_str());
         musicEnv.emplace("XDG_MUSIC_DIR", nullptr);
         configEnv.emplace("XDG_CONFIG_HOME", (home.path() / ".config").c_str());
-        speakers = system.addDevice(deviceSpec("builtin", "Built-in Output"));
+        speakers = system.addDevice(test::deviceSpec("builtin", 2, 48000.0, 0, transport::builtIn, "Built-in Output"));
         system.setDefaultOutput(speakers);
         queue.runUntilIdle();
         updater = std::make_shared<LinuxUpdater>(defaults, queue, LinuxUpdater::Settings{});
@@ -237,7 +227,8 @@ protected:
 };
 
 TEST_F(DiagnosticsWithEngineTest, TheReportDescribesTheEnginesState) {
-    auto interface = system.addDevice(deviceSpec("usb-interface", "Studio Interface", transport::usb, 8));
+    auto interface =
+        system.addDevice(test::deviceSpec("usb-interface", 8, 48000.0, 0, transport::usb, "Studio Interface"));
     system.setDefaultOutput(interface);
     queue.runUntilIdle();
     auto engine = makeEngine();

@@ -8,6 +8,7 @@
 #include "platform/sim/sim_audio_server.h"
 #include "platform/sim/sim_audio_system.h"
 #include "platform/updater.h"
+#include "support/sim_specs.h"
 
 #include <gtest/gtest.h>
 
@@ -16,17 +17,6 @@
 
 namespace orevant {
 namespace {
-
-// A device spec with a UID, a name, a transport and a channel count; everything else as usual.
-SimDeviceSpec deviceSpec(std::string uid, std::string name, uint32_t transport = transport::builtIn,
-                         uint32_t outputChannels = 2) {
-    SimDeviceSpec spec;
-    spec.uid = std::move(uid);
-    spec.name = std::move(name);
-    spec.transport = transport;
-    spec.outputChannels = outputChannels;
-    return spec;
-}
 
 // Stands in for the update framework: keeps its switches where the framework keeps them and
 // records what the controller asks of it.
@@ -58,8 +48,9 @@ class UpdateControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         setRelaunchingForUpdate(false);
-        speakers = system.addDevice(deviceSpec("builtin-speakers", "Speakers"));
-        headphones = system.addDevice(deviceSpec("usb-headphones", "Headphones", transport::usb));
+        speakers =
+            system.addDevice(test::deviceSpec("builtin-speakers", 2, 48000.0, 0, transport::builtIn, "Speakers"));
+        headphones = system.addDevice(test::deviceSpec("usb-headphones", 2, 48000.0, 0, transport::usb, "Headphones"));
         system.setDefaultOutput(speakers);
         queue.runUntilIdle();
     }

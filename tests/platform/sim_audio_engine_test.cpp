@@ -1,9 +1,9 @@
 #include "platform/sim/sim_audio_engine.h"
 
-#include "capture/capture_fixture.h"
 #include "platform/manual_main_queue.h"
 #include "platform/sim/sim_audio_server.h"
 #include "platform/sim/sim_audio_system.h"
+#include "support/sim_specs.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
