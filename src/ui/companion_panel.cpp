@@ -32,7 +32,7 @@ CompanionPanel::CompanionPanel(MixerEngine& engine, QWidget* parent)
     row->addWidget(reveal_);
     auto* reissue = new QToolButton(this);
     reissue->setIcon(Symbols::icon("arrow.clockwise"));
-    reissue->setToolTip("Issue a new PIN and disconnect the current phone");
+    reissue->setToolTip("Issue a new PIN and disconnect the current phone and every browser page");
     connect(reissue, &QToolButton::clicked, this, [this] {
         engine_.resetCompanionPairing();
         refresh();
