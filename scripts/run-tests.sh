@@ -12,6 +12,7 @@ if [ "${1:-}" = "--sanitize" ]; then
   flags+=(-DOREVANT_SANITIZE=ON -DOREVANT_BENCH=OFF)
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan-suppressions.txt"
 fi
 cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
 cmake --build "$dir" -j2
