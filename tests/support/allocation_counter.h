@@ -78,19 +78,19 @@ inline bool countsWhatItShould() {
         if (void* p = std::malloc(n ? n : 1)) return p;                                                                \
         throw std::bad_alloc();                                                                                        \
     }                                                                                                                  \
-    void* operator new[](std::size_t n) { return operator new(n); }                                                   \
+    void* operator new[](std::size_t n) { return operator new(n); }                                                    \
     void* operator new(std::size_t n, const std::nothrow_t&) noexcept {                                                \
         orevant::test::alloc::noteAllocation();                                                                        \
         return std::malloc(n ? n : 1);                                                                                 \
     }                                                                                                                  \
-    void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }              \
+    void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }               \
     void* operator new(std::size_t n, std::align_val_t a) {                                                            \
         orevant::test::alloc::noteAllocation();                                                                        \
         const auto align = static_cast<std::size_t>(a);                                                                \
         if (void* p = std::aligned_alloc(align, (n + align - 1) / align * align)) return p;                            \
         throw std::bad_alloc();                                                                                        \
     }                                                                                                                  \
-    void* operator new[](std::size_t n, std::align_val_t a) { return operator new(n, a); }                            \
+    void* operator new[](std::size_t n, std::align_val_t a) { return operator new(n, a); }                             \
     __attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }                                 \
     __attribute__((noinline)) void operator delete[](void* p) noexcept { std::free(p); }                               \
     __attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }                    \
@@ -122,7 +122,7 @@ inline bool countsWhatItShould() {
     }                                                                                                                  \
     int pthread_mutex_lock(pthread_mutex_t* m) {                                                                       \
         using Fn = int (*)(pthread_mutex_t*);                                                                          \
-        static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));                                \
+        static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));                                 \
         if (orevant::test::alloc::counting) ++orevant::test::alloc::locks;                                             \
         return real(m);                                                                                                \
     }                                                                                                                  \
