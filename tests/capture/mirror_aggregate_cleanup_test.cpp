@@ -36,15 +36,6 @@ protected:
     ScopedLogCapture logs;
 };
 
-TEST_F(MirrorAggregateCleanupTest, NothingToCleanWritesAndLogsNothing) {
-    const AudioObjectID speakers = plug("builtin");
-    system.setDefaultOutput(speakers);
-    cleanup.run();
-    EXPECT_TRUE(logs->records().empty());
-    EXPECT_EQ(server.clientWriteCount(kAudioObjectSystemObject, sel::defaultOutputDevice, scope::global), 0u);
-    EXPECT_TRUE(server.exists(speakers));
-}
-
 TEST_F(MirrorAggregateCleanupTest, LeftoverDefaultMovesToItsFirstSubDeviceBeforeDestruction) {
     plug("builtin");
     const AudioObjectID usb = plug("usb");
