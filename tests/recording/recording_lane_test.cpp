@@ -53,16 +53,6 @@ protected:
         }
     }
 
-    // Plays `seconds` of one constant value on both channels.
-    void playConstant(RecordingLane& lane, LaneWriter& writer, double seconds, float value) {
-        const int cycles = static_cast<int>(std::lround(seconds * kRate / kCycleFrames));
-        std::vector<float> buffer(kCycleFrames * 2, value);
-        for (int c = 0; c < cycles; ++c) {
-            writer.write(lane, buffer.data(), kCycleFrames, 2);
-            queue.advance(static_cast<double>(kCycleFrames) / kRate);
-        }
-    }
-
     // Expects the file to hold marked frames of the time line starting at `firstFrame`, with
     // silence wherever the time line has no audio (negative frames and `silentUntil`).
     void expectTimeLine(const test::WavContents& wav, int64_t firstFrame, int64_t silentUntil = 0) {
@@ -250,12 +240,12 @@ TEST_F(RecordingLaneTest, AFileWithoutSignalAfterItOpenedIsDiscarded) {
     LaneWriter silentWriter, faintWriter;
     silent->startCapture(queue.hostClock().ticks(), kRate);
     faint->startCapture(queue.hostClock().ticks(), kRate);
-    playConstant(*silent, silentWriter, 2.0, 0.5f);
-    playConstant(*faint, faintWriter, 2.0, 0.5f);
+    playMarked(*silent, silentWriter, 2.0);
+    playMarked(*faint, faintWriter, 2.0);
     silent->openFile(dir / "silent.wav", silent->currentFrame() - 144000);
     faint->openFile(dir / "faint.wav", faint->currentFrame() - 144000);
-    playConstant(*silent, silentWriter, 1.0, 0.0f);
-    playConstant(*faint, faintWriter, 1.0, 0.0f);
+    playMarked(*silent, silentWriter, 1.0, 0.0f);
+    playMarked(*faint, faintWriter, 1.0, 0.0f);
     const float one[2] = {0.00011f, 0.0f};
     faint->write(one, sizeof one, 2, 0, faintWriter.cursor);
     for (auto* lane : {silent.get(), faint.get()}) {
@@ -326,40 +316,27 @@ TEST_F(RecordingLaneTest, AFileThatCannotBeCreatedLeavesTheLaneCapturingAndNever
     EXPECT_EQ(readWav(dir / "after.wav")->frames(), 3 * 48000);
 }
 
-// A file that fails the writes we choose, and otherwise writes a real WAV file.
-class FlakyFile final : public AudioFile {
+// A real WAV file whose writes after the first four get half their frames to the disk.
+class FillingFile final : public AudioFile {
 public:
-    FlakyFile(std::unique_ptr<AudioFile> inner, std::shared_ptr<int> failuresLeft,
-              std::shared_ptr<int> writesBeforeFailing)
-        : inner_(std::move(inner)),
-          failuresLeft_(std::move(failuresLeft)),
-          writesBeforeFailing_(std::move(writesBeforeFailing)) {}
+    FillingFile(std::unique_ptr<AudioFile> inner, int& writes) : inner_(std::move(inner)), writes_(writes) {}
     int64_t writeFrames(const float* interleaved, int64_t frames) override {
-        if (*writesBeforeFailing_ > 0) {
-            --*writesBeforeFailing_;
-        } else if (*failuresLeft_ > 0) {
-            --*failuresLeft_;
-            // Half the frames reach the disk, then it is full.
-            return inner_->writeFrames(interleaved, frames / 2);
-        }
-        return inner_->writeFrames(interleaved, frames);
+        return inner_->writeFrames(interleaved, ++writes_ > 4 ? frames / 2 : frames);
     }
     std::string lastError() const override { return "No space left on device"; }
 
 private:
     std::unique_ptr<AudioFile> inner_;
-    std::shared_ptr<int> failuresLeft_;
-    std::shared_ptr<int> writesBeforeFailing_;
+    int& writes_;
 };
 
 // Fault: a full disk logged a failure every 250 ms per lane and the take went on. The first
 // failed write is said once, asks once for the take to stop, and the file keeps what it got.
 TEST_F(RecordingLaneTest, AFailedWriteIsSaidOnceAsksForTheTakeToStopAndTheFileKeepsItsFrames) {
-    auto failuresLeft = std::make_shared<int>(1000);
-    auto writesBeforeFailing = std::make_shared<int>(4);
+    int writes = 0;
     RecordingLaneOptions options;
     options.fileOpener = [&](const std::filesystem::path& path, double rate) -> std::unique_ptr<AudioFile> {
-        return std::make_unique<FlakyFile>(openWavFile(path, rate), failuresLeft, writesBeforeFailing);
+        return std::make_unique<FillingFile>(openWavFile(path, rate), writes);
     };
     std::vector<std::string> reports;
     options.onWriteFailure = [&](const std::string& message) { reports.push_back(message); };
@@ -371,7 +348,7 @@ TEST_F(RecordingLaneTest, AFailedWriteIsSaidOnceAsksForTheTakeToStopAndTheFileKe
     lane->closeFile();
 
     EXPECT_TRUE(lane->writeFailed());
-    EXPECT_EQ(*failuresLeft, 999) << "no write was tried after the first failure";
+    EXPECT_EQ(writes, 5) << "no write was tried after the first failure";
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].find("full.wav: No space left on device"), std::string::npos) << reports[0];
     EXPECT_EQ(logs->count("Recording write failed", LogLevel::error), 1u);
