@@ -80,17 +80,6 @@ TEST_F(EndToEndTest, EachOutputLayoutIsHeardOnceWhereItShouldBe) {
     }
 }
 
-TEST_F(EndToEndTest, AMutedApplicationLeavesTheOtherPlaying) {
-    const AudioObjectID other =
-        system.addProcess(test::processSpec(777, true, test::sourceSpec(SimAudioSource::Kind::sine, 0.25f, 1000.0)));
-    run(0.1);
-    EXPECT_NEAR(peak(speakers, 0), 0.75f, 0.001f); // same frequency and phase: amplitudes add
-    ProcessTap tap(server, {other}, 0.0f, true, 1.0f);
-    tap.start({out(speakers)});
-    run(0.1);
-    EXPECT_NEAR(peak(speakers, 0), 0.5f, 0.001f);
-}
-
 TEST_F(EndToEndTest, DeviceOutputIsWrittenToAWavFileAndAFifoDoesNotBlock) {
     test::TempDir dir;
     const std::string path = (dir / "headset.wav").string();
