@@ -238,7 +238,11 @@ TEST_F(RenderTest, DiagnosticsLines) {
     EXPECT_EQ(logs->count(shape), 1u);
     EXPECT_EQ(logs->count(first, LogLevel::notice), 1u);
 
-    for (int i = 0; i < 2600; ++i) tap.render(in.list(), outs.list());
+    for (int i = 500; i < 2499; ++i) tap.render(in.list(), outs.list());
+    EXPECT_FALSE(tap.diagLogged());
+    tap.render(in.list(), outs.list());
+    EXPECT_TRUE(tap.diagLogged()) << "the series ends at n = 2500";
+    for (int i = 0; i < 600; ++i) tap.render(in.list(), outs.list());
     tap.stop(); // writes what is left
     EXPECT_EQ(logs->count("PEAKDIAG"), 5u);
     EXPECT_EQ(logs->count("PEAKDIAG n=2500 "), 1u);
