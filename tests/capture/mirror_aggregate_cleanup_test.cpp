@@ -4,6 +4,7 @@
 #include "platform/manual_main_queue.h"
 #include "platform/sim/sim_audio_server.h"
 #include "platform/sim/sim_audio_system.h"
+#include "support/sim_specs.h"
 
 #include <gtest/gtest.h>
 
@@ -22,12 +23,7 @@ protected:
         server.appendID(kAudioObjectSystemObject, sel::deviceList, scope::global, id);
         return id;
     }
-    AudioObjectID plug(const std::string& uid) {
-        SimDeviceSpec spec;
-        spec.uid = uid;
-        spec.name = uid;
-        return system.addDevice(spec);
-    }
+    AudioObjectID plug(const std::string& uid) { return system.addDevice(test::deviceSpec(uid)); }
 
     ManualMainQueue queue;
     SimAudioServer server{queue};
