@@ -75,7 +75,7 @@ TEST_F(EndToEndTest, EachOutputLayoutIsHeardOnceWhereItShouldBe) {
         for (AudioObjectID d : c.outputs) outputs.push_back(out(d));
         tap.start(outputs, c.pairing);
         tap.setPhonesMode(PhonesMode::cue);
-        run(0.5);
+        run(0.3);
         for (const Heard& h : c.heard) EXPECT_NEAR(peak(h.device, h.channel), h.level, 0.0001f) << h.device;
     }
 }
