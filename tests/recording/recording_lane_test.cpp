@@ -195,6 +195,26 @@ TEST_F(RecordingLaneTest, AFileOpenedLateStartsThreeSecondsEarlierOnTheTimeLine)
     }
 }
 
+// A file opened soon after the previous one closed: the frames that went to the earlier file are
+// silence in this one, never stale audio left in the pre-roll from before.
+TEST_F(RecordingLaneTest, ASecondFileSoonAfterTheFirstHoldsNoStaleAudio) {
+    auto lane = makeLane("Player");
+    LaneWriter writer;
+    lane->startCapture(queue.hostClock().ticks(), kRate);
+    playMarked(*lane, writer, 4.0);
+    lane->openFile(dir / "first.wav", lane->currentFrame() - 144000);
+    playMarked(*lane, writer, 2.0);
+    lane->closeFile();
+    playMarked(*lane, writer, 1.0);
+    lane->openFile(dir / "second.wav", lane->currentFrame() - 144000);
+    playMarked(*lane, writer, 1.0);
+    lane->closeFile();
+    auto wav = readWav(dir / "second.wav");
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->frames(), 4 * 48000);
+    expectTimeLine(*wav, 4 * 48000, 6 * 48000);
+}
+
 TEST_F(RecordingLaneTest, StoppingCaptureWithAFileOpenKeepsTheLastSecond) {
     auto lane = makeLane("Player");
     LaneWriter writer;
