@@ -31,7 +31,7 @@ protected:
     }
 };
 
-TEST_F(RenderTest, UnpairedGainMeterAndMute) {
+TEST_F(RenderTest, UnpairedMuteCutsAtOnceKeepsTheRampedGainAndThePeakIsTakenOnce) {
     ProcessTap tap(server, {process}, 0.5f, false, 1.0f);
     tap.start({out(speakers)});
     EXPECT_FLOAT_EQ(cycle(tap, 2).at(0, kFrames - 1, 1), -0.25f * 0.125f);
