@@ -1,6 +1,7 @@
 #pragma once
 // Shared pieces of the capture tests: buffer lists built by hand, a recording lane that keeps
 // what it was given, and a simulated server with a few devices.
+#include "capture/process_tap.h"
 #include "capture/recording_lane_feed.h"
 #include "platform/manual_main_queue.h"
 #include "platform/sim/sim_audio_engine.h"
@@ -120,6 +121,7 @@ protected:
     }
 
     SimAudioEngine& audio() { return server.audio(); }
+    ProcessTap::Output out(AudioObjectID id) { return {*server.string(id, sel::deviceUID, scope::global), id}; }
 
     ManualMainQueue queue;
     SimAudioServer server{queue};

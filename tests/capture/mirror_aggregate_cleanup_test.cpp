@@ -4,6 +4,7 @@
 #include "platform/manual_main_queue.h"
 #include "platform/sim/sim_audio_server.h"
 #include "platform/sim/sim_audio_system.h"
+#include "support/sim_specs.h"
 
 #include <gtest/gtest.h>
 
@@ -22,12 +23,7 @@ protected:
         server.appendID(kAudioObjectSystemObject, sel::deviceList, scope::global, id);
         return id;
     }
-    AudioObjectID plug(const std::string& uid) {
-        SimDeviceSpec spec;
-        spec.uid = uid;
-        spec.name = uid;
-        return system.addDevice(spec);
-    }
+    AudioObjectID plug(const std::string& uid) { return system.addDevice(test::deviceSpec(uid)); }
 
     ManualMainQueue queue;
     SimAudioServer server{queue};
@@ -35,15 +31,6 @@ protected:
     MirrorAggregateCleanup cleanup{server};
     ScopedLogCapture logs;
 };
-
-TEST_F(MirrorAggregateCleanupTest, NothingToCleanWritesAndLogsNothing) {
-    const AudioObjectID speakers = plug("builtin");
-    system.setDefaultOutput(speakers);
-    cleanup.run();
-    EXPECT_TRUE(logs->records().empty());
-    EXPECT_EQ(server.clientWriteCount(kAudioObjectSystemObject, sel::defaultOutputDevice, scope::global), 0u);
-    EXPECT_TRUE(server.exists(speakers));
-}
 
 TEST_F(MirrorAggregateCleanupTest, LeftoverDefaultMovesToItsFirstSubDeviceBeforeDestruction) {
     plug("builtin");

@@ -211,14 +211,5 @@ TEST(RenderKernels, RampFollowsTheExactCurveAndLandsNoLaterThanTheRecurrence) {
         }
 }
 
-TEST(RenderKernels, RampTableHoldsThePowersOfTheDecay) {
-    const RampTable t = RampTable::forCoefficient(0.25f);
-    EXPECT_EQ(t.k, 0.25f);
-    EXPECT_FLOAT_EQ(t.powers[0], 0.75f);
-    EXPECT_FLOAT_EQ(t.powers[15], static_cast<float>(std::pow(0.75, 16)));
-    EXPECT_EQ(t.pairPowers[6], t.powers[3]);
-    EXPECT_EQ(t.pairPowers[7], t.powers[3]);
-}
-
 } // namespace
 } // namespace orevant

@@ -29,10 +29,8 @@ const std::string kStamp = "2025-03-14 09.05.27";
 class MixRecorderTest : public ::testing::Test {
 protected:
     MixRecorderTest()
-        : recorder(queue, queue.hostClock(), [this](const std::string& label) {
-              labels.push_back(label);
-              return std::make_unique<SharedQueueRef>(queue);
-          }) {}
+        : recorder(queue, queue.hostClock(),
+                   [this](const std::string&) { return std::make_unique<SharedQueueRef>(queue); }) {}
 
     struct Source {
         std::shared_ptr<RecordingLane> lane;
@@ -62,29 +60,25 @@ protected:
     ManualMainQueue queue;
     TempDir dir;
     ScopedLogCapture logs;
-    std::vector<std::string> labels;
     MixRecorder recorder;
 };
 
 TEST(TakeNamingTest, FileNamesMakeSourceNamesSafeAndStampsUseLocalTime) {
-    EXPECT_EQ(takeFileName(kStamp, "Music Player"), "OREVANT 2025-03-14 09.05.27 Music Player.wav");
-    EXPECT_EQ(takeFileName(kStamp, "AC/DC: Live"), "OREVANT 2025-03-14 09.05.27 AC-DC- Live.wav");
-    EXPECT_EQ(takeFileName(kStamp, " \t Talk \t"), "OREVANT 2025-03-14 09.05.27 Talk.wav");
-    EXPECT_EQ(takeFileName(kStamp, "   "), "OREVANT 2025-03-14 09.05.27 Source.wav");
-    EXPECT_EQ(takeFileName(kStamp, ""), "OREVANT 2025-03-14 09.05.27 Source.wav");
-    EXPECT_EQ(takeFileName(kStamp, "../../etc"), "OREVANT 2025-03-14 09.05.27 ..-..-etc.wav");
+    const std::pair<std::string, std::string> names[] = {{"Music Player", "Music Player"},
+                                                         {"AC/DC: Live", "AC-DC- Live"},
+                                                         {" \t Talk \t", "Talk"},
+                                                         {"   ", "Source"},
+                                                         {"", "Source"},
+                                                         {"../../etc", "..-..-etc"}};
+    for (const auto& [source, shown] : names)
+        EXPECT_EQ(takeFileName(kStamp, source), "OREVANT 2025-03-14 09.05.27 " + shown + ".wav") << source;
 
     // 2025-03-14 09:05:27 UTC, seen from UTC and from two hours east of it.
     const auto when = std::chrono::system_clock::from_time_t(1741943127);
-    {
-        test::ScopedEnv tz("TZ", "UTC");
+    for (const auto& [zone, stamp] : {std::pair{"UTC", "2025-03-14 09.05.27"}, {"XYZ-2", "2025-03-14 11.05.27"}}) {
+        test::ScopedEnv tz("TZ", zone);
         tzset();
-        EXPECT_EQ(makeTakeStamp(when), "2025-03-14 09.05.27");
-    }
-    {
-        test::ScopedEnv tz("TZ", "XYZ-2");
-        tzset();
-        EXPECT_EQ(makeTakeStamp(when), "2025-03-14 11.05.27");
+        EXPECT_EQ(makeTakeStamp(when), stamp);
     }
     tzset();
 }
@@ -94,27 +88,16 @@ TEST_F(MixRecorderTest, ATakeRecordsEverySourceToItsOwnAlignedFileAndDropsTheSil
     Source band{recorder.lane("com.example.band", "AC/DC: Live"), {}, 0.25f};
     Source quiet{recorder.lane("com.example.quiet", "Quiet"), {}, 0.0f};
     EXPECT_EQ(recorder.lane("com.example.player", "Renamed"), player.lane) << "one lane per key";
-    EXPECT_EQ(player.lane->sourceName(), "Music Player");
-    EXPECT_EQ(labels, std::vector<std::string>(3, "com.brenlake.orevant.recorder"));
 
     queue.advance(7.0);
     recorder.startCapture(kRate);
-    EXPECT_TRUE(recorder.isCapturing());
-    EXPECT_EQ(recorder.startHostTime(), queue.hostClock().ticks());
-    EXPECT_TRUE(logs->contains("Capture running @ 48000.000000 Hz"));
     play({&player, &band, &quiet}, 5.0);
     EXPECT_EQ(recorder.maxHighWater(), 5 * 48000);
 
     recorder.openTake(dir.path(), kStamp);
-    EXPECT_TRUE(recorder.isTakeOpen());
-    EXPECT_EQ(recorder.takeFolder(), dir.path());
-    EXPECT_EQ(recorder.takeStamp(), kStamp);
-    EXPECT_TRUE(logs->contains("Take open: 3 source(s)"));
     play({&player, &band, &quiet}, 2.0);
     recorder.closeTake();
-    EXPECT_FALSE(recorder.isTakeOpen());
-    EXPECT_TRUE(recorder.isCapturing());
-    EXPECT_TRUE(logs->contains("Take closed"));
+    EXPECT_TRUE(recorder.isCapturing()) << "closing a take keeps capturing";
 
     EXPECT_EQ(filesInFolder(), (std::vector<std::string>{"OREVANT 2025-03-14 09.05.27 AC-DC- Live.wav",
                                                          "OREVANT 2025-03-14 09.05.27 Music Player.wav"}));
@@ -128,9 +111,7 @@ TEST_F(MixRecorderTest, ATakeRecordsEverySourceToItsOwnAlignedFileAndDropsTheSil
     }
 
     recorder.stopCapture();
-    EXPECT_FALSE(recorder.isCapturing());
     EXPECT_EQ(player.lane->armed(), 0);
-    EXPECT_TRUE(logs->contains("Capture stopped"));
 }
 
 TEST_F(MixRecorderTest, OpenTakeNeedsACaptureAndKeepsTheFirstTakeOpen) {
@@ -253,7 +234,6 @@ TEST_F(MixRecorderTest, ALaneWhoseFileCannotOpenIsMissingFromTheTakeOnly) {
     EXPECT_FALSE(lane->hasFile());
     EXPECT_EQ(logs->count("Lane file could not open: ", LogLevel::error), 1u);
     recorder.closeTake();
-    EXPECT_TRUE(logs->contains("Take closed"));
 }
 
 TEST_F(MixRecorderTest, MaxHighWaterMeasuresTheCaptureOnTheTimeLine) {

@@ -15,7 +15,6 @@ using test::SimFixture;
 
 class TapTeardownTest : public SimFixture {
 protected:
-    ProcessTap::Output out(AudioObjectID id) { return {*server.string(id, sel::deviceUID, scope::global), id}; }
     ~TapTeardownTest() override { audio().stopClock(); }
 
     // Waits (without a clock of its own) until the tap's IO procedure has run `cycles` times.

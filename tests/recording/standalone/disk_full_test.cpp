@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <sched.h>
+#include <sstream>
 #include <string>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -79,12 +80,8 @@ TEST(DiskFullTest, AFullDiskEndsTheTakeOnceWithItsReason) {
     ASSERT_EQ(WEXITSTATUS(status), 0);
 
     std::vector<std::string> fields;
-    for (size_t start = 0;;) {
-        const size_t tab = report.find('\t', start);
-        fields.push_back(report.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-        if (tab == std::string::npos) break;
-        start = tab + 1;
-    }
+    std::istringstream in(report);
+    for (std::string field; std::getline(in, field, '\t');) fields.push_back(field);
     ASSERT_EQ(fields.size(), 4u) << report;
     EXPECT_LE(std::stoi(fields[0]), 2) << "at most one line per lane, not one per drain";
     EXPECT_GE(std::stoi(fields[0]), 1);

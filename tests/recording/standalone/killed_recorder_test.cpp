@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,15 +82,10 @@ TEST(KilledRecorderTest, EveryFileLeftBehindPlaysUpToItsLastDrain) {
                                               {"OREVANT 2025-03-14 09.05.27 Browser.wav", 0.25f},
                                               {"OREVANT 2025-03-14 09.05.27 Synth.wav", -0.125f}};
     size_t files = 0;
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t tab = text.find('\t', start), end = text.find('\n', start);
-        ASSERT_NE(end, std::string::npos);
-        const std::string name = text.substr(start, tab - start);
-        const int64_t drained = std::stoll(text.substr(tab + 1, end - tab - 1));
-        start = end + 1;
+    std::istringstream lines(text);
+    std::string name;
+    for (int64_t drained = 0; std::getline(lines, name, '\t') && lines >> drained; lines.ignore(1)) {
         ++files;
-
         ASSERT_TRUE(levels.count(name)) << name;
         // Three seconds of pre-roll silence, then five of the six seconds played.
         EXPECT_EQ(drained, 8 * 48000);
