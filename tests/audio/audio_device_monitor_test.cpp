@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <sstream>
+
 namespace orevant {
 namespace {
 
@@ -47,13 +50,7 @@ class AudioDeviceMonitorTest : public ::testing::Test {
 protected:
     AudioObjectID plug(const std::string& uid, const std::string& name, uint32_t transport = transport::usb,
                        uint32_t outputs = 2, uint32_t inputs = 0) {
-        SimDeviceSpec spec;
-        spec.uid = uid;
-        spec.name = name;
-        spec.transport = transport;
-        spec.outputChannels = outputs;
-        spec.inputChannels = inputs;
-        return system.addDevice(spec);
+        return system.addDevice(test::deviceSpec(uid, outputs, 48000.0, inputs, transport, name));
     }
     void rank(std::vector<std::string> order, std::vector<std::string> armed) {
         JSONDefaults::save(order, "devicePriority", defaults);
@@ -124,104 +121,40 @@ TEST_F(AudioDeviceMonitorTest, ReorderMergesStoresAndArmsTheMovedDevice) {
     EXPECT_EQ(again.ranking(), monitor.ranking());
 }
 
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
 // Each row is a fault of the automatic switch: switching when it must not (first look, two
 // newcomers at once, unarmed or unranked devices, our own multi-output as default, a newcomer
 // ranked below the default), not switching when it must, or switching twice.
 TEST_F(AudioDeviceMonitorTest, AutomaticSwitchFollowsTheArmedRanking) {
     struct Case {
         const char* name;
-        std::vector<std::string> order, armed;
-        std::vector<std::string> before; // plugged before start, in this order
-        std::string initialDefault;
-        std::vector<std::string> plugged; // after start, seen in one refresh
-        std::string unplugged;            // after start
-        std::string expectedDefault;
+        const char *order, *armed;
+        const char* before; // plugged before start, in this order; "*" marks the default
+        const char* change; // after start, seen in one refresh: "+uid" plugs, "-uid" unplugs
+        const char* expectedDefault;
         const char* said; // the switch's log line; nullptr when nothing switches
     };
-    const std::string multi = "com.brenlake.orevant.multi-output";
     const Case cases[] = {
-        {"newcomer outranks the default",
-         {"headset", "builtin"},
-         {"headset"},
-         {"builtin"},
-         "builtin",
-         {"headset"},
-         "",
-         "headset",
+        {"newcomer outranks the default", "headset builtin", "headset", "*builtin", "+headset", "headset",
          "Higher-priority device connected; switching to headset device"},
-        {"newcomer ranked below the default",
-         {"builtin", "usb1"},
-         {"usb1", "builtin"},
-         {"builtin"},
-         "builtin",
-         {"usb1"},
-         "",
-         "builtin",
+        {"newcomer ranked below the default", "builtin usb1", "usb1 builtin", "*builtin", "+usb1", "builtin", nullptr},
+        {"first refresh only records the baseline", "usb1 builtin", "usb1", "*builtin usb1", "", "builtin", nullptr},
+        {"two newcomers in one refresh", "usb1 usb2 builtin", "usb1 usb2", "*builtin", "+usb1 +usb2", "builtin",
          nullptr},
-        {"first refresh only records the baseline",
-         {"usb1", "builtin"},
-         {"usb1"},
-         {"builtin", "usb1"},
-         "builtin",
-         {},
-         "",
-         "builtin",
-         nullptr},
-        {"two newcomers in one refresh",
-         {"usb1", "usb2", "builtin"},
-         {"usb1", "usb2"},
-         {"builtin"},
-         "builtin",
-         {"usb1", "usb2"},
-         "",
-         "builtin",
-         nullptr},
-        {"ranked but not armed",
-         {"unarmed", "builtin"},
-         {},
-         {"builtin"},
-         "builtin",
-         {"unarmed"},
-         "",
-         "builtin",
-         nullptr},
-        {"armed but not ranked", {"builtin"}, {"stray"}, {"builtin"}, "builtin", {"stray"}, "", "builtin", nullptr},
-        {"own multi-output is the default",
-         {"usb1", "builtin"},
-         {"usb1"},
-         {"builtin", multi},
-         multi,
-         {"usb1"},
-         "",
-         multi,
-         nullptr},
-        {"default gone: best armed present device",
-         {"usb1", "usb2", "builtin"},
-         {"usb2", "builtin"},
-         {"builtin", "usb1", "usb2"},
-         "usb1",
-         {},
-         "usb1",
-         "usb2",
-         "Default device disappeared; switching to usb2 device"},
-        {"default gone: the server already chose the best",
-         {"usb1", "usb2", "builtin"},
-         {"usb2", "builtin"},
-         {"usb2", "builtin", "usb1"},
-         "usb1",
-         {},
-         "usb1",
-         "usb2",
-         nullptr},
-        {"default gone with nothing armed",
-         {"usb1", "builtin"},
-         {},
-         {"builtin", "usb1"},
-         "usb1",
-         {},
-         "usb1",
-         "builtin",
-         nullptr},
+        {"ranked but not armed", "unarmed builtin", "", "*builtin", "+unarmed", "builtin", nullptr},
+        {"armed but not ranked", "builtin", "stray", "*builtin", "+stray", "builtin", nullptr},
+        {"own multi-output is the default", "usb1 builtin", "usb1", "builtin *com.brenlake.orevant.multi-output",
+         "+usb1", "com.brenlake.orevant.multi-output", nullptr},
+        {"default gone: best armed present device", "usb1 usb2 builtin", "usb2 builtin", "builtin *usb1 usb2", "-usb1",
+         "usb2", "Default device disappeared; switching to usb2 device"},
+        // The server falls back to the first device, here already the best armed one.
+        {"default gone: the server already chose the best", "usb1 usb2 builtin", "usb2 builtin", "usb2 builtin *usb1",
+         "-usb1", "usb2", nullptr},
+        {"default gone with nothing armed", "usb1 builtin", "", "builtin *usb1", "-usb1", "builtin", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -229,20 +162,24 @@ TEST_F(AudioDeviceMonitorTest, AutomaticSwitchFollowsTheArmedRanking) {
         SimAudioServer s{q};
         SimAudioSystem sys{s};
         InMemoryDefaultsStore store;
-        JSONDefaults::save(c.order, "devicePriority", store);
-        JSONDefaults::save(c.armed, "devicePriorityArmed", store);
-        auto add = [&](const std::string& uid) {
-            return sys.addDevice(
-                test::deviceSpec(uid, 2, 48000.0, 0, uid == multi ? transport::aggregate : transport::usb));
-        };
-        for (const std::string& uid : c.before) add(uid);
-        sys.setDefaultOutput(sys.deviceWithUID(c.initialDefault));
+        JSONDefaults::save(words(c.order), "devicePriority", store);
+        JSONDefaults::save(words(c.armed), "devicePriorityArmed", store);
+        for (std::string uid : words(c.before)) {
+            const bool isDefault = uid[0] == '*';
+            if (isDefault) uid.erase(0, 1);
+            const AudioObjectID id = sys.addDevice(test::deviceSpec(uid));
+            if (isDefault) sys.setDefaultOutput(id);
+        }
         AudioDeviceMonitor m(AudioDirection::output, s, q, store);
         m.start();
         q.runUntilIdle();
         logs->clear();
-        for (const std::string& uid : c.plugged) add(uid);
-        if (!c.unplugged.empty()) sys.removeDevice(sys.deviceWithUID(c.unplugged));
+        for (const std::string& step : words(c.change)) {
+            if (step[0] == '+')
+                sys.addDevice(test::deviceSpec(step.substr(1)));
+            else
+                sys.removeDevice(sys.deviceWithUID(step.substr(1)));
+        }
         q.runUntilIdle();
         EXPECT_EQ(sys.defaultOutput(), sys.deviceWithUID(c.expectedDefault));
         EXPECT_EQ(m.defaultDeviceID(), sys.deviceWithUID(c.expectedDefault));
