@@ -38,6 +38,8 @@ TEST_F(SimAudioServerTest, RefusedWritesAndRemovalsChangeNothingAndFailuresHitOn
     // Removal must name the same object and address; a mismatch keeps the registration.
     EXPECT_NE(server.removePropertyListener(dev, PropertyAddress{sel::mute, scope::output, 0}, id), status::noErr);
     EXPECT_NE(server.removePropertyListener(other, volumeOut, id), status::noErr);
+    EXPECT_NE(server.removePropertyListener(dev, PropertyAddress{sel::virtualMainVolume, scope::input, 0}, id),
+              status::noErr);
     EXPECT_EQ(server.listenerCount(dev, sel::virtualMainVolume), 1u);
 
     server.injectFailure(dev, sel::virtualMainVolume, 42, SimAudioServer::opGet | SimAudioServer::opSettable);
