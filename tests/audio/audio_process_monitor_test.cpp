@@ -61,7 +61,8 @@ TEST_F(AudioProcessMonitorTest, GroupsHelpersUnderTheirResponsibleApplication) {
     EXPECT_EQ(monitor.owner(101), 101);
 }
 
-TEST_F(AudioProcessMonitorTest, OrdersPlayingFirstThenByNameIgnoringCaseAndNamesFallBack) {
+// Also the monitor's one check of its diagnostic texts.
+TEST_F(AudioProcessMonitorTest, OrdersPlayingFirstThenByNameIgnoringCaseNamesFallBackAndUnreadablePIDsAreSkipped) {
     addApp(1, "com.example.zed", "zed");
     addApp(2, "com.example.alpha", "Alpha");
     addApp(3, "com.example.beta", "beta");
@@ -73,24 +74,41 @@ TEST_F(AudioProcessMonitorTest, OrdersPlayingFirstThenByNameIgnoringCaseAndNames
     addProcess(4, true);
     addProcess(5, true);
     addProcess(99, true); // no running application at all
+    server.injectFailure(addProcess(3), sel::processPID, status::unspecified);
 
     monitor.start();
     std::vector<std::string> names;
     for (const AudioApp& app : monitor.apps()) names.push_back(app.name);
     EXPECT_EQ(names, (std::vector<std::string>{"com.example.unnamed", "zed", "Alpha", "beta"}));
-    EXPECT_TRUE(logs->contains("Apps: 4/6 HAL processes — com.example.unnamed*, zed*, Alpha, beta"));
-    EXPECT_EQ(logs->count("GROUP zed objects=[", LogLevel::debug), 1u);
-    EXPECT_EQ(logs->count("UNGROUPED object=", LogLevel::debug), 2u);
-    EXPECT_TRUE(logs->contains("pid=99 owner=99 bundle=? out=true"));
+
+    // An unreadable list leaves the applications as they were.
+    server.injectFailure(kAudioObjectSystemObject, sel::processObjectList, status::unspecified);
+    monitor.refresh();
+    EXPECT_EQ(monitor.apps().size(), 4u);
+    const struct {
+        const char* text;
+        LogLevel level;
+        size_t count;
+    } said[] = {
+        {"Apps: 4/7 HAL processes — com.example.unnamed*, zed*, Alpha, beta", LogLevel::info, 1},
+        {"GROUP zed objects=[", LogLevel::debug, 1},
+        {"UNGROUPED object=", LogLevel::debug, 3},
+        {"pid=99 owner=99 bundle=? out=true", LogLevel::debug, 1},
+        {"pid=-1 owner=-1 bundle=?", LogLevel::debug, 1},
+        {"Failed to read HAL process list", LogLevel::error, 1},
+    };
+    for (const auto& line : said) EXPECT_EQ(logs->count(line.text, line.level), line.count) << line.text;
 }
 
-TEST_F(AudioProcessMonitorTest, AccessoryListedOnlyWhileItMakesOrTakesSoundRegularStays) {
+TEST_F(AudioProcessMonitorTest, AccessoryListedOnlyWhileItMakesOrTakesSoundRegularStaysTheAgentNever) {
     addApp(10, "com.example.menubar", "Menubar", ActivationPolicy::accessory);
     addApp(11, "com.example.editor", "Editor");
     addApp(12, "com.example.daemon", "Daemon", ActivationPolicy::prohibited);
     const AudioObjectID menubar = addProcess(10, true);
     addProcess(11);
     const AudioObjectID daemon = addProcess(12, false, true);
+    addApp(50, "com.brenlake.orevant", "OREVANT");
+    addProcess(50, true);
 
     monitor.start();
     ASSERT_EQ(monitor.apps().size(), 3u);
@@ -101,16 +119,6 @@ TEST_F(AudioProcessMonitorTest, AccessoryListedOnlyWhileItMakesOrTakesSoundRegul
     monitor.refresh();
     ASSERT_EQ(monitor.apps().size(), 1u);
     EXPECT_EQ(monitor.apps()[0].name, "Editor");
-}
-
-TEST_F(AudioProcessMonitorTest, NeverListsTheAgentItself) {
-    addApp(50, "com.brenlake.orevant", "OREVANT");
-    addApp(51, "com.example.player", "Player");
-    addProcess(50, true);
-    addProcess(51);
-    monitor.start();
-    ASSERT_EQ(monitor.apps().size(), 1u);
-    EXPECT_EQ(monitor.apps()[0].bundleID, "com.example.player");
 }
 
 TEST_F(AudioProcessMonitorTest, UnchangedResultPublishesAndLogsNothing) {
@@ -168,21 +176,6 @@ TEST_F(AudioProcessMonitorTest, PollsEveryTwoSecondsAndNewProcessesAppear) {
     queue.advance(2.0);
     EXPECT_EQ(monitor.apps()[0].name, "B");
     EXPECT_TRUE(monitor.apps()[0].isPlaying);
-}
-
-TEST_F(AudioProcessMonitorTest, UnreadableListLeavesAppsAndUnreadablePIDIsSkipped) {
-    addApp(1, "com.example.a", "A");
-    addProcess(1);
-    const AudioObjectID broken = addProcess(2);
-    server.injectFailure(broken, sel::processPID, status::unspecified);
-    monitor.start();
-    ASSERT_EQ(monitor.apps().size(), 1u);
-    EXPECT_TRUE(logs->contains("pid=-1 owner=-1 bundle=?"));
-
-    server.injectFailure(kAudioObjectSystemObject, sel::processObjectList, status::unspecified);
-    monitor.refresh();
-    EXPECT_EQ(logs->count("Failed to read HAL process list", LogLevel::error), 1u);
-    EXPECT_EQ(monitor.apps().size(), 1u);
 }
 
 TEST_F(AudioProcessMonitorTest, DestroyedMonitorStopsItsTasks) {

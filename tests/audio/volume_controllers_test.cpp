@@ -92,10 +92,8 @@ TEST_F(VolumeControllersTest, BurstDuringADrainGivesOneFurtherWriteWithTheLastVa
     ASSERT_EQ(performed.size(), 2u);
     EXPECT_FLOAT_EQ(performed[0].volume, 0.1f);
     EXPECT_FLOAT_EQ(performed[1].volume, 0.45f);
-    EXPECT_EQ(volumeWrites(device), 2u);
     EXPECT_FLOAT_EQ(hardwareVolume(device), 0.45f);
     EXPECT_FALSE(controller.isWriting());
-    EXPECT_FLOAT_EQ(controller.volume(), 0.45f);
 }
 
 TEST_F(VolumeControllersTest, EchoOfOurOwnWritesNeverMovesTheControlBack) {
@@ -190,7 +188,6 @@ TEST_F(VolumeControllersTest, SystemControllerFollowsTheDefaultDeviceAndOutsideC
     EXPECT_FALSE(controller.canSetVolume());
     EXPECT_FALSE(controller.canMute());
     EXPECT_FLOAT_EQ(controller.volume(), 0.75f);
-    EXPECT_EQ(controller.endpoint().deviceID, plain);
     // The old device's listeners are gone.
     EXPECT_EQ(server.listenerCount(speakers, sel::virtualMainVolume), 0u);
 
@@ -213,9 +210,6 @@ TEST_F(VolumeControllersTest, SystemControllerWithoutDefaultKeepsItsInitialValue
     VolumeWriteQueue systemWrites(server, queue);
     SystemVolumeController controller(AudioDirection::input, server, queue, systemWrites);
     controller.start();
-    EXPECT_EQ(controller.endpoint().deviceID, 0u);
-    EXPECT_EQ(controller.endpoint().scope, scope::input);
-    EXPECT_FLOAT_EQ(controller.volume(), 1.0f);
     EXPECT_EQ(controller.deviceName(), "");
 
     SimDeviceSpec mic;
@@ -270,12 +264,6 @@ TEST_F(VolumeControllersTest, QueueFinishesItsDrainWhenDestroyed) {
     EXPECT_FLOAT_EQ(hardwareVolume(device), 0.33f);
     EXPECT_TRUE(hardwareMuted(device));
 }
-
-} // namespace
-} // namespace orevant
-
-namespace orevant {
-namespace {
 
 TEST_F(VolumeControllersTest, WritesToDifferentDevicesOfOneQueueAreAllPerformed) {
     const AudioObjectID a = plug("a", "A");

@@ -7,46 +7,19 @@
 #include "platform/manual_main_queue.h"
 #include "platform/pipewire/pipewire_audio_server.h"
 #include "support/pipewire_stack.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <csignal>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-extern char** environ;
+#include <memory>
 
 namespace orevant::test {
 namespace {
 
 constexpr float kToneRMS = 0.353553f;
-
-pid_t startAgent(const std::string& home) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("XDG_CONFIG_HOME=", 0) != 0 && entry.rfind("HOME=", 0) != 0) env.push_back(entry);
-    }
-    env.push_back("XDG_CONFIG_HOME=" + home + "/config");
-    env.push_back("HOME=" + home);
-    std::vector<std::string> args = {OREVANT_AGENT_BINARY, "--headless", "--quiet", "--backend", "pipewire"};
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, (home + "/agent.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
 
 std::string defaultMetadata() {
     std::string out;
@@ -83,13 +56,19 @@ TEST(KilledAgentTest, TheApplicationReturnsToItsDeviceAndTheStaleTargetIsCleared
     ASSERT_TRUE(pumpUntil(
         queue, [&] { return std::fabs(stereo.rms(0, 0.2) - kToneRMS) < 0.01f; }, 5.0));
 
-    const pid_t agent = startAgent(home.path().string());
-    ASSERT_GT(agent, 0);
+    std::unique_ptr<Player> agent;
+    {
+        const ScopedEnv homeEnv("HOME", home.path().c_str());
+        const ScopedEnv configEnv("XDG_CONFIG_HOME", (home / "config").c_str());
+        agent = std::make_unique<Player>(
+            std::vector<std::string>{OREVANT_AGENT_BINARY, "--headless", "--quiet", "--backend", "pipewire"});
+    }
+    ASSERT_GT(agent->pid(), 0);
     const bool tapped = pumpUntil(
         queue, [&] { return std::fabs(stereo.rms(0, 0.2) - kToneRMS * 0.125f) < 0.001f; }, 10.0);
     const size_t mark = stereo.frames();
-    ::kill(agent, SIGKILL);
-    ::waitpid(agent, nullptr, 0);
+    ::kill(agent->pid(), SIGKILL);
+    agent.reset(); // reaps it
     ASSERT_TRUE(tapped) << "the agent never tapped the application";
 
     EXPECT_TRUE(pumpUntil(

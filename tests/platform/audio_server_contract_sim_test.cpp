@@ -5,6 +5,7 @@
 #include "platform/sim/sim_audio_engine.h"
 #include "platform/sim/sim_audio_server.h"
 #include "platform/sim/sim_audio_system.h"
+#include "support/sim_specs.h"
 
 namespace orevant::test {
 namespace {
@@ -16,22 +17,13 @@ struct SimContractWorld {
     }
 
     static SimDeviceSpec spec(const std::string& uid, uint32_t channels) {
-        SimDeviceSpec s;
-        s.uid = uid;
-        s.name = uid;
-        s.outputChannels = channels;
-        return s;
+        return test::deviceSpec(uid, channels, 48000.0, 0, transport::builtIn, uid);
     }
 
     AudioServer& server() { return sim; }
 
     int32_t startApp(const std::string& bundleID) {
-        SimProcessSpec p;
-        p.pid = nextPID++;
-        p.playing = true;
-        p.source.kind = SimAudioSource::Kind::sine;
-        p.source.frequency = 1000.0;
-        p.source.amplitude = 0.5f;
+        SimProcessSpec p = test::processSpec(nextPID++, true, test::sourceSpec(SimAudioSource::Kind::sine));
         p.bundleID = bundleID;
         system.addProcess(p);
         return p.pid;

@@ -130,27 +130,10 @@ TEST_F(SimAudioEngineTest, WavSourceLoops) {
     EXPECT_FLOAT_EQ(audio().outputSamples(speakers, 0, 512)[37], 0.61f); // frame 1061 of the loop, nothing added
 }
 
-TEST_F(SimAudioEngineTest, MuteBehaviourOfTaps) {
+// Muting while read (behaviour 2) is part of the audio-server contract; here the always-muted tap.
+TEST_F(SimAudioEngineTest, AnAlwaysMutedTapSilencesItsProcessWithoutBeingRead) {
     const AudioObjectID a = sine(0.5f);
-    const AudioObjectID tap = tapOf({a}, 2, "TAP-1");
-    audio().runCycles(1);
-    EXPECT_GT(audio().outputPeak(speakers, 0, 512), 0.4f); // not read yet: still heard
-
-    const AudioObjectID agg = aggregateOver({"usb"}, "TAP-1");
-    IOProcID proc = 0;
-    ASSERT_EQ(audio().createIOProc(
-                  agg, [](const AudioBufferList&, AudioBufferList&) {}, proc),
-              0);
-    ASSERT_EQ(audio().startDevice(agg, proc), 0);
-    audio().runCycles(1);
-    EXPECT_EQ(audio().outputPeak(speakers, 0, 512), 0.0f); // muted while tapped and read
-
-    ASSERT_EQ(audio().stopDevice(agg, proc), 0);
-    audio().runCycles(1);
-    EXPECT_GT(audio().outputPeak(speakers, 0, 512), 0.4f);
-
-    EXPECT_EQ(audio().destroyProcessTap(tap), 0);
-    tapOf({a}, 1, "TAP-2"); // always muted
+    tapOf({a}, 1, "TAP-2");
     audio().runCycles(1);
     EXPECT_EQ(audio().outputPeak(speakers, 0, 512), 0.0f);
 }
@@ -160,17 +143,10 @@ TEST_F(SimAudioEngineTest, AggregateIOBuffersAndOutput) {
     tapOf({a}, 2, "TAP-X");
     const AudioObjectID agg = aggregateOver({"usb", "spk"}, "TAP-X");
 
-    // The aggregate is a device with the properties the logic reads.
-    const auto devices = server.ids(kAudioObjectSystemObject, sel::deviceList, scope::global);
-    EXPECT_NE(std::find(devices.begin(), devices.end(), agg), devices.end());
-    EXPECT_EQ(server.value<uint32_t>(agg, sel::transportType, scope::global), transport::aggregate);
-    EXPECT_EQ(server.value<uint32_t>(agg, sel::deviceIsAlive, scope::global), 1u);
+    // Liveness, transport and membership are part of the audio-server contract.
     EXPECT_EQ(server.value<double>(agg, sel::nominalSampleRate, scope::global), 48000.0);
     EXPECT_EQ(server.stringList(agg, sel::aggregateFullSubDeviceList, scope::global),
               (std::vector<std::string>{"usb", "spk", "TAP-X"}));
-    auto fmt = server.value<AudioStreamBasicDescription>(agg, sel::streamFormat, scope::output);
-    ASSERT_TRUE(fmt);
-    EXPECT_EQ(fmt->formatID, kAudioFormatLinearPCM);
 
     struct Seen {
         std::vector<std::pair<uint32_t, uint32_t>> in, out; // channels, bytes
@@ -226,10 +202,6 @@ TEST_F(SimAudioEngineTest, AggregateIOBuffersAndOutput) {
     EXPECT_EQ(seen->calls, 3);
     EXPECT_EQ(audio().ioProcCount(agg), 0u);
     EXPECT_NE(audio().stopDevice(agg, proc), 0); // unknown procedure
-
-    EXPECT_EQ(audio().destroyAggregateDevice(agg), 0);
-    EXPECT_FALSE(server.exists(agg));
-    EXPECT_EQ(server.ids(kAudioObjectSystemObject, sel::deviceList, scope::global).size(), 2u);
 }
 
 TEST_F(SimAudioEngineTest, DestroysAggregatesItDidNotCreate) {
