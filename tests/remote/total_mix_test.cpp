@@ -17,28 +17,15 @@ using Commands = std::vector<Command>;
 // Catches a submix or fader taken from the channel instead of its pair, MAIN and PHONES swapped,
 // and a wrong level.
 TEST(TotalMixOSCTest, DefaultRoutingFollowsTheOutputPairs) {
-    struct Case {
-        int main, phones;
-        Commands expected;
+    // PHONES' submix first with only its own fader up, then MAIN's: {submix, fader} of each pair.
+    auto routing = [](float phones, const std::string& phonesFader, float main, const std::string& mainFader) {
+        return Commands{{"/setSubmix", phones}, {"/1/busPlayback", 1.0f}, {mainFader, 0.0f},  {phonesFader, 0.82f},
+                        {"/setSubmix", main},   {"/1/busPlayback", 1.0f}, {mainFader, 0.82f}, {phonesFader, 0.0f}};
     };
-    const Commands firstPairs = {{"/setSubmix", 1.0f},  {"/1/busPlayback", 1.0f}, {"/1/volume1", 0.0f},
-                                 {"/1/volume2", 0.82f}, {"/setSubmix", 0.0f},     {"/1/busPlayback", 1.0f},
-                                 {"/1/volume1", 0.82f}, {"/1/volume2", 0.0f}};
-    const Case cases[] = {
-        {0, 2, firstPairs},
-        {1, 3, firstPairs}, // an odd offset belongs to the pair that holds it
-        {2,
-         6,
-         {{"/setSubmix", 3.0f},
-          {"/1/busPlayback", 1.0f},
-          {"/1/volume2", 0.0f},
-          {"/1/volume4", 0.82f},
-          {"/setSubmix", 1.0f},
-          {"/1/busPlayback", 1.0f},
-          {"/1/volume2", 0.82f},
-          {"/1/volume4", 0.0f}}},
-    };
-    for (const Case& c : cases) EXPECT_EQ(TotalMixOSC::defaultRouting(c.main, c.phones), c.expected) << c.main;
+    const Commands firstPairs = routing(1.0f, "/1/volume2", 0.0f, "/1/volume1");
+    EXPECT_EQ(TotalMixOSC::defaultRouting(0, 2), firstPairs);
+    EXPECT_EQ(TotalMixOSC::defaultRouting(1, 3), firstPairs) << "an odd offset belongs to the pair that holds it";
+    EXPECT_EQ(TotalMixOSC::defaultRouting(2, 6), routing(3.0f, "/1/volume4", 1.0f, "/1/volume2"));
 }
 
 TEST(TotalMixOSCTest, RecognisesRMEDevicesByUIDPrefixOrNameInAnyCase) {
