@@ -53,16 +53,14 @@ TEST_F(MIDIManagerTest, ControlChangeOnAnyChannelArrivesOnTheMainQueueWithItsSou
     EXPECT_EQ(manager->lastReceivedCC(), (MIDIControlChange{1, 0}));
 }
 
+// Catches a note, a MIDI 2.0 control change or any other message taken for a MIDI 1.0 control change.
 TEST_F(MIDIManagerTest, EveryMessageButControlChangeIsIgnored) {
     auto controller = midi.addSource("Pads", true);
     auto manager = makeManager();
-    midi.send(controller, {0x90, 60, 100});                      // note on
-    midi.send(controller, {0x80, 60, 0});                        // note off
-    midi.send(controller, {0xE0, 0x00, 0x40});                   // pitch bend
-    midi.send(controller, {0xC3, 5});                            // program change
-    midi.send(controller, {0xD0, 90});                           // channel pressure
-    midi.send(controller, {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}); // system exclusive
-    midi.send(controller, {0xF8, 0xFA, 0xF2, 0x10, 0x20});       // clock, start, song position
+    // Note on and off, pitch bend, program change, channel pressure, system exclusive, clock,
+    // start and song position.
+    midi.send(controller, {0x90, 60,   100,  0x80, 60,   0,    0xE0, 0x00, 0x40, 0xC3, 5,    0xD0,
+                           90,   0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7, 0xF8, 0xFA, 0xF2, 0x10, 0x20});
     // A MIDI 2.0 control change (message type 4) is not a MIDI 1.0 one.
     const uint32_t midi2CC[] = {0x40B00700, 0xFFFFFFFF};
     midi.sendPackets(controller, midi2CC);

@@ -167,8 +167,6 @@ TEST_F(OSCListenerTest, BusyPortIsTriedAgainUntilItIsFree) {
     second.setPIN(kPIN);
     bool panicked = false;
     second.onPanicReceived = [&](bool on) { panicked = on; };
-    EXPECT_TRUE(second.isWaitingForPort());
-    EXPECT_EQ(second.port(), 0);
     queue.advance(OSCListener::kRetrySeconds * 3);
     EXPECT_FALSE(second.isListening());
 
@@ -177,8 +175,6 @@ TEST_F(OSCListenerTest, BusyPortIsTriedAgainUntilItIsFree) {
     EXPECT_FALSE(second.isListening());
     queue.advance(0.01);
     ASSERT_TRUE(second.isListening());
-    EXPECT_FALSE(second.isWaitingForPort());
-    EXPECT_EQ(second.port(), busy);
     phone.sendTo(busy, floatMessage(pinned("/panic"), 1.0f));
     ASSERT_TRUE(second.waitUntilHandled(1, kGenerousSeconds));
     queue.runUntilIdle();
@@ -199,6 +195,7 @@ TEST_F(OSCListenerTest, UnpairedSendersWriteAtMostTenLinesAMinute) {
     flood(600);
     EXPECT_LE(logs->messages("OSCListener").size(), OSCListener::kUnpairedLogLines);
     EXPECT_EQ(logs->count("Too many bad PINs"), 1u) << "path lines do not crowd out the lockout";
+    EXPECT_LE(logs->count("OSC connection via"), OSCListener::kUnpairedLogLines - 6) << "six lockouts fit in a minute";
     EXPECT_EQ(logs->count("were left out"), 0u);
 
     // Once the minute is over the count is said, in one line that uses the new minute's budget.
