@@ -27,25 +27,19 @@ protected:
     InMemoryDefaultsStore defaults;
 };
 
+// Catches the learning movement being applied, learning that does not end, a mapping not bound
+// to the source it was learned from, and one not stored.
 TEST_F(MIDIMappingManagerTest, LearningBindsToTheSourceAndDoesNotApplyTheFirstMovement) {
     MIDIMappingManager manager(defaults);
-    EXPECT_TRUE(manager.mappings().empty());
     manager.setLearningTarget("bus:main");
-
     EXPECT_EQ(manager.learnOrLookup(7, usbController), std::nullopt);
     EXPECT_FALSE(manager.learningTarget().has_value());
-    EXPECT_EQ(manager.mappings(), (MIDIMappingManager::Mappings{{"7", {"bus:main", usbController.id}}}));
     EXPECT_EQ(storedMappings(defaults), Json::parse(R"({"7":{"target":"bus:main","sourceID":1715004}})"));
-    EXPECT_EQ(logs->count("Määritetty MIDI CC 7 (lähde 1715004) -> bus:main", LogLevel::info), 1u);
-
     EXPECT_EQ(manager.learnOrLookup(7, usbController), "bus:main");
-    EXPECT_EQ(manager.ccNumber("bus:main"), 7);
 
     // The companion learns without a source.
     manager.setLearningTarget("transport:record");
     EXPECT_EQ(manager.learnOrLookup(20, std::nullopt), std::nullopt);
-    EXPECT_EQ(manager.mappings().at("20"), (MIDIMapping{"transport:record", std::nullopt}));
-    EXPECT_EQ(logs->count("Määritetty MIDI CC 20 (lähde 0) -> transport:record"), 1u);
     EXPECT_EQ(storedMappings(defaults)["20"], Json::parse(R"({"target":"transport:record"})"));
 }
 
@@ -57,65 +51,69 @@ TEST_F(MIDIMappingManagerTest, AControllerDrivesOneTargetAndATargetHasOneControl
     EXPECT_EQ(manager.ccNumber("com.example.player"), std::nullopt);
 
     manager.assign(8, usbController, "com.example.browser");
-    EXPECT_EQ(manager.mappings(), (MIDIMappingManager::Mappings{{"8", {"com.example.browser", usbController.id}}}));
     EXPECT_EQ(manager.target(7, usbController), std::nullopt);
     EXPECT_EQ(manager.ccNumber("com.example.browser"), 8);
 
     manager.assign(9, std::nullopt, "system_input");
     manager.removeMapping("com.example.browser");
-    EXPECT_EQ(manager.mappings().size(), 1u);
     EXPECT_EQ(storedMappings(defaults), Json::parse(R"({"9":{"target":"system_input"}})"));
 }
 
-TEST_F(MIDIMappingManagerTest, BoundMappingAnswersOnlyItsSourceAndThePhone) {
+// Catches a bound mapping answering another controller, a virtual source binding or driving an
+// unbound one, the phone (no source) being refused, and a binding that is not stored.
+TEST_F(MIDIMappingManagerTest, MappingsAnswerTheirOwnSourceAndTheFirstHardwareOneBindsTheRest) {
     MIDIMappingManager manager(defaults);
     manager.assign(7, usbController, "bus:phones");
-    EXPECT_EQ(manager.target(7, otherController), std::nullopt);
-    EXPECT_EQ(manager.target(7, virtualSource), std::nullopt);
-    EXPECT_EQ(manager.target(7, std::nullopt), "bus:phones");
-    EXPECT_EQ(manager.target(7, usbController), "bus:phones");
-    EXPECT_EQ(manager.target(8, usbController), std::nullopt);
-    EXPECT_EQ(manager.mappings().at("7").sourceID, usbController.id);
+    manager.assign(5, std::nullopt, "com.example.player");
+    struct Case {
+        int cc;
+        std::optional<MIDISource> source;
+        std::optional<std::string> target;
+    };
+    const Case cases[] = {
+        {7, otherController, std::nullopt},
+        {7, virtualSource, std::nullopt},
+        {7, std::nullopt, "bus:phones"},
+        {7, usbController, "bus:phones"},
+        {8, usbController, std::nullopt},
+        {5, virtualSource, std::nullopt},
+        {5, std::nullopt, "com.example.player"},
+        {5, otherController, "com.example.player"}, // binds here
+        {5, usbController, std::nullopt},
+        {5, virtualSource, std::nullopt},
+        {5, otherController, "com.example.player"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.cc) + " from " + (c.source ? std::to_string(c.source->id) : "phone"));
+        EXPECT_EQ(manager.target(c.cc, c.source), c.target);
+    }
+    EXPECT_EQ(storedMappings(defaults)["5"]["sourceID"], -4711);
+    EXPECT_EQ(MIDIMappingManager(defaults).mappings(), manager.mappings());
 }
 
-TEST_F(MIDIMappingManagerTest, UnboundMappingBindsToTheFirstHardwareSourceOnly) {
+// The mapping component's user-visible lines, kept word for word.
+TEST_F(MIDIMappingManagerTest, DiagnosticsNameTheControllerAndTheTarget) {
+    defaults.set("midiMappings", DefaultsDictionary{{"7", DefaultsValue("bus:main")}, {"12", DefaultsValue("x")}});
     MIDIMappingManager manager(defaults);
-    manager.assign(7, std::nullopt, "com.example.player");
-    logs->clear();
-
-    EXPECT_EQ(manager.target(7, virtualSource), std::nullopt);
-    EXPECT_FALSE(manager.mappings().at("7").sourceID.has_value()) << "a virtual source never binds";
-    EXPECT_EQ(manager.target(7, std::nullopt), "com.example.player");
-
-    EXPECT_EQ(manager.target(7, otherController), "com.example.player");
-    EXPECT_EQ(logs->count("MIDI CC 7 sidottu lähteeseen -4711", LogLevel::info), 1u);
-    EXPECT_EQ(storedMappings(defaults)["7"]["sourceID"], -4711);
-
-    EXPECT_EQ(manager.target(7, usbController), std::nullopt);
-    EXPECT_EQ(manager.target(7, virtualSource), std::nullopt);
-    EXPECT_EQ(manager.target(7, std::nullopt), "com.example.player");
-    EXPECT_EQ(manager.target(7, otherController), "com.example.player");
-    EXPECT_EQ(logs->count("sidottu"), 1u);
-
-    MIDIMappingManager reloaded(defaults);
-    EXPECT_EQ(reloaded.mappings(), manager.mappings());
+    manager.setLearningTarget("bus:main");
+    manager.learnOrLookup(7, usbController);
+    manager.assign(20, std::nullopt, "transport:record");
+    manager.target(12, otherController);
+    for (const char* line :
+         {"Migratoitu 2 MIDI-kartoitusta lähdetietoiseen muotoon", "Määritetty MIDI CC 7 (lähde 1715004) -> bus:main",
+          "Määritetty MIDI CC 20 (lähde 0) -> transport:record", "MIDI CC 12 sidottu lähteeseen -4711"})
+        EXPECT_EQ(logs->count(line, LogLevel::info), 1u) << line;
 }
 
+// Catches a migration that loses entries, runs again, or sets the old form aside as unreadable.
 TEST_F(MIDIMappingManagerTest, LegacyDictionaryIsMigratedOnce) {
     defaults.set("midiMappings",
                  DefaultsDictionary{{"7", DefaultsValue("bus:main")}, {"12", DefaultsValue("cue:com.example.a")}});
-    {
-        MIDIMappingManager manager(defaults);
-        EXPECT_EQ(manager.mappings(), (MIDIMappingManager::Mappings{{"7", {"bus:main", std::nullopt}},
-                                                                    {"12", {"cue:com.example.a", std::nullopt}}}));
-        EXPECT_EQ(logs->count("Migratoitu 2 MIDI-kartoitusta lähdetietoiseen muotoon", LogLevel::info), 1u);
-        EXPECT_EQ(storedMappings(defaults),
-                  Json::parse(R"({"12":{"target":"cue:com.example.a"},"7":{"target":"bus:main"}})"));
-        EXPECT_EQ(manager.target(12, std::nullopt), "cue:com.example.a");
-    }
-    MIDIMappingManager again(defaults);
-    EXPECT_EQ(again.mappings().size(), 2u);
-    EXPECT_EQ(logs->count("Migratoitu"), 1u);
+    MIDIMappingManager manager(defaults);
+    EXPECT_EQ(manager.target(12, std::nullopt), "cue:com.example.a");
+    EXPECT_EQ(storedMappings(defaults),
+              Json::parse(R"({"12":{"target":"cue:com.example.a"},"7":{"target":"bus:main"}})"));
+    EXPECT_EQ(MIDIMappingManager(defaults).mappings(), manager.mappings());
     for (const auto& [key, value] : defaults.all()) EXPECT_EQ(key, "midiMappings") << "nothing set aside";
 }
 
@@ -125,14 +123,13 @@ TEST_F(MIDIMappingManagerTest, UnreadableStoredFormsGiveNoMappings) {
     defaults.set("midiMappings", mixed);
     EXPECT_TRUE(MIDIMappingManager(defaults).mappings().empty());
     EXPECT_EQ(defaults.dictionary("midiMappings"), mixed);
-    EXPECT_EQ(logs->count("Migratoitu"), 0u);
 
     for (const char* text : {R"({"7":{"target":"bus:main","sourceID":"12"}})", R"({"7":{"sourceID":12}})",
+                             R"({"7":{"target":"bus:main","sourceID":12.5}})",
                              R"({"7":{"target":"bus:main","sourceID":4294967296}})", R"([1,2])", "{not json"}) {
         storeJSON(defaults, text);
         EXPECT_TRUE(MIDIMappingManager(defaults).mappings().empty()) << text;
     }
-
     storeJSON(defaults, R"({"7":{"target":"bus:main","sourceID":null}})");
     EXPECT_EQ(MIDIMappingManager(defaults).mappings().at("7"), (MIDIMapping{"bus:main", std::nullopt}));
 }
@@ -141,11 +138,9 @@ TEST_F(MIDIMappingManagerTest, KeyThatIsNotANumberIsNeverFound) {
     storeJSON(defaults,
               R"({"seven":{"target":"bus:main"},"":{"target":"system_input"},"+5":{"target":"system_output"}})");
     MIDIMappingManager manager(defaults);
-    EXPECT_EQ(manager.mappings().size(), 3u);
     EXPECT_EQ(manager.ccNumber("bus:main"), std::nullopt);
     EXPECT_EQ(manager.ccNumber("system_input"), std::nullopt);
     EXPECT_EQ(manager.ccNumber("system_output"), 5);
-    EXPECT_EQ(manager.ccNumber("bus:phones"), std::nullopt);
     for (int cc = 0; cc < 128; ++cc) EXPECT_EQ(manager.target(cc, std::nullopt), std::nullopt) << cc;
 }
 
