@@ -111,7 +111,7 @@ TEST_F(WebServerTest, HostileRequestsAreRefusedAndPanicStillReachesTheMixer) {
     const Case cases[] = {
         {"header bigger than the pool wedges or overflows", "GET /" + big + " HTTP/1.1\r\nHost: a\r\n\r\n", " 200 "},
         {"login body unbounded", "POST /login HTTP/1.1\r\nHost: a\r\nContent-Length: 65536\r\n\r\n" + big, " 200 "},
-        {"not HTTP at all", std::string("\x16\x03\x01\xff\xff garbage\r\n\r\n", 20), " 200 "},
+        {"not HTTP at all", std::string("\x16\x03\x01\xff\xff garbage\r\n\r\n"), " 200 "},
         {"upgrade without a session", upgradeRequest("", ""), " 101 "},
         {"upgrade with a forged token", upgradeRequest("orevant_session=0123", ""), " 101 "},
         {"upgrade from a foreign page", upgradeRequest(cookieOf(login(kPIN)), "http://evil.example"), " 101 "},
