@@ -152,46 +152,37 @@ TEST_F(UpdateControllerTest, CallbacksFromAnotherThreadAfterTheControllerIsGoneA
 // A staged update installs only in a quiet moment: the agent not frontmost and the default output
 // not playing; an unreadable state never holds it back. Each step is followed by the installs so far.
 TEST_F(UpdateControllerTest, AStagedUpdateInstallsOnlyInAQuietMoment) {
-    enum class Broken { nothing, runningState, defaultDevice };
+    enum class Start { quiet, playing, frontmostPlaying, runningUnreadable, defaultUnreadable };
     struct Step {
         std::function<void()> action;
         int installs;
     };
     struct Case {
         const char* what;
-        bool playing;
-        bool frontmost;
-        Broken broken;
+        Start start;
         int installsAtStage;
         std::vector<Step> steps;
     };
     auto stop = [this](bool notify) { return [this, notify] { setRunning(speakers, false, notify); }; };
-    auto advance = [this](double s) { return [this, s] { queue.advance(s); }; };
+    auto adv = [this](double s) { return [this, s] { queue.advance(s); }; };
     auto active = [this](bool on) { return [this, on] { activation.setActive(on); }; };
     const std::vector<Case> cases = {
-        {"quiet", false, false, Broken::nothing, 1, {}},
-        {"playing, then it stops", true, false, Broken::nothing, 0, {{advance(5), 0}, {stop(true), 1}}},
-        {"playing, stops unheard: the 15 s retry",
-         true,
-         false,
-         Broken::nothing,
+        {"quiet", Start::quiet, 1, {}},
+        {"playing, then it stops", Start::playing, 0, {{adv(5), 0}, {stop(true), 1}}},
+        {"stops unheard: 15 s retry",
+         Start::playing,
          0,
-         {{advance(14.9), 0}, {advance(0.1), 0}, {stop(false), 0}, {advance(14.9), 0}, {advance(0.1), 1}}},
-        {"frontmost, then resigns", false, true, Broken::nothing, 0, {{active(false), 1}}},
-        {"frontmost, resigns while playing, silence while frontmost, then resigns",
-         true,
-         true,
-         Broken::nothing,
+         {{adv(14.9), 0}, {adv(0.1), 0}, {stop(false), 0}, {adv(14.9), 0}, {adv(0.1), 1}}},
+        {"frontmost: resigns while playing, silence while frontmost, then resigns",
+         Start::frontmostPlaying,
          0,
          {{active(false), 0}, {active(true), 0}, {stop(true), 0}, {active(false), 1}}},
-        {"playing, the default switches to a quiet device",
-         true,
-         false,
-         Broken::nothing,
+        {"the default switches to a quiet device",
+         Start::playing,
          0,
          {{[this] { system.setDefaultOutput(headphones); }, 1}}},
-        {"unreadable running state", true, false, Broken::runningState, 1, {}},
-        {"unreadable default device", true, false, Broken::defaultDevice, 1, {}},
+        {"unreadable running state", Start::runningUnreadable, 1, {}},
+        {"unreadable default device", Start::defaultUnreadable, 1, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -200,12 +191,12 @@ TEST_F(UpdateControllerTest, AStagedUpdateInstallsOnlyInAQuietMoment) {
         server.clearFailure(speakers, sel::deviceIsRunningSomewhere);
         server.clearFailure(kAudioObjectSystemObject, sel::defaultOutputDevice);
         system.setDefaultOutput(speakers);
-        setRunning(speakers, c.playing);
-        activation.setActive(c.frontmost);
+        setRunning(speakers, c.start != Start::quiet);
+        activation.setActive(c.start == Start::frontmostPlaying);
         queue.runUntilIdle();
-        if (c.broken == Broken::runningState) {
+        if (c.start == Start::runningUnreadable) {
             server.injectFailure(speakers, sel::deviceIsRunningSomewhere, status::unspecified);
-        } else if (c.broken == Broken::defaultDevice) {
+        } else if (c.start == Start::defaultUnreadable) {
             server.injectFailure(kAudioObjectSystemObject, sel::defaultOutputDevice, status::unspecified,
                                  SimAudioServer::opGet);
         }
