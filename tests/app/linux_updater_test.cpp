@@ -109,42 +109,31 @@ TEST_F(LinuxUpdaterTest, ABadDownloadIsRefusedDeletedAndNeverStaged) {
     const std::string url = server.url("/orevant_1.5.0_amd64.deb");
     std::string tampered = package;
     tampered[1000] = 'q';
+    const std::string good = feedFor("1.5.0", url, package, releaseKey);
+    const std::vector<std::string> refused = {"found 1.5.0", "failed"};
     struct Case {
         const char* what;
-        std::string feed;
+        test::HttpTestServer::Response feed;
         test::HttpTestServer::Response download;
         std::vector<std::string> expected;
     };
     const std::vector<Case> cases = {
-        {"signed with another key",
-         feedFor("1.5.0", url, package, otherKey),
-         {200, package},
-         {"found 1.5.0", "failed"}},
-        {"not the signed package",
-         feedFor("1.5.0", url, package, releaseKey),
-         {200, tampered},
-         {"found 1.5.0", "failed"}},
-        {"truncated",
-         feedFor("1.5.0", url, package, releaseKey),
-         {200, package.substr(0, 5000), int64_t(package.size())},
-         {"found 1.5.0", "failed"}},
-        {"longer than announced",
-         feedFor("1.5.0", url, package, releaseKey),
-         {200, package + "extra"},
-         {"found 1.5.0", "failed"}},
+        {"signed with another key", {200, feedFor("1.5.0", url, package, otherKey)}, {200, package}, refused},
+        {"not the signed package", {200, good}, {200, tampered}, refused},
+        {"truncated", {200, good}, {200, package.substr(0, 5000), int64_t(package.size())}, refused},
+        {"longer than announced", {200, good}, {200, package + "extra"}, refused},
         {"unsigned",
-         R"({"version": "1.5.0", "url": ")" + url + R"(", "size": 10, "sha256": ")" + std::string(64, '0') + "\"}",
+         {200,
+          R"({"version": "1.5.0", "url": ")" + url + R"(", "size": 10, "sha256": ")" + std::string(64, '0') + "\"}"},
          {200, package},
          {"failed"}},
-        {"not newer", feedFor("1.4.0", url, package, releaseKey), {200, package}, {"up to date"}},
-        {"package server never answers",
-         feedFor("1.5.0", url, package, releaseKey),
-         {200, "", -1, true},
-         {"found 1.5.0", "failed"}},
+        {"not newer", {200, feedFor("1.4.0", url, package, releaseKey)}, {200, package}, {"up to date"}},
+        {"package server never answers", {200, good}, {200, "", -1, true}, refused},
+        {"feed server never answers", {200, "", -1, true}, {200, package}, {"failed"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        server.set("/feed.json", {200, c.feed});
+        server.set("/feed.json", c.feed);
         server.set("/orevant_1.5.0_amd64.deb", c.download);
         LinuxUpdater updater(defaults, queue, settings());
         auto delegate = std::make_shared<RecordingDelegate>(queue);
@@ -154,15 +143,6 @@ TEST_F(LinuxUpdaterTest, ABadDownloadIsRefusedDeletedAndNeverStaged) {
         EXPECT_EQ(delegate->events, c.expected);
         EXPECT_TRUE(staged().empty());
     }
-    // The feed server itself never answering is a failed check.
-    server.set("/feed.json", {200, "", -1, true});
-    LinuxUpdater updater(defaults, queue, settings());
-    auto delegate = std::make_shared<RecordingDelegate>(queue);
-    updater.setDelegate(delegate);
-    updater.checkForUpdates();
-    ASSERT_TRUE(queue.runUntil([&] { return !delegate->events.empty(); }, kWait));
-    EXPECT_EQ(delegate->events, std::vector<std::string>{"failed"});
-    EXPECT_FALSE(std::filesystem::exists(home / "installed"));
 }
 
 // The staged package goes to the install command when the update item is chosen; only a
