@@ -24,17 +24,11 @@ using test::ScopedEnv;
 TEST(AutostartEntryTest, TheEntryLivesInTheUsersAutostartFolder) {
     test::TempDir home;
     ScopedEnv homeEnv("HOME", home.path().c_str());
-    {
-        ScopedEnv config("XDG_CONFIG_HOME", nullptr);
-        EXPECT_EQ(AutostartEntry::defaultPath(), home.path() / ".config" / "autostart" / "orevant.desktop");
-    }
-    {
-        ScopedEnv config("XDG_CONFIG_HOME", (home.path() / "cfg").c_str());
-        EXPECT_EQ(AutostartEntry::defaultPath(), home.path() / "cfg" / "autostart" / "orevant.desktop");
-    }
-    {
-        ScopedEnv config("XDG_CONFIG_HOME", "relative/not/allowed");
-        EXPECT_EQ(AutostartEntry::defaultPath(), home.path() / ".config" / "autostart" / "orevant.desktop");
+    const std::string cfg = (home.path() / "cfg").string();
+    for (const char* config : {static_cast<const char*>(nullptr), cfg.c_str(), "relative/not/allowed"}) {
+        ScopedEnv env("XDG_CONFIG_HOME", config);
+        const auto folder = config == cfg.c_str() ? home.path() / "cfg" : home.path() / ".config";
+        EXPECT_EQ(AutostartEntry::defaultPath(), folder / "autostart" / "orevant.desktop") << (config ? config : "-");
     }
 }
 

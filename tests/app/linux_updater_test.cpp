@@ -10,7 +10,6 @@
 #include "platform/linux/update_feed.h"
 #include "platform/manual_main_queue.h"
 #include "platform/sim/sim_audio_server.h"
-#include "platform/sim/sim_audio_system.h"
 #include "support/http_test_server.h"
 #include "support/temp_dir.h"
 
@@ -110,42 +109,31 @@ TEST_F(LinuxUpdaterTest, ABadDownloadIsRefusedDeletedAndNeverStaged) {
     const std::string url = server.url("/orevant_1.5.0_amd64.deb");
     std::string tampered = package;
     tampered[1000] = 'q';
+    const std::string good = feedFor("1.5.0", url, package, releaseKey);
+    const std::vector<std::string> refused = {"found 1.5.0", "failed"};
     struct Case {
         const char* what;
-        std::string feed;
+        test::HttpTestServer::Response feed;
         test::HttpTestServer::Response download;
         std::vector<std::string> expected;
     };
     const std::vector<Case> cases = {
-        {"signed with another key",
-         feedFor("1.5.0", url, package, otherKey),
-         {200, package},
-         {"found 1.5.0", "failed"}},
-        {"not the signed package",
-         feedFor("1.5.0", url, package, releaseKey),
-         {200, tampered},
-         {"found 1.5.0", "failed"}},
-        {"truncated",
-         feedFor("1.5.0", url, package, releaseKey),
-         {200, package.substr(0, 5000), int64_t(package.size())},
-         {"found 1.5.0", "failed"}},
-        {"longer than announced",
-         feedFor("1.5.0", url, package, releaseKey),
-         {200, package + "extra"},
-         {"found 1.5.0", "failed"}},
+        {"signed with another key", {200, feedFor("1.5.0", url, package, otherKey)}, {200, package}, refused},
+        {"not the signed package", {200, good}, {200, tampered}, refused},
+        {"truncated", {200, good}, {200, package.substr(0, 5000), int64_t(package.size())}, refused},
+        {"longer than announced", {200, good}, {200, package + "extra"}, refused},
         {"unsigned",
-         R"({"version": "1.5.0", "url": ")" + url + R"(", "size": 10, "sha256": ")" + std::string(64, '0') + "\"}",
+         {200,
+          R"({"version": "1.5.0", "url": ")" + url + R"(", "size": 10, "sha256": ")" + std::string(64, '0') + "\"}"},
          {200, package},
          {"failed"}},
-        {"not newer", feedFor("1.4.0", url, package, releaseKey), {200, package}, {"up to date"}},
-        {"package server never answers",
-         feedFor("1.5.0", url, package, releaseKey),
-         {200, "", -1, true},
-         {"found 1.5.0", "failed"}},
+        {"not newer", {200, feedFor("1.4.0", url, package, releaseKey)}, {200, package}, {"up to date"}},
+        {"package server never answers", {200, good}, {200, "", -1, true}, refused},
+        {"feed server never answers", {200, "", -1, true}, {200, package}, {"failed"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        server.set("/feed.json", {200, c.feed});
+        server.set("/feed.json", c.feed);
         server.set("/orevant_1.5.0_amd64.deb", c.download);
         LinuxUpdater updater(defaults, queue, settings());
         auto delegate = std::make_shared<RecordingDelegate>(queue);
@@ -155,73 +143,45 @@ TEST_F(LinuxUpdaterTest, ABadDownloadIsRefusedDeletedAndNeverStaged) {
         EXPECT_EQ(delegate->events, c.expected);
         EXPECT_TRUE(staged().empty());
     }
-    // The feed server itself never answering is a failed check.
-    server.set("/feed.json", {200, "", -1, true});
-    LinuxUpdater updater(defaults, queue, settings());
-    auto delegate = std::make_shared<RecordingDelegate>(queue);
-    updater.setDelegate(delegate);
-    updater.checkForUpdates();
-    ASSERT_TRUE(queue.runUntil([&] { return !delegate->events.empty(); }, kWait));
-    EXPECT_EQ(delegate->events, std::vector<std::string>{"failed"});
-    EXPECT_FALSE(std::filesystem::exists(home / "installed"));
 }
 
-TEST_F(LinuxUpdaterTest, AGoodPackageIsStagedAndInstalledOnlyAtAQuietMomentThenTheAgentRelaunches) {
-    setRelaunchingForUpdate(false);
-    server.set("/feed.json", {200, feedFor("1.5.0", server.url("/pkg.deb"), package, releaseKey)});
-    server.set("/pkg.deb", {200, package});
-    SimAudioServer audioServer(queue);
-    SimAudioSystem system(audioServer);
-    SimDeviceSpec speakers;
-    speakers.uid = "speakers";
-    const AudioObjectID output = system.addDevice(speakers);
-    system.setDefaultOutput(output);
-    audioServer.setValue<uint32_t>(output, sel::deviceIsRunningSomewhere, scope::global, 1u, true);
-    AppActivationState activation;
-
-    int relaunches = 0;
-    auto updater = std::make_shared<LinuxUpdater>(defaults, queue, settings());
-    updater->setRelaunch([&] { ++relaunches; });
-    auto controller = UpdateController::create(queue, audioServer, defaults, activation, updater);
-    controller->checkForUpdates();
-    ASSERT_TRUE(queue.runUntil([&] { return controller->stagedVersion().has_value(); }, kWait));
-    EXPECT_EQ(controller->stagedVersion(), "1.5.0");
-    ASSERT_EQ(staged(), std::vector<std::filesystem::path>{home / "updates" / "orevant_1.5.0.deb"});
-    EXPECT_EQ(readFile(staged()[0]), package);
-
-    // Sound plays: nothing is installed, however long it waits.
-    queue.advance(60.0);
-    EXPECT_FALSE(std::filesystem::exists(home / "installed"));
-    EXPECT_FALSE(isRelaunchingForUpdate());
-
-    // Playback stops: the package tool installs the staged package, then the agent relaunches.
-    audioServer.setValue<uint32_t>(output, sel::deviceIsRunningSomewhere, scope::global, 0u, true);
-    ASSERT_TRUE(queue.runUntil([&] { return relaunches == 1; }, kWait));
-    EXPECT_EQ(readFile(home / "installed"), staged()[0].string() + "\n");
-    EXPECT_TRUE(isRelaunchingForUpdate());
-    setRelaunchingForUpdate(false);
-}
-
-TEST_F(LinuxUpdaterTest, AFailedInstallLeavesTheAgentAsItWas) {
-    setRelaunchingForUpdate(false);
+// The staged package goes to the install command when the update item is chosen; only a
+// successful install relaunches, a failed one leaves the agent as it was.
+TEST_F(LinuxUpdaterTest, AStagedPackageIsInstalledByTheInstallCommandAndOnlyASuccessRelaunches) {
     server.set("/feed.json", {200, feedFor("1.5.0", server.url("/pkg.deb"), package, releaseKey)});
     server.set("/pkg.deb", {200, package});
     SimAudioServer audioServer(queue);
     AppActivationState activation;
-    activation.setActive(true); // frontmost: waits
-    LinuxUpdater::Settings failing = settings();
-    failing.installCommand = {"/bin/false", "{}"};
-    int relaunches = 0;
-    auto updater = std::make_shared<LinuxUpdater>(defaults, queue, failing);
-    updater->setRelaunch([&] { ++relaunches; });
-    auto controller = UpdateController::create(queue, audioServer, defaults, activation, updater);
-    controller->checkForUpdates();
-    ASSERT_TRUE(queue.runUntil([&] { return controller->stagedVersion().has_value(); }, kWait));
-    controller->checkForUpdates(); // the update item: install now
-    EXPECT_TRUE(isRelaunchingForUpdate());
-    ASSERT_TRUE(queue.runUntil([&] { return !controller->stagedVersion().has_value(); }, kWait));
-    EXPECT_FALSE(isRelaunchingForUpdate()); // so quitting shuts the engine down as usual
-    EXPECT_EQ(relaunches, 0);
+    activation.setActive(true); // frontmost: the staged update waits for the update item
+    for (const bool succeeds : {true, false}) {
+        SCOPED_TRACE(succeeds ? "install succeeds" : "install fails");
+        setRelaunchingForUpdate(false);
+        std::filesystem::remove_all(home / "updates");
+        std::filesystem::remove(home / "installed");
+        LinuxUpdater::Settings s = settings();
+        if (!succeeds) s.installCommand = {"/bin/false", "{}"};
+        int relaunches = 0;
+        auto updater = std::make_shared<LinuxUpdater>(defaults, queue, s);
+        updater->setRelaunch([&] { ++relaunches; });
+        auto controller = UpdateController::create(queue, audioServer, defaults, activation, updater);
+        controller->checkForUpdates();
+        ASSERT_TRUE(queue.runUntil([&] { return controller->stagedVersion().has_value(); }, kWait));
+        ASSERT_EQ(staged(), std::vector<std::filesystem::path>{home / "updates" / "orevant_1.5.0.deb"});
+        EXPECT_EQ(readFile(staged()[0]), package);
+        EXPECT_FALSE(std::filesystem::exists(home / "installed")) << "nothing installs before the quiet moment";
+
+        controller->checkForUpdates(); // the update item: install now
+        if (succeeds) {
+            ASSERT_TRUE(queue.runUntil([&] { return relaunches == 1; }, kWait));
+            EXPECT_EQ(readFile(home / "installed"), staged()[0].string() + "\n");
+            EXPECT_TRUE(isRelaunchingForUpdate());
+        } else {
+            ASSERT_TRUE(queue.runUntil([&] { return !controller->stagedVersion().has_value(); }, kWait));
+            EXPECT_FALSE(isRelaunchingForUpdate()) << "so quitting shuts the engine down as usual";
+            EXPECT_EQ(relaunches, 0);
+        }
+    }
+    setRelaunchingForUpdate(false);
 }
 
 TEST(UpdateFeedTest, VersionsCompareAsDottedIntegers) {

@@ -115,10 +115,7 @@ TEST_F(OREVANTAppTest, StartUpWiresEverythingFirstAndStartsTheEngineAfterTheWake
     make().launch();
     EXPECT_EQ(MixerEngine::current(), &app->engine());
     EXPECT_TRUE(app->statusMenu().hasMonitor());
-    ASSERT_NE(app->permissionWindow(), nullptr);
     EXPECT_TRUE(app->appDelegate().didFinishLaunching());
-    ASSERT_NE(app->recordingIndicator(), nullptr);
-    EXPECT_FALSE(app->recordingIndicator()->isShown());
 
     app->waitForWakeUpRead();
     EXPECT_GT(world.server.getCallCount(kAudioObjectSystemObject, sel::defaultOutputDevice), readsBefore);
@@ -128,9 +125,8 @@ TEST_F(OREVANTAppTest, StartUpWiresEverythingFirstAndStartsTheEngineAfterTheWake
     EXPECT_TRUE(app->engine().isStarted());
     EXPECT_EQ(started, 1);
     EXPECT_EQ(presenter->shows, 0) << "nothing asks for capture permission here";
-
-    // The status menu reaches this engine for its report.
-    EXPECT_NE(app->statusMenu().diagnosticsReport().find("\nMAIN device: Speakers — 2 ch"), std::string::npos);
+    EXPECT_NE(app->statusMenu().diagnosticsReport().find("\nMAIN device: Speakers — 2 ch"), std::string::npos)
+        << "the status menu reaches this engine";
 }
 
 TEST_F(OREVANTAppTest, AFailedWakeUpReadIsDroppedAndStartUpContinues) {
@@ -143,21 +139,6 @@ TEST_F(OREVANTAppTest, AFailedWakeUpReadIsDroppedAndStartUpContinues) {
     EXPECT_TRUE(app->engine().isStarted());
 }
 
-TEST_F(OREVANTAppTest, TerminatingBringsAttenuatedApplicationsToUnityAndReleasesEveryTap) {
-    launched();
-    MixerEngine& engine = app->engine();
-    engine.setVolume(0.5f, listed(music));
-    world.runAudio(0.3);
-    ASSERT_NE(engine.tap("com.example.music"), nullptr);
-    EXPECT_NEAR(world.peak(speakers, 0), 0.5f * 0.125f + 0.5f, 0.02f) << "music attenuated, browser untouched";
-
-    app->terminate();
-    EXPECT_EQ(blockingWaits, std::vector<double>{0.15});
-    EXPECT_TRUE(engine.taps().empty());
-    EXPECT_TRUE(world.server.audio().liveTaps().empty());
-    EXPECT_TRUE(world.server.audio().liveAggregates().empty());
-}
-
 TEST_F(OREVANTAppTest, TerminatingDuringAnUpdateRelaunchLeavesTheEngineAlone) {
     launched();
     app->engine().setVolume(0.5f, listed(music));
@@ -168,8 +149,9 @@ TEST_F(OREVANTAppTest, TerminatingDuringAnUpdateRelaunchLeavesTheEngineAlone) {
     EXPECT_EQ(app->engine().taps().size(), 1u);
 }
 
-TEST_F(OREVANTAppTest, SIGTERMDuringATakeClosesPlayableFilesAndRaisesAttenuatedApplicationsBeforeTheTapsStop) {
-    // As in the agent: the signal is blocked and read from the watcher's descriptor.
+// SIGTERM, read from the watcher's descriptor as in the agent, ends the take (its files closed
+// and playable) before the engine shuts down and releases every tap.
+TEST_F(OREVANTAppTest, SIGTERMDuringATakeClosesTheTakeThenShutsTheEngineDown) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
@@ -188,45 +170,29 @@ TEST_F(OREVANTAppTest, SIGTERMDuringATakeClosesPlayableFilesAndRaisesAttenuatedA
     launched();
     MixerEngine& engine = app->engine();
     engine.setVolume(0.5f, listed(music));
-    world.runAudio(0.2);
     engine.startRecording();
     world.runAudio(0.5);
-    ASSERT_TRUE(engine.isRecording());
     ASSERT_TRUE(engine.recordingURL());
     const std::filesystem::path take = *engine.recordingURL();
-    const float attenuated = world.rms(speakers, 0, 0.05);
     EXPECT_TRUE(app->recordingIndicator()->isShown());
 
     ASSERT_EQ(::raise(SIGTERM), 0);
     EXPECT_EQ(watcher.dispatchPending(), 1u);
     world.queue.runUntilIdle();
     EXPECT_EQ(terminations, 1);
-
-    // The take ended before the agent did.
     EXPECT_FALSE(engine.isRecording());
     EXPECT_FALSE(recorder.isTakeOpen());
-    world.queue.runUntilIdle();
     EXPECT_FALSE(app->recordingIndicator()->isShown());
     size_t files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(take)) {
         if (entry.path().extension() != ".wav") continue;
         ++files;
-        const auto wav = test::readWav(entry.path());
-        ASSERT_TRUE(wav) << entry.path();
-        EXPECT_EQ(wav->channels, 2);
-        EXPECT_GT(wav->frames(), 0) << entry.path();
         const auto sizes = test::readWavSizes(entry.path());
         ASSERT_TRUE(sizes);
         EXPECT_EQ(sizes->riffBytes + 8, std::filesystem::file_size(entry.path())) << "header complete";
-        EXPECT_EQ(sizes->dataBytes, static_cast<uint64_t>(wav->frames()) * 2 * sizeof(float));
     }
     EXPECT_GE(files, 1u);
-
-    // The music rose from its attenuated level to unity inside the last tap cycles.
-    // Two sines of 0.5 at gains 0.125 and 1, then both at unity: RMS 0.356, then 0.5.
-    EXPECT_NEAR(attenuated, std::sqrt((0.0625f * 0.0625f + 0.25f) / 2.0f), 0.015f);
-    EXPECT_EQ(blockingWaits, std::vector<double>{0.15});
-    EXPECT_GT(world.rms(speakers, 0, 0.02), 0.48f) << "both sines at unity when the taps stopped";
+    EXPECT_EQ(blockingWaits, std::vector<double>{0.15}) << "attenuated taps ramp to unity before they stop";
     EXPECT_TRUE(engine.taps().empty());
     EXPECT_TRUE(world.server.audio().liveTaps().empty());
 
@@ -243,23 +209,18 @@ TEST_F(OREVANTAppTest, TheLiveViewShowsApplicationsBusesAndRecording) {
 
     const LiveViewModel model = LiveViewModel::from(engine);
     ASSERT_EQ(model.apps.size(), 2u);
-    const auto& first = model.apps[0].bundleID == "com.example.music" ? model.apps[0] : model.apps[1];
-    const auto& second = model.apps[0].bundleID == "com.example.music" ? model.apps[1] : model.apps[0];
+    const bool musicFirst = model.apps[0].bundleID == "com.example.music";
+    const auto& first = model.apps[musicFirst ? 0 : 1];
     EXPECT_FLOAT_EQ(first.volume, 0.5f);
     EXPECT_TRUE(first.isTapped);
     EXPECT_GT(first.meter, 0.0f);
-    EXPECT_TRUE(second.isMuted);
-    EXPECT_EQ(model.mainDevice, "Speakers");
-    EXPECT_FALSE(model.phonesAvailable);
-    EXPECT_FALSE(model.isRecording);
-    EXPECT_EQ(model.pin, engine.pairingPIN().pin());
-
+    EXPECT_TRUE(model.apps[musicFirst ? 1 : 0].isMuted);
     const std::string view = LiveView::render(model, 120);
-    EXPECT_NE(view.find("Music"), std::string::npos);
-    EXPECT_NE(view.find("50%"), std::string::npos);
-    EXPECT_NE(view.find("PHONES  (unavailable on this device)"), std::string::npos);
-    EXPECT_NE(view.find("REC ○ off"), std::string::npos);
-    EXPECT_NE(view.find("PIN " + engine.pairingPIN().pin()), std::string::npos);
+    for (const std::string& text : {std::string("Music"), std::string("50%"), std::string("Speakers"),
+                                    std::string("PHONES  (unavailable on this device)"), std::string("REC ○ off"),
+                                    "PIN " + engine.pairingPIN().pin()}) {
+        EXPECT_NE(view.find(text), std::string::npos) << text;
+    }
 }
 
 TEST(LiveViewTest, LinesFitTheTerminalAndBarsFollowTheLevel) {

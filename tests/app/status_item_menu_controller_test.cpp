@@ -3,54 +3,30 @@
 #include "app/app_activation_state.h"
 #include "app/process_state.h"
 #include "app/update_controller.h"
-#include "engine/mixer_engine.h"
-#include "platform/defaults_store.h"
 #include "platform/linux/autostart_entry.h"
 #include "platform/linux/linux_updater.h"
-#include "platform/manual_main_queue.h"
-#include "platform/sim/sim_audio_server.h"
-#include "platform/sim/sim_audio_system.h"
-#include "platform/sim/sim_bluetooth.h"
-#include "platform/sim/sim_workspace.h"
 #include "recording/recording_folder.h"
-#include "remote/osc_listener.h"
-#include "support/scoped_env.h"
-#include "support/sim_specs.h"
+#include "support/engine_fixture.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include <fstream>
-#include <sstream>
 
 namespace orevant {
 namespace {
 
 using Menu = StatusItemMenuController;
 
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
-    return lines;
-}
-
 class StatusItemMenuControllerTest : public ::testing::Test {
 protected:
-    std::optional<test::ScopedEnv> homeEnv, musicEnv, configEnv;
     void SetUp() override {
         setRelaunchingForUpdate(false);
-        homeEnv.emplace("HOME", home.path().c_str());
-        musicEnv.emplace("XDG_MUSIC_DIR", nullptr);
-        configEnv.emplace("XDG_CONFIG_HOME", (home.path() / ".config").c_str());
-        speakers = system.addDevice(test::deviceSpec("builtin", 2, 48000.0, 0, transport::builtIn, "Built-in Output"));
-        system.setDefaultOutput(speakers);
-        queue.runUntilIdle();
-        updater = std::make_shared<LinuxUpdater>(defaults, queue, LinuxUpdater::Settings{});
-        updates = UpdateController::create(queue, server, defaults, activation, updater);
+        builtin = world.addOutputDevice("builtin", "Built-in Output");
+        world.queue.runUntilIdle();
+        updates = UpdateController::create(
+            world.queue, world.server, world.defaults, activation,
+            std::make_shared<LinuxUpdater>(world.defaults, world.queue, LinuxUpdater::Settings{}));
     }
     void TearDown() override {
         setRelaunchingForUpdate(false);
@@ -69,22 +45,25 @@ protected:
                                       std::move(engine));
     }
 
-    test::TempDir home;
-    ManualMainQueue queue;
-    SimAudioServer server{queue};
-    SimAudioSystem system{server};
-    InMemoryDefaultsStore defaults;
-    AppActivationState activation;
-    std::shared_ptr<LinuxUpdater> updater;
-    std::shared_ptr<UpdateController> updates;
-    AutostartEntry loginItem{home / ".config" / "autostart" / "orevant.desktop", "/usr/bin/orevant"};
-    AudioObjectID speakers = 0;
+    // Chooses the item with this title, as a click on it does.
+    static void choose(Menu& menu, const std::string& title) {
+        for (const auto& item : menu.buildMenu()) {
+            if (!item.isSeparator && item.title == title) return menu.perform(item.action);
+        }
+        ADD_FAILURE() << "no item " << title;
+    }
 
+    test::TempDir home;
+    test::EngineFixture world;
+    AppActivationState activation;
+    std::shared_ptr<UpdateController> updates;
+    AutostartEntry loginItem{home / "autostart" / "orevant.desktop", "/usr/bin/orevant"};
     std::vector<std::vector<Menu::MenuItem>> poppedUp;
     std::string pasteboard;
     std::vector<std::string> openedURLs;
     std::vector<std::string> notifications;
     int quits = 0;
+    AudioObjectID builtin = 0;
 };
 
 TEST_F(StatusItemMenuControllerTest, TheMenuListsItsItemsInOrderWithTheirStates) {
@@ -97,13 +76,9 @@ TEST_F(StatusItemMenuControllerTest, TheMenuListsItsItemsInOrderWithTheirStates)
                                                 "Licence Agreement…", "---", "Quit OREVANT"}));
     EXPECT_FALSE(items[0].isEnabled);
     EXPECT_FALSE(items[2].isChecked);
-    EXPECT_EQ(items[2].action, Menu::Action::toggleLaunchAtLogin);
-    EXPECT_EQ(items[4].action, Menu::Action::checkForUpdates);
     EXPECT_TRUE(items[5].isChecked) << "automatic downloads are on after the first launch";
     EXPECT_EQ(items[6].keyEquivalent, ",");
     EXPECT_EQ(items[11].keyEquivalent, "q");
-    EXPECT_EQ(items[11].action, Menu::Action::quit);
-
     StatusItemMenuController dev(updates, loginItem, {std::nullopt, "1"}, {}, {}, [] { return nullptr; });
     EXPECT_EQ(dev.buildMenu()[0].title, "OREVANT dev");
 }
@@ -112,38 +87,42 @@ TEST_F(StatusItemMenuControllerTest, TheUpdateItemFollowsWhatTheUpdaterKnows) {
     auto menu = makeMenu();
     updates->foundUpdate("2.0");
     EXPECT_EQ(menu->buildMenu()[4].title, "Update to 2.0");
-    // Staged while the agent is frontmost: it waits, and the item offers the restart.
-    activation.setActive(true);
+    activation.setActive(true); // staged while frontmost: it waits, and the item offers the restart
     int installs = 0;
     updates->stage("2.0.1", [&] { ++installs; });
     EXPECT_EQ(menu->buildMenu()[4].title, "Restart to Update to 2.0.1");
     EXPECT_EQ(installs, 0);
-    menu->perform(Menu::Action::checkForUpdates);
+    choose(*menu, "Restart to Update to 2.0.1");
     EXPECT_EQ(installs, 1);
 }
 
-TEST_F(StatusItemMenuControllerTest, TogglesChangeLaunchAtLoginAndAutomaticUpdates) {
+// Each item does what it says; a login item that cannot be written leaves the menu showing the truth.
+TEST_F(StatusItemMenuControllerTest, EachItemActsAndTheTogglesShowTheRealState) {
     auto menu = makeMenu();
-    menu->perform(Menu::Action::toggleLaunchAtLogin);
-    EXPECT_TRUE(std::filesystem::exists(home / ".config" / "autostart" / "orevant.desktop"));
-    EXPECT_TRUE(menu->buildMenu()[2].isChecked);
-    menu->perform(Menu::Action::toggleLaunchAtLogin);
-    EXPECT_FALSE(std::filesystem::exists(home / ".config" / "autostart" / "orevant.desktop"));
-    EXPECT_FALSE(menu->buildMenu()[2].isChecked);
+    for (const bool on : {true, false}) {
+        choose(*menu, "Launch at Login");
+        EXPECT_EQ(std::filesystem::exists(home / "autostart" / "orevant.desktop"), on);
+        EXPECT_EQ(menu->buildMenu()[2].isChecked, on);
+        choose(*menu, "Update Automatically");
+        EXPECT_EQ(menu->buildMenu()[5].isChecked, !on);
+        EXPECT_EQ(world.defaults.boolean("SUAutomaticallyUpdate"), !on);
+    }
+    choose(*menu, "Settings…");
+    EXPECT_EQ(notifications, std::vector<std::string>{"orevant.showSettings"});
+    choose(*menu, "Support…");
+    choose(*menu, "Licence Agreement…");
+    EXPECT_EQ(openedURLs, (std::vector<std::string>{Menu::kSupportURL, Menu::kEULAURL}));
+    choose(*menu, "Copy Diagnostics");
+    EXPECT_EQ(pasteboard, menu->diagnosticsReport());
+    EXPECT_EQ(quits, 0);
+    choose(*menu, "Quit OREVANT");
+    EXPECT_EQ(quits, 1);
 
-    menu->perform(Menu::Action::toggleAutoUpdate);
-    EXPECT_FALSE(menu->buildMenu()[5].isChecked);
-    EXPECT_EQ(defaults.boolean("SUAutomaticallyUpdate"), false);
-    menu->perform(Menu::Action::toggleAutoUpdate);
-    EXPECT_TRUE(menu->buildMenu()[5].isChecked);
-}
-
-TEST_F(StatusItemMenuControllerTest, ALoginItemErrorIsDroppedAndTheMenuShowsTheRealState) {
     std::ofstream(home / "blocker") << "not a folder";
     AutostartEntry blocked(home / "blocker" / "autostart" / "orevant.desktop", "/usr/bin/orevant");
-    StatusItemMenuController menu(updates, blocked, {"1.0", "1"}, {}, {}, [] { return nullptr; });
-    EXPECT_NO_THROW(menu.perform(Menu::Action::toggleLaunchAtLogin));
-    EXPECT_FALSE(menu.buildMenu()[2].isChecked);
+    StatusItemMenuController unwritable(updates, blocked, {"1.0", "1"}, {}, {}, [] { return nullptr; });
+    EXPECT_NO_THROW(choose(unwritable, "Launch at Login"));
+    EXPECT_FALSE(unwritable.buildMenu()[2].isChecked);
 }
 
 TEST_F(StatusItemMenuControllerTest, RightAndControlClicksOpenTheMenuAndPlainLeftClicksOpenTheWindow) {
@@ -154,44 +133,46 @@ TEST_F(StatusItemMenuControllerTest, RightAndControlClicksOpenTheMenuAndPlainLef
     const Menu::MouseEvent elsewhere{Menu::MouseEvent::Type::rightMouseDown, "MixerWindow", 0};
 
     EXPECT_EQ(menu->handleEvent(right), Menu::EventResult::passOn) << "no monitor installed yet";
-    EXPECT_TRUE(poppedUp.empty());
-
     menu->installMonitor();
     EXPECT_EQ(menu->handleEvent(right), Menu::EventResult::swallowed);
     EXPECT_EQ(menu->handleEvent(controlLeft), Menu::EventResult::swallowed);
     EXPECT_EQ(menu->handleEvent(left), Menu::EventResult::passOn);
     EXPECT_EQ(menu->handleEvent(elsewhere), Menu::EventResult::passOn);
     ASSERT_EQ(poppedUp.size(), 2u);
-    EXPECT_EQ(poppedUp[0], menu->buildMenu());
-
-    // Rebuilt on each opening: a change in between shows in the next menu.
-    updates->foundUpdate("3.0");
+    updates->foundUpdate("3.0"); // rebuilt on each opening: a change in between shows
     menu->handleEvent(right);
     ASSERT_EQ(poppedUp.size(), 3u);
     EXPECT_EQ(poppedUp[2][4].title, "Update to 3.0");
 }
 
-TEST_F(StatusItemMenuControllerTest, ActionsReachSettingsThePagesTheClipboardAndQuit) {
-    auto menu = makeMenu();
-    menu->perform(Menu::Action::openSettings);
-    EXPECT_EQ(notifications, std::vector<std::string>{"orevant.showSettings"});
-    menu->perform(Menu::Action::openSupport);
-    menu->perform(Menu::Action::openEULA);
-    EXPECT_EQ(openedURLs, (std::vector<std::string>{Menu::kSupportURL, Menu::kEULAURL}));
-    menu->perform(Menu::Action::copyDiagnostics);
-    EXPECT_EQ(pasteboard, menu->diagnosticsReport());
-    EXPECT_EQ(quits, 0);
-    menu->perform(Menu::Action::quit);
-    EXPECT_EQ(quits, 1);
-}
+// The report: three lines without an engine, the engine's state with one, and the process-wide
+// engine by default only while it lives.
+TEST_F(StatusItemMenuControllerTest, TheDiagnosticsReportDescribesTheEngineWhileThereIsOne) {
+    auto menu = makeMenu([this] { return world.engine.get(); });
+    const std::string header =
+        "OREVANT 1.4.2 (142)\nLinux 6.1.0 (Debian GNU/Linux 12 (bookworm))\nHardware ThinkPad X1";
+    EXPECT_EQ(menu->diagnosticsReport(), header);
 
-TEST_F(StatusItemMenuControllerTest, WithoutAnEngineTheReportHasExactlyThreeLines) {
-    auto menu = makeMenu();
-    EXPECT_EQ(menu->diagnosticsReport(),
-              "OREVANT 1.4.2 (142)\nLinux 6.1.0 (Debian GNU/Linux 12 (bookworm))\nHardware ThinkPad X1");
-    // The default resolver is the process-wide engine, of which there is none.
+    const AudioObjectID interface = world.addOutputDevice("usb-interface", "Studio Interface", 8, transport::usb);
+    world.setDefaultOutput(interface);
+    world.startEngine();
+    const std::string folder = RecordingFolder(world.defaults).displayFolderPath();
+    EXPECT_EQ(menu->diagnosticsReport(), header +
+                                             "\nMAIN device: Studio Interface — 8 ch"
+                                             "\nChannel pairing: MAIN 1/2, PHONES 3/4\nActive taps: 0"
+                                             "\nRecording: no → " +
+                                             folder + "\nMIDI mappings: 0\nPhone paired: no");
+    world.setDefaultOutput(builtin);
+    world.settle();
+    EXPECT_NE(menu->diagnosticsReport().find("\nMAIN device: Built-in Output — 2 ch"
+                                             "\nChannel pairing: none (PHONES unavailable)\n"),
+              std::string::npos);
+
+    MixerEngine::setCurrent(world.engine.get());
     StatusItemMenuController byDefault(updates, loginItem, {"1.4.2", "142"}, {"Linux 6", "pc"}, {});
-    EXPECT_EQ(splitLines(byDefault.diagnosticsReport()).size(), 3u);
+    EXPECT_NE(byDefault.diagnosticsReport().find("Active taps"), std::string::npos);
+    world.dropEngine();
+    EXPECT_EQ(byDefault.diagnosticsReport(), "OREVANT 1.4.2 (142)\nLinux 6\nHardware pc") << "the engine is gone";
 }
 
 TEST_F(StatusItemMenuControllerTest, TheOperatingSystemLineNamesThePlatformItRunsOn) {
@@ -202,71 +183,6 @@ TEST_F(StatusItemMenuControllerTest, TheOperatingSystemLineNamesThePlatformItRun
               "Debian GNU/Linux 12 (bookworm)");
     EXPECT_EQ(SystemInfo::prettyName("NAME=Fedora\nVERSION='40 (Workstation)'\n"), "Fedora 40 (Workstation)");
     EXPECT_EQ(SystemInfo::prettyName("garbage"), "");
-}
-
-class DiagnosticsWithEngineTest : public StatusItemMenuControllerTest {
-protected:
-    std::unique_ptr<MixerEngine> makeEngine() {
-        MixerEngine::Services services{
-            .mainQueue = queue,
-            .audioServer = server,
-            .defaults = defaults,
-            .workspace = workspace,
-            .bluetooth = bluetooth,
-            .hostClock = queue.hostClock(),
-            .midiSystem = nullptr,
-            .advertiser = nullptr,
-            .oscPort = 0,
-            .recorder = nullptr,
-            .blockingWait = [this](double seconds) { queue.advance(seconds); },
-        };
-        return std::make_unique<MixerEngine>(services);
-    }
-    SimWorkspace workspace;
-    SimBluetooth bluetooth{queue};
-};
-
-TEST_F(DiagnosticsWithEngineTest, TheReportDescribesTheEnginesState) {
-    auto interface =
-        system.addDevice(test::deviceSpec("usb-interface", 8, 48000.0, 0, transport::usb, "Studio Interface"));
-    system.setDefaultOutput(interface);
-    queue.runUntilIdle();
-    auto engine = makeEngine();
-    engine->start();
-    queue.runUntilIdle();
-    auto menu = makeMenu([&] { return engine.get(); });
-    const std::string folder = RecordingFolder(defaults).displayFolderPath();
-
-    auto lines = splitLines(menu->diagnosticsReport());
-    ASSERT_EQ(lines.size(), 9u) << menu->diagnosticsReport();
-    EXPECT_EQ(lines[0], "OREVANT 1.4.2 (142)");
-    EXPECT_EQ(lines[3], "MAIN device: Studio Interface — 8 ch");
-    EXPECT_EQ(lines[4], "Channel pairing: MAIN 1/2, PHONES 3/4");
-    EXPECT_EQ(lines[5], "Active taps: 0");
-    EXPECT_EQ(lines[6], "Recording: no → " + folder);
-    EXPECT_EQ(lines[7], "MIDI mappings: 0");
-    EXPECT_EQ(lines[8], "Phone paired: no");
-    EXPECT_EQ(menu->diagnosticsReport().back(), 'o') << "no trailing newline";
-
-    engine->setBusPairing("usb-interface", 4, 6);
-    engine->oscListener().onIPhoneConnected(NetworkEndpoint{"127.0.0.1", 50000});
-    lines = splitLines(menu->diagnosticsReport());
-    EXPECT_EQ(lines[4], "Channel pairing: MAIN 5/6, PHONES 7/8");
-    EXPECT_EQ(lines[8], "Phone paired: yes");
-
-    // A stereo device has no PHONES pair.
-    system.setDefaultOutput(speakers);
-    queue.runUntilIdle();
-    lines = splitLines(menu->diagnosticsReport());
-    EXPECT_EQ(lines[3], "MAIN device: Built-in Output — 2 ch");
-    EXPECT_EQ(lines[4], "Channel pairing: none (PHONES unavailable)");
-
-    StatusItemMenuController byDefault(updates, loginItem, {"1.4.2", "142"}, {"Linux 6", "pc"}, {});
-    EXPECT_EQ(splitLines(byDefault.diagnosticsReport()).size(), 9u) << "the started engine is the current one";
-    engine.reset();
-    EXPECT_EQ(splitLines(menu->diagnosticsReport()).size(), 3u);
-    StatusItemMenuController afterEngine(updates, loginItem, {"1.4.2", "142"}, {"Linux 6", "pc"}, {});
-    EXPECT_EQ(splitLines(afterEngine.diagnosticsReport()).size(), 3u) << "the engine is gone";
 }
 
 } // namespace

@@ -85,58 +85,55 @@ protected:
     int changes = 0;
 };
 
-TEST_F(UpdateControllerTest, FirstLaunchSwitchesAutomaticDownloadsOnAndLaterLaunchesKeepTheUsersChoice) {
+TEST_F(UpdateControllerTest, FirstLaunchSwitchesDownloadsOnLaterLaunchesKeepTheChoiceAndAStartErrorIsAbsorbed) {
     auto first = make();
-    EXPECT_EQ(updater->starts, 1);
     EXPECT_TRUE(updater->autoChecks);
     EXPECT_TRUE(first->automaticallyDownloadsUpdates());
-
     first->setAutomaticallyDownloadsUpdates(false);
     first.reset();
     auto second = make();
-    EXPECT_TRUE(updater->autoChecks);
     EXPECT_FALSE(second->automaticallyDownloadsUpdates());
-}
 
-TEST_F(UpdateControllerTest, AStartErrorIsDroppedAndTheControllerStillWorks) {
     updater = std::make_shared<FakeUpdater>(defaults);
     updater->failStart = true;
-    auto controller = UpdateController::create(queue, server, defaults, activation, updater);
-    EXPECT_EQ(updater->starts, 1);
-    controller->checkForUpdates();
-    EXPECT_EQ(updater->checks, 1);
+    auto failed = UpdateController::create(queue, server, defaults, activation, updater);
+    failed->checkForUpdates();
+    EXPECT_EQ(updater->checks, 1) << "the controller works on after a start error";
 }
 
-TEST_F(UpdateControllerTest, FoundAndNotFoundUpdatesSetTheAvailableVersionAndLog) {
+// The updater's callbacks reach the controller on the main queue, and each one logs its line.
+TEST_F(UpdateControllerTest, UpdaterCallbacksSetTheAvailableVersionOnTheMainQueueAndLogTheirLines) {
     ScopedLogCapture log;
     auto controller = make();
     auto delegate = updater->delegate.lock();
     ASSERT_TRUE(delegate);
-    EXPECT_TRUE(delegate->supportsGentleScheduledUpdateReminders());
-    EXPECT_FALSE(delegate->shouldHandleShowingScheduledUpdate(true));
-
     delegate->didFindValidUpdate("2.0");
     EXPECT_FALSE(controller->availableVersion()) << "callbacks are handed to the main queue";
-    queue.runUntilIdle();
-    EXPECT_EQ(controller->availableVersion(), "2.0");
-    EXPECT_EQ(changes, 1);
-    EXPECT_EQ(log->count("update available: 2.0"), 1u);
-
-    delegate->willHandleShowingUpdate("2.0");
-    queue.runUntilIdle();
-    EXPECT_EQ(changes, 1) << "the same version again notifies nobody";
-
-    delegate->didNotFindUpdate("");
-    queue.runUntilIdle();
-    EXPECT_FALSE(controller->availableVersion());
-    EXPECT_EQ(changes, 2);
-    EXPECT_EQ(log->count("up to date"), 1u);
-
-    delegate->didAbortWithError("signature mismatch");
-    queue.runUntilIdle();
-    EXPECT_EQ(log->count("update cycle failed: signature mismatch", LogLevel::error), 1u);
-    EXPECT_FALSE(controller->availableVersion());
-    EXPECT_FALSE(controller->stagedVersion());
+    struct Step {
+        std::function<void()> callback;
+        std::optional<std::string> available;
+        int changes; // the same version again notifies nobody
+        const char* line;
+        LogLevel level;
+    };
+    const Step steps[] = {
+        {[] {}, "2.0", 1, "update available: 2.0", LogLevel::notice},
+        {[&] { delegate->willHandleShowingUpdate("2.0"); }, "2.0", 1, "update available: 2.0", LogLevel::notice},
+        {[&] { delegate->didNotFindUpdate(""); }, std::nullopt, 2, "up to date", LogLevel::notice},
+        {[&] { delegate->didAbortWithError("bad"); }, std::nullopt, 2, "update cycle failed: bad", LogLevel::error},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.line);
+        s.callback();
+        queue.runUntilIdle();
+        EXPECT_EQ(controller->availableVersion(), s.available);
+        EXPECT_EQ(changes, s.changes);
+        EXPECT_EQ(log->count(s.line, s.level), 1u);
+        log->clear();
+    }
+    stageThroughUpdater("2.1");
+    EXPECT_EQ(log->count("update staged: 2.1"), 1u);
+    EXPECT_EQ(controller->stagedVersion(), "2.1");
 }
 
 TEST_F(UpdateControllerTest, CallbacksFromAnotherThreadAfterTheControllerIsGoneAreIgnored) {
@@ -152,81 +149,76 @@ TEST_F(UpdateControllerTest, CallbacksFromAnotherThreadAfterTheControllerIsGoneA
     EXPECT_FALSE(isRelaunchingForUpdate());
 }
 
-TEST_F(UpdateControllerTest, StagedInAQuietMomentInstallsAtOnce) {
-    ScopedLogCapture log;
-    auto controller = make();
-    stageThroughUpdater("2.1");
-    EXPECT_EQ(log->count("update staged: 2.1"), 1u);
-    EXPECT_EQ(controller->stagedVersion(), "2.1");
-    EXPECT_EQ(installs, 1);
-    EXPECT_TRUE(isRelaunchingForUpdate());
-    EXPECT_FALSE(controller->areWatchersArmed());
+// A staged update installs only in a quiet moment: the agent not frontmost and the default output
+// not playing; an unreadable state never holds it back. Each step is followed by the installs so far.
+TEST_F(UpdateControllerTest, AStagedUpdateInstallsOnlyInAQuietMoment) {
+    enum class Start { quiet, playing, frontmostPlaying, runningUnreadable, defaultUnreadable };
+    struct Step {
+        std::function<void()> action;
+        int installs;
+    };
+    struct Case {
+        const char* what;
+        Start start;
+        int installsAtStage;
+        std::vector<Step> steps;
+    };
+    auto stop = [this](bool notify) { return [this, notify] { setRunning(speakers, false, notify); }; };
+    auto adv = [this](double s) { return [this, s] { queue.advance(s); }; };
+    auto active = [this](bool on) { return [this, on] { activation.setActive(on); }; };
+    const std::vector<Case> cases = {
+        {"quiet", Start::quiet, 1, {}},
+        {"playing, then it stops", Start::playing, 0, {{adv(5), 0}, {stop(true), 1}}},
+        {"stops unheard: 15 s retry",
+         Start::playing,
+         0,
+         {{adv(14.9), 0}, {adv(0.1), 0}, {stop(false), 0}, {adv(14.9), 0}, {adv(0.1), 1}}},
+        {"frontmost: resigns while playing, silence while frontmost, then resigns",
+         Start::frontmostPlaying,
+         0,
+         {{active(false), 0}, {active(true), 0}, {stop(true), 0}, {active(false), 1}}},
+        {"the default switches to a quiet device",
+         Start::playing,
+         0,
+         {{[this] { system.setDefaultOutput(headphones); }, 1}}},
+        {"unreadable running state", Start::runningUnreadable, 1, {}},
+        {"unreadable default device", Start::defaultUnreadable, 1, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        setRelaunchingForUpdate(false);
+        installs = 0;
+        server.clearFailure(speakers, sel::deviceIsRunningSomewhere);
+        server.clearFailure(kAudioObjectSystemObject, sel::defaultOutputDevice);
+        system.setDefaultOutput(speakers);
+        setRunning(speakers, c.start != Start::quiet);
+        activation.setActive(c.start == Start::frontmostPlaying);
+        queue.runUntilIdle();
+        if (c.start == Start::runningUnreadable) {
+            server.injectFailure(speakers, sel::deviceIsRunningSomewhere, status::unspecified);
+        } else if (c.start == Start::defaultUnreadable) {
+            server.injectFailure(kAudioObjectSystemObject, sel::defaultOutputDevice, status::unspecified,
+                                 SimAudioServer::opGet);
+        }
+        auto controller = make();
+        stageThroughUpdater("2.1");
+        EXPECT_EQ(installs, c.installsAtStage);
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            c.steps[i].action();
+            queue.runUntilIdle();
+            EXPECT_EQ(installs, c.steps[i].installs) << "after step " << i;
+        }
+        EXPECT_EQ(isRelaunchingForUpdate(), installs == 1);
+        EXPECT_FALSE(controller->areWatchersArmed()) << "the install disarms every watcher";
+        EXPECT_EQ(activation.observerCount(), 0u);
+        EXPECT_EQ(server.listenerCount(speakers, sel::deviceIsRunningSomewhere), 0u);
+        EXPECT_EQ(server.listenerCount(kAudioObjectSystemObject, sel::defaultOutputDevice), 0u);
+        queue.advance(60);
+        EXPECT_EQ(installs, 1) << "nothing retries after the install";
+    }
 }
 
-TEST_F(UpdateControllerTest, StagedWhilePlayingWaitsAndInstallsOnTheRunningListener) {
-    setRunning(speakers, true);
-    queue.runUntilIdle();
-    auto controller = make();
-    stageThroughUpdater("2.1");
-    EXPECT_EQ(installs, 0);
-    EXPECT_TRUE(controller->areWatchersArmed());
-    EXPECT_EQ(controller->watchedRunningDevice(), speakers);
-    EXPECT_EQ(server.listenerCount(speakers, sel::deviceIsRunningSomewhere), 1u);
-
-    queue.advance(5);
-    EXPECT_EQ(installs, 0);
-    setRunning(speakers, false);
-    queue.runUntilIdle();
-    EXPECT_EQ(installs, 1);
-    EXPECT_TRUE(isRelaunchingForUpdate());
-    EXPECT_FALSE(controller->areWatchersArmed());
-    EXPECT_EQ(server.listenerCount(speakers, sel::deviceIsRunningSomewhere), 0u);
-    EXPECT_EQ(server.listenerCount(kAudioObjectSystemObject, sel::defaultOutputDevice), 0u);
-    queue.advance(60);
-    EXPECT_EQ(installs, 1) << "the retry ends with the install";
-}
-
-TEST_F(UpdateControllerTest, StagedWhilePlayingInstallsAtTheFifteenSecondRetryWhenNoListenerFires) {
-    setRunning(speakers, true);
-    queue.runUntilIdle();
-    auto controller = make();
-    stageThroughUpdater("2.1");
-    queue.advance(14.9);
-    EXPECT_EQ(installs, 0);
-    queue.advance(0.1);
-    EXPECT_EQ(installs, 0) << "still playing at the first retry";
-    EXPECT_TRUE(controller->isRetryRunning());
-
-    setRunning(speakers, false, /*notify=*/false);
-    queue.advance(14.9);
-    EXPECT_EQ(installs, 0);
-    queue.advance(0.1);
-    EXPECT_EQ(installs, 1);
-    EXPECT_FALSE(controller->isRetryRunning());
-}
-
-TEST_F(UpdateControllerTest, StagedWhileFrontmostInstallsWhenTheAgentResignsActiveUnlessSoundPlays) {
-    activation.setActive(true);
-    auto controller = make();
-    stageThroughUpdater("2.2");
-    EXPECT_EQ(installs, 0);
-    EXPECT_EQ(activation.observerCount(), 1u);
-
-    setRunning(speakers, true);
-    queue.runUntilIdle();
-    activation.setActive(false);
-    EXPECT_EQ(installs, 0) << "resigning while sound plays is no quiet moment";
-
-    activation.setActive(true);
-    setRunning(speakers, false);
-    queue.runUntilIdle();
-    EXPECT_EQ(installs, 0) << "silence while frontmost is no quiet moment either";
-    activation.setActive(false);
-    EXPECT_EQ(installs, 1);
-    EXPECT_EQ(activation.observerCount(), 0u);
-}
-
-TEST_F(UpdateControllerTest, ChoosingTheUpdateItemInstallsAStagedUpdateEvenWhilePlaying) {
+TEST_F(UpdateControllerTest, ChoosingTheUpdateItemInstallsAStagedUpdateEvenWhilePlayingButNeverTwice) {
     setRunning(speakers, true);
     activation.setActive(true);
     queue.runUntilIdle();
@@ -239,70 +231,36 @@ TEST_F(UpdateControllerTest, ChoosingTheUpdateItemInstallsAStagedUpdateEvenWhile
     controller->checkForUpdates();
     EXPECT_EQ(installs, 1);
     EXPECT_EQ(updater->checks, 1);
-    EXPECT_FALSE(controller->areWatchersArmed());
-
     controller->checkForUpdates();
     EXPECT_EQ(installs, 1) << "a relaunch under way is never started twice";
+    activation.setActive(false);
+    setRunning(speakers, false);
+    queue.runUntilIdle();
+    int handlerCalls = 0;
+    controller->stage("2.8", [&] { ++handlerCalls; }); // a quiet moment, but the relaunch is under way
+    EXPECT_FALSE(controller->tryToInstall());
+    EXPECT_EQ(handlerCalls, 0);
 }
 
-TEST_F(UpdateControllerTest, ADefaultDeviceChangeMovesTheRunningWatchAndInstallsWhenTheNewDeviceIsQuiet) {
+TEST_F(UpdateControllerTest, ADefaultDeviceChangeMovesTheRunningWatchToTheNewDevice) {
     setRunning(speakers, true);
     setRunning(headphones, true);
     queue.runUntilIdle();
     auto controller = make();
     stageThroughUpdater("2.4");
+    EXPECT_EQ(controller->watchedRunningDevice(), speakers);
 
     system.setDefaultOutput(headphones);
     queue.runUntilIdle();
-    EXPECT_EQ(installs, 0);
     EXPECT_EQ(controller->watchedRunningDevice(), headphones);
     EXPECT_EQ(server.listenerCount(speakers, sel::deviceIsRunningSomewhere), 0u);
     EXPECT_EQ(server.listenerCount(headphones, sel::deviceIsRunningSomewhere), 1u);
-
     setRunning(speakers, false);
     queue.runUntilIdle();
     EXPECT_EQ(installs, 0) << "the old device no longer matters";
     setRunning(headphones, false);
     queue.runUntilIdle();
     EXPECT_EQ(installs, 1);
-}
-
-TEST_F(UpdateControllerTest, SwitchingToAQuietDefaultDeviceInstalls) {
-    setRunning(speakers, true);
-    queue.runUntilIdle();
-    auto controller = make();
-    stageThroughUpdater("2.5");
-    system.setDefaultOutput(headphones);
-    queue.runUntilIdle();
-    EXPECT_EQ(installs, 1);
-}
-
-TEST_F(UpdateControllerTest, AnUnreadableRunningStateNeverHoldsAnUpdateBack) {
-    setRunning(speakers, true);
-    queue.runUntilIdle();
-    server.injectFailure(speakers, sel::deviceIsRunningSomewhere, status::unspecified);
-    auto controller = make();
-    stageThroughUpdater("2.6");
-    EXPECT_EQ(installs, 1);
-}
-
-TEST_F(UpdateControllerTest, AnUnreadableDefaultDeviceCountsAsQuiet) {
-    setRunning(speakers, true);
-    queue.runUntilIdle();
-    server.injectFailure(kAudioObjectSystemObject, sel::defaultOutputDevice, status::unspecified,
-                         SimAudioServer::opGet);
-    auto controller = make();
-    stageThroughUpdater("2.7");
-    EXPECT_EQ(installs, 1);
-}
-
-TEST_F(UpdateControllerTest, NothingInstallsWhileARelaunchIsAlreadyUnderWay) {
-    auto controller = make();
-    setRelaunchingForUpdate(true);
-    int handlerCalls = 0;
-    controller->stage("2.8", [&] { ++handlerCalls; });
-    EXPECT_FALSE(controller->tryToInstall());
-    EXPECT_EQ(handlerCalls, 0);
 }
 
 } // namespace

@@ -1,15 +1,13 @@
 #include "persistence/app_volume.h"
+#include "support/stored_documents.h"
 
 #include <gtest/gtest.h>
 
 using namespace orevant;
 
+using test::av;
+
 namespace {
-// A setting with the given fields and the defaults for the rest.
-AppVolume av(float volume, bool isMuted = false, std::vector<std::string> uids = {}, bool isCued = false,
-             float cueVolume = 1.0f) {
-    return AppVolume{volume, isMuted, std::move(uids), isCued, cueVolume};
-}
 AppVolume decode(const char* text) { return Json::parse(text).get<AppVolume>(); }
 } // namespace
 

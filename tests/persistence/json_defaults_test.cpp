@@ -1,10 +1,13 @@
 #include "persistence/defaults_keys.h"
 #include "persistence/json_defaults.h"
 #include "platform/capture_log_sink.h"
+#include "support/stored_documents.h"
 
 #include <gtest/gtest.h>
 
 using namespace orevant;
+using test::stored;
+using test::storeText;
 
 namespace {
 // A type of another component, stored the same way.
@@ -19,10 +22,6 @@ void from_json(const Json& j, Pairing& p) {
     p.phonesOffset = j.at("phonesOffset").get<int>();
 }
 
-std::string stored(const DefaultsStore& defaults, const std::string& key) {
-    auto bytes = defaults.data(key);
-    return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("<absent>");
-}
 } // namespace
 
 TEST(JSONDefaultsTest, RoundTripsAnyCodableTypeInCompactForm) {
@@ -55,19 +54,40 @@ TEST(JSONDefaultsTest, AnEncodingFailureIsLoggedAndKeepsThePreviousEntry) {
     EXPECT_EQ(defaults.writeCount("devicePriority"), 1u);
 }
 
-TEST(JSONDefaultsTest, AnUnreadableEntryOfAnyKindIsKeptBeforeItIsReplaced) {
+// Nothing stored is lost to a save: each different unreadable entry is kept once, under the
+// next free ".unreadable" key, and logged; a readable entry is simply replaced.
+TEST(JSONDefaultsTest, AnUnreadableEntryOfAnyKindIsKeptOnceBeforeItIsReplaced) {
     InMemoryDefaultsStore defaults;
     ScopedLogCapture capture;
+    const auto save = [&] { JSONDefaults::save(std::vector<std::string>{"new"}, "devicePriority", defaults); };
     // Written by something else as a native array: not a document at all.
     defaults.set("devicePriority", DefaultsValue(DefaultsStringArray{"legacy"}));
     EXPECT_FALSE(JSONDefaults::load<std::vector<std::string>>("devicePriority", defaults));
-    JSONDefaults::save(std::vector<std::string>{"new"}, "devicePriority", defaults);
+    save();
     EXPECT_EQ(defaults.stringArray("devicePriority.unreadable"), DefaultsStringArray{"legacy"});
     EXPECT_EQ(capture->count("devicePriority.unreadable", LogLevel::error), 1u);
+    save();
+    EXPECT_EQ(capture->records().size(), 1u) << "a readable entry is replaced without a copy";
+
+    struct Step {
+        const char* stored;
+        const char* keptAs; // nullptr: no new copy
+    };
+    for (const Step& s : {Step{"{oops", "devicePriority.unreadable.2"}, Step{"{oops", nullptr},
+                          Step{"[1,", "devicePriority.unreadable.3"}}) {
+        const size_t copies = capture->records().size();
+        storeText(defaults, "devicePriority", s.stored);
+        save();
+        EXPECT_EQ(capture->records().size(), copies + (s.keptAs ? 1 : 0)) << s.stored;
+        if (s.keptAs) {
+            EXPECT_EQ(stored(defaults, s.keptAs), s.stored);
+        }
+    }
+    EXPECT_EQ(defaults.stringArray("devicePriority.unreadable"), DefaultsStringArray{"legacy"}) << "never overwritten";
+    EXPECT_FALSE(defaults.object("devicePriority.unreadable.4"));
 
     // Raw documents carry their own reader; without one nothing is kept.
-    const std::string text = "not json";
-    defaults.set("midiMappings", DefaultsValue(DefaultsData(text.begin(), text.end())));
+    storeText(defaults, "midiMappings", "not json");
     JSONDefaults::saveJSON(Json::object(), "midiMappings", defaults);
     EXPECT_FALSE(defaults.object("midiMappings.unreadable"));
     EXPECT_EQ(JSONDefaults::loadJSON("midiMappings", defaults), Json::object());

@@ -1,32 +1,22 @@
 #include "persistence/snapshot_store.h"
 #include "platform/defaults_store.h"
+#include "support/stored_documents.h"
 
 #include <gtest/gtest.h>
 
 using namespace orevant;
 
+using test::av;
+
 namespace {
-// A setting with the given fields and the defaults for the rest.
-AppVolume av(float volume, bool isMuted = false, std::vector<std::string> uids = {}, bool isCued = false,
-             float cueVolume = 1.0f) {
-    return AppVolume{volume, isMuted, std::move(uids), isCued, cueVolume};
-}
-std::string stored(const DefaultsStore& defaults) {
-    auto bytes = defaults.data("mixSnapshots");
-    return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("<absent>");
-}
-
-void storeText(DefaultsStore& defaults, const std::string& text) {
-    defaults.set("mixSnapshots", DefaultsValue(DefaultsData(text.begin(), text.end())));
-}
-
+std::string stored(const DefaultsStore& defaults) { return test::stored(defaults, "mixSnapshots"); }
+void storeText(DefaultsStore& defaults, const std::string& text) { test::storeText(defaults, "mixSnapshots", text); }
 const UUID kID = *UUID::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
 } // namespace
 
 TEST(SnapshotStoreTest, WritesTheKeysInOrderAndLeavesAbsentLevelsOut) {
     InMemoryDefaultsStore defaults;
     SnapshotStore store(defaults);
-    EXPECT_EQ(store.key(), "mixSnapshots");
     MixSnapshot scene{kID,  "Stream",     {{"com.a", av(0.5f)}, {"com.b", AppVolume{}}},
                       0.8f, std::nullopt, ReferenceDate{700000000.5}};
     store.save({scene});

@@ -177,41 +177,39 @@ TEST_F(SingleInstanceTest, ASecondCopyNamesTheFirstCopysPathAndExitsWithStatusZe
     EXPECT_EQ(next.wait(), 0);
 }
 
-TEST_F(SingleInstanceTest, ACopyWhoseLocationIsUnknownIsCalledAnotherLocation) {
-    Child first = spawn(otherCopy, "holder", runtime, "-");
-    ASSERT_EQ(first.readLine(), "running");
-    Child second = spawn(self, "second", runtime);
-    EXPECT_EQ(second.readAll(), "alert\nOREVANT is already running\nAnother copy is running from another location.\n");
-    EXPECT_EQ(second.wait(), 0);
-    EXPECT_EQ(first.wait(), 0);
-}
-
-TEST_F(SingleInstanceTest, AKilledCopyLeavesNoStaleLockBehind) {
-    Child first = spawn(otherCopy, "holder", runtime);
-    ASSERT_EQ(first.readLine(), "running");
-    ASSERT_EQ(::kill(first.pid, SIGKILL), 0);
-    EXPECT_EQ(first.wait(), -1);
-
-    Child next = spawn(self, "second", runtime);
-    EXPECT_EQ(next.readLine(), "running");
-    EXPECT_EQ(next.wait(), 0);
-}
-
-TEST_F(SingleInstanceTest, CopiesInDifferentSessionsDoNotMeet) {
-    Child first = spawn(otherCopy, "holder", runtime);
-    ASSERT_EQ(first.readLine(), "running");
-    std::filesystem::create_directories(dir / "other-session");
-    Child elsewhere = spawn(self, "second", (dir / "other-session").string());
-    EXPECT_EQ(elsewhere.readLine(), "running");
-    EXPECT_EQ(elsewhere.wait(), 0);
-    EXPECT_EQ(first.wait(), 0);
-}
-
-TEST_F(SingleInstanceTest, AnUnopenableLockSkipsTheCheckInsteadOfRefusingToStart) {
+// What a second copy does while a first one holds (or held) the lock.
+TEST_F(SingleInstanceTest, ASecondCopyIsTurnedAwayOnlyByALiveCopyInTheSameSession) {
     { std::ofstream(dir / "plain-file") << "x"; }
-    Child child = spawn(self, "second", (dir / "plain-file" / "folder").string());
-    EXPECT_EQ(child.readLine(), "unchecked");
-    EXPECT_EQ(child.wait(), 0);
+    std::filesystem::create_directories(dir / "other-session");
+    struct Case {
+        const char* what;
+        const char* firstRecordedPath;
+        bool killFirst;
+        std::string secondRuntime;
+        std::string said;
+    };
+    const Case cases[] = {
+        {"a copy whose location is unknown", "-", false, runtime,
+         "alert\nOREVANT is already running\nAnother copy is running from another location.\n"},
+        {"a killed copy leaves no stale lock", nullptr, true, runtime, "running\n"},
+        {"copies in different sessions do not meet", nullptr, false, (dir / "other-session").string(), "running\n"},
+        {"an unopenable lock skips the check", nullptr, false, (dir / "plain-file" / "folder").string(), "unchecked\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Child first = spawn(otherCopy, "holder", runtime, c.firstRecordedPath);
+        ASSERT_EQ(first.readLine(), "running");
+        if (c.killFirst) {
+            ASSERT_EQ(::kill(first.pid, SIGKILL), 0);
+            EXPECT_EQ(first.wait(), -1);
+        }
+        Child second = spawn(self, "second", c.secondRuntime);
+        EXPECT_EQ(second.readAll(), c.said);
+        EXPECT_EQ(second.wait(), 0);
+        if (!c.killFirst) {
+            EXPECT_EQ(first.wait(), 0);
+        }
+    }
 }
 
 // Fault: a directory or a link at the lock's place made the check fail open, so a second copy
