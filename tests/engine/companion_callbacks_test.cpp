@@ -10,7 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <algorithm>
+#include <functional>
 
 namespace orevant {
 namespace {
@@ -20,7 +21,6 @@ using test::EngineFixture;
 using test::OSCTestPeer;
 using test::SimApp;
 
-constexpr float kSineRMS = 0.5f * 0.70710678f;
 // A bound on waiting for loopback datagrams that only a fault reaches.
 constexpr double kGenerousSeconds = 10.0;
 
@@ -51,27 +51,22 @@ protected:
     }
 };
 
-TEST_F(CompanionCallbacksTest, PhoneVolumeMessageOverLoopbackSetsTheVolumeAndAnswersThePhone) {
+// Faults: a reissued PIN that still admitted the old one, or kept answering the forgotten phone.
+TEST_F(CompanionCallbacksTest, ReissuingThePINForgetsThePhoneAndRefusesTheOldPIN) {
     MixerEngine& engine = start();
     const std::string pin = engine.pairingPIN().pin();
-    const int listsBefore = bridge->scheduledAppLists;
-
     send(pin, "/volume/" + music.bundleID, 0.5f);
-    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 0.5f);
-    ASSERT_TRUE(engine.iphoneEndpoint().has_value());
     EXPECT_EQ(*engine.iphoneEndpoint(), (NetworkEndpoint{"127.0.0.1", phone.port()}));
-    EXPECT_EQ(bridge->scheduledAppLists, listsBefore + 1) << "the phone is answered with the application list";
-    world.runAudio(0.3);
-    EXPECT_NEAR(world.rms(interface, 0), std::sqrt(std::pow(kSineRMS * 0.125f, 2.0f) + kSineRMS * kSineRMS), 0.01);
+    EXPECT_GE(bridge->scheduledAppLists, 1) << "the phone is answered with the application list";
 
-    // "/volume/" is a direct level: it creates no setting for an application that is not running.
-    send(pin, "/volume/com.example.absent", 0.3f);
-    EXPECT_FALSE(engine.volumes().count("com.example.absent"));
-
-    // Reissuing the PIN forgets the phone; the old PIN is refused, the new one admitted.
+    int notifications = 0;
+    auto token = engine.addObserver([&] { ++notifications; });
     engine.resetCompanionPairing();
     const std::string fresh = engine.pairingPIN().pin();
-    ASSERT_FALSE(engine.iphoneEndpoint().has_value());
+    EXPECT_TRUE(PairingPIN::isValid(fresh));
+    EXPECT_EQ(world.defaults.string(PairingPIN::kDefaultsKey), std::optional<std::string>(fresh));
+    EXPECT_FALSE(engine.iphoneEndpoint().has_value());
+    EXPECT_GE(notifications, 1) << "the pairing panel sees the phone go";
     if (fresh != pin) {
         send(pin, "/volume/" + music.bundleID, 0.9f);
         EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 0.5f);
@@ -82,44 +77,42 @@ TEST_F(CompanionCallbacksTest, PhoneVolumeMessageOverLoopbackSetsTheVolumeAndAns
     EXPECT_TRUE(engine.iphoneEndpoint().has_value());
 }
 
+// Faults: a command wired to the wrong action, a value not limited, a setting created for an
+// application the phone only names, a switch the phone may not throw.
 TEST_F(CompanionCallbacksTest, EveryCompanionCommandReachesItsEngineAction) {
     MixerEngine& engine = start();
     ASSERT_TRUE(engine.isPaired());
     const std::string pin = engine.pairingPIN().pin();
-
-    send(pin, "/cue/" + music.bundleID, 1.0f);
-    EXPECT_TRUE(engine.volumes().at(music.bundleID).isCued);
-    send(pin, "/cuevolume/" + music.bundleID, 0.5f);
-    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).cueVolume, 0.5f);
-    world.runAudio(0.3);
-    EXPECT_NEAR(world.rms(interface, 2), kSineRMS * 0.125f, 0.004) << "PHONES: only the cued music at 0.5";
-    send(pin, "/cue/" + music.bundleID, 0.0f);
-    EXPECT_FALSE(engine.volumes().at(music.bundleID).isCued);
-    // The cue level of an application without a setting is not created.
-    send(pin, "/cuevolume/" + video.bundleID, 0.5f);
-    EXPECT_FALSE(engine.volumes().count(video.bundleID));
-
-    send(pin, "/panic", 1.0f);
-    EXPECT_TRUE(engine.isPanicked());
-    world.runAudio(0.3);
-    EXPECT_LT(world.peak(interface, 0), 0.001f);
-    send(pin, "/panic", 0.0f);
-    EXPECT_FALSE(engine.isPanicked());
-
-    send(pin, "/autorec", 1.0f);
-    EXPECT_FALSE(engine.isAutoRec()) << "automatic recording is switched from the mixer window only";
-
-    send(pin, "/slot/4/" + video.bundleID, 1.0f);
-    EXPECT_EQ(engine.slots()[4], video.bundleID);
-    send(pin, "/slot/9/" + video.bundleID, 1.0f);
-    EXPECT_EQ(engine.slots().size(), MixerEngine::kSlotCount);
-
-    send(pin, "/snapshot/save", 1.0f);
-    ASSERT_EQ(engine.snapshots().size(), 1u);
-    EXPECT_EQ(engine.snapshots().front().name, "Scene 1");
-    send(pin, "/volume/bus:phones", 0.25f);
-    send(pin, "/snapshot/0", 1.0f);
-    EXPECT_FLOAT_EQ(engine.phonesController()->volume(), 1.0f) << "the scene's PHONES level is back";
+    const auto setting = [&](const std::string& id) {
+        return engine.volumes().count(id) ? engine.volumes().at(id) : AppVolume{};
+    };
+    const struct {
+        std::string rest;
+        float value;
+        std::function<bool()> done;
+    } steps[] = {
+        {"/cue/" + music.bundleID, 1.0f, [&] { return setting(music.bundleID).isCued; }},
+        {"/cuevolume/" + music.bundleID, 1.5f, [&] { return setting(music.bundleID).cueVolume == 1.0f; }},
+        {"/cuevolume/" + music.bundleID, 0.5f, [&] { return setting(music.bundleID).cueVolume == 0.5f; }},
+        {"/cue/" + music.bundleID, 0.0f, [&] { return !setting(music.bundleID).isCued; }},
+        {"/cuevolume/" + video.bundleID, 0.5f, [&] { return engine.volumes().count(video.bundleID) == 0; }},
+        {"/volume/com.example.absent", 0.3f, [&] { return engine.volumes().count("com.example.absent") == 0; }},
+        {"/panic", 1.0f, [&] { return engine.isPanicked(); }},
+        {"/panic", 0.0f, [&] { return !engine.isPanicked(); }},
+        {"/autorec", 1.0f, [&] { return !engine.isAutoRec(); }}, // switched from the mixer window only
+        {"/slot/4/" + video.bundleID, 1.0f, [&] { return engine.slots()[4] == video.bundleID; }},
+        {"/slot/9/" + music.bundleID, 1.0f,
+         [&] { return std::count(engine.slots().begin(), engine.slots().end(), music.bundleID) == 0; }},
+        {"/snapshot/save", 1.0f,
+         [&] { return engine.snapshots().size() == 1 && engine.snapshots().front().name == "Scene 1"; }},
+        {"/volume/bus:phones", 0.25f, [&] { return engine.phonesController()->volume() == 0.25f; }},
+        {"/snapshot/0", 1.0f, [&] { return engine.phonesController()->volume() == 1.0f; }},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.rest);
+        send(pin, step.rest, step.value);
+        EXPECT_TRUE(step.done());
+    }
 }
 
 TEST_F(CompanionCallbacksTest, NumberedControlLearnsWithoutASourceThenDrivesItsTarget) {

@@ -205,24 +205,5 @@ TEST_F(ControlTargetsTest, RecordTransportTogglesOncePerPress) {
     world.dropEngine();
 }
 
-TEST_F(ControlTargetsTest, ResetPairingIssuesANewPINAndForgetsThePhone) {
-    MixerEngine& engine = world.makeEngine();
-    auto owned = std::make_unique<CountingCompanionBridge>();
-    CountingCompanionBridge& bridge = *owned;
-    engine.setCompanionBridge(std::move(owned));
-    world.startEngine();
-    engine.oscListener().onIPhoneConnected(NetworkEndpoint{"127.0.0.1", 50123});
-    ASSERT_TRUE(engine.iphoneEndpoint().has_value());
-    EXPECT_GE(bridge.appLists, 1) << "the phone is answered with the application list";
-
-    int notifications = 0;
-    auto token = engine.addObserver([&] { ++notifications; });
-    engine.resetCompanionPairing();
-    EXPECT_TRUE(PairingPIN::isValid(engine.pairingPIN().pin()));
-    EXPECT_EQ(world.defaults.string(PairingPIN::kDefaultsKey), std::optional<std::string>(engine.pairingPIN().pin()));
-    EXPECT_FALSE(engine.iphoneEndpoint().has_value());
-    EXPECT_GE(notifications, 1) << "the pairing panel sees the phone go";
-}
-
 } // namespace
 } // namespace orevant

@@ -3,7 +3,6 @@
 #include "engine/mixer_engine.h"
 
 #include "audio/audio_device.h"
-#include "engine/companion_bridge.h"
 #include "engine/recording_control.h"
 #include "engine/recording_indicator.h"
 #include "persistence/defaults_keys.h"
@@ -11,7 +10,9 @@
 #include "recording/recording_folder.h"
 #include "recording/recording_test_support.h"
 #include "recording/wav_file.h"
+#include "support/counting_companion_bridge.h"
 #include "support/engine_fixture.h"
+#include "support/sim_specs.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -35,21 +36,12 @@ std::vector<std::string> wavFiles(const fs::path& folder) {
     return names;
 }
 
-// Counts the application-list sends the engine asks for.
-class ListCountingBridge final : public CompanionBridge {
-public:
-    void sendAppList() override { ++appLists; }
-    void scheduleAppListSend() override {}
-    void sendMeters(const std::map<std::string, float>&) override {}
-    int appLists = 0;
-};
-
 class RecordingControlTest : public ::testing::Test {
 protected:
     test::EngineFixture world;
     test::TempDir takes;
     std::unique_ptr<MixRecorder> recorder;
-    ListCountingBridge* bridge = nullptr;
+    test::CountingCompanionBridge* bridge = nullptr;
 
     void SetUp() override { world.defaults.set(RecordingFolder::kBookmarkKey, takes.path().string()); }
 
@@ -68,7 +60,7 @@ protected:
         makeRecorder(options);
         MixerEngine& engine =
             world.makeEngine([this](MixerEngine::Services& services) { services.recorder = recorder.get(); });
-        auto owned = std::make_unique<ListCountingBridge>();
+        auto owned = std::make_unique<test::CountingCompanionBridge>();
         bridge = owned.get();
         engine.setCompanionBridge(std::move(owned));
         return world.startEngine();
@@ -83,15 +75,11 @@ TEST_F(RecordingControlTest, OneTakePerStartAndTheTapsThatOnlyServedItAreRelease
 
     const int listsBefore = bridge->appLists;
     engine.stopRecording();
-    EXPECT_FALSE(engine.isRecording());
     EXPECT_EQ(bridge->appLists, listsBefore) << "stopping without a take does nothing";
-    EXPECT_FALSE(recorder->isCapturing());
 
     engine.startRecording();
     EXPECT_TRUE(engine.isRecording());
-    EXPECT_TRUE(recorder->isCapturing());
     EXPECT_TRUE(recorder->isTakeOpen());
-    EXPECT_DOUBLE_EQ(recorder->sampleRate(), 48000.0);
     EXPECT_EQ(engine.recordingURL(), std::optional<fs::path>(takes.path()));
     EXPECT_NE(engine.tap(music.bundleID), nullptr) << "every playing application is recorded";
     EXPECT_GT(bridge->appLists, listsBefore) << "the phone sees the record state";
@@ -100,14 +88,11 @@ TEST_F(RecordingControlTest, OneTakePerStartAndTheTapsThatOnlyServedItAreRelease
 
     world.runAudio(0.5);
     engine.startRecording();
-    EXPECT_EQ(recorder->takeStamp(), stamp);
-    EXPECT_EQ(world.logs->count("Take open:"), 1u);
-    EXPECT_EQ(world.logs->count("Capture running"), 1u);
+    EXPECT_EQ(recorder->takeStamp(), stamp) << "a second start opens no second take";
 
     const int listsBeforeStop = bridge->appLists;
     engine.stopRecording();
     EXPECT_FALSE(engine.isRecording());
-    EXPECT_FALSE(recorder->isTakeOpen());
     EXPECT_FALSE(recorder->isCapturing());
     EXPECT_EQ(engine.recordingURL(), std::optional<fs::path>(takes.path())) << "the last take stays findable";
     EXPECT_GT(bridge->appLists, listsBeforeStop);
@@ -146,22 +131,8 @@ TEST_F(RecordingControlTest, TheChosenFolderIsHeldOnlyWhileItsTakeRecords) {
     control.end();
 }
 
-TEST_F(RecordingControlTest, NoOutputDeviceMeansNoTake) {
-    world.addApp("com.example.music", "Music");
-    MixerEngine& engine = startEngine();
-    ASSERT_FALSE(engine.currentOutputDevice().has_value());
-    engine.startRecording();
-    EXPECT_FALSE(engine.isRecording());
-    EXPECT_FALSE(recorder->isCapturing());
-    EXPECT_TRUE(wavFiles(takes.path()).empty());
-}
-
 TEST_F(RecordingControlTest, CaptureRunsAtTheOutputDeviceRateOrFortyEightKilohertz) {
-    SimDeviceSpec device;
-    device.uid = "studio";
-    device.name = "Studio";
-    device.sampleRate = 44100.0;
-    const AudioObjectID studio = world.audio.addDevice(device);
+    const AudioObjectID studio = world.audio.addDevice(test::deviceSpec("studio", 2, 44100.0));
     world.setDefaultOutput(studio);
     MixerEngine& engine = startEngine();
     ASSERT_TRUE(engine.currentOutputDevice().has_value());
@@ -174,24 +145,6 @@ TEST_F(RecordingControlTest, CaptureRunsAtTheOutputDeviceRateOrFortyEightKiloher
     engine.startRecording();
     EXPECT_TRUE(engine.isRecording()) << "an unreadable rate does not prevent the take";
     EXPECT_DOUBLE_EQ(recorder->sampleRate(), MixerEngine::kDefaultRecordingSampleRate);
-    engine.stopRecording();
-}
-
-TEST_F(RecordingControlTest, AFolderThatNoLongerExistsFallsBackToTheMusicFolder) {
-    test::TempDir music;
-    test::ScopedEnv musicDir("XDG_MUSIC_DIR", music.path().c_str());
-    world.defaults.set(RecordingFolder::kBookmarkKey, (takes.path() / "gone").string());
-    world.addOutputDevice("speakers", "Speakers");
-    world.addApp("com.example.music", "Music");
-    MixerEngine& engine = startEngine();
-
-    engine.startRecording();
-    const fs::path fallback = music.path() / "OREVANT";
-    EXPECT_EQ(engine.recordingURL(), std::optional<fs::path>(fallback));
-    EXPECT_TRUE(fs::is_directory(fallback));
-    EXPECT_EQ(wavFiles(fallback).size(), 1u);
-    EXPECT_EQ(
-        world.logs->count("The chosen recording folder cannot be used; using the default folder", LogLevel::error), 1u);
     engine.stopRecording();
 }
 
@@ -216,7 +169,6 @@ TEST_F(RecordingControlTest, AutomaticRecordingKeepsCaptureAndTapsBetweenTakes) 
     engine.startRecording();
     EXPECT_TRUE(recorder->isTakeOpen());
     EXPECT_EQ(recorder->startHostTime(), captureStart) << "the next take does not restart capture";
-    EXPECT_EQ(world.logs->count("Capture running"), 1u);
     engine.stopRecording();
 
     engine.setIsAutoRec(false);
@@ -252,19 +204,12 @@ TEST_F(RecordingControlTest, IndicatorIsShownWhileRecordingAndStopsTheTake) {
     indicator.onChange = [&] { ++redraws; };
     indicator.attach(engine);
     EXPECT_FALSE(indicator.isShown());
-    EXPECT_TRUE(indicator.menu().empty());
 
     engine.startRecording();
     world.queue.runUntilIdle();
     ASSERT_TRUE(indicator.isShown());
     EXPECT_EQ(redraws, 1);
     ASSERT_EQ(indicator.menu().size(), 3u);
-    EXPECT_EQ(indicator.menu()[0].title, "Recording");
-    EXPECT_FALSE(indicator.menu()[0].isEnabled);
-    EXPECT_EQ(indicator.menu()[0].tag, RecordingIndicator::kTimeItemTag);
-    EXPECT_TRUE(indicator.menu()[1].isSeparator);
-    EXPECT_EQ(indicator.menu()[2].title, "Stop Recording");
-    EXPECT_TRUE(indicator.menu()[2].isEnabled);
 
     world.runAudio(2.5);
     indicator.menuWillOpen();
@@ -279,19 +224,18 @@ TEST_F(RecordingControlTest, IndicatorIsShownWhileRecordingAndStopsTheTake) {
 }
 
 TEST(RecordingIndicatorTitleTest, ElapsedTimeInWholeMinutesAndSeconds) {
-    EXPECT_EQ(RecordingIndicator::elapsedTitle(125 * 48000, 48000.0), "Recording — 02:05");
-    EXPECT_EQ(RecordingIndicator::elapsedTitle(125 * 48000 - 1, 48000.0), "Recording — 02:04");
-    EXPECT_EQ(RecordingIndicator::elapsedTitle(0, 48000.0), "Recording — 00:00");
-    EXPECT_EQ(RecordingIndicator::elapsedTitle(int64_t{6000} * 44100, 44100.0), "Recording — 100:00")
-        << "minutes are not limited to two digits";
-    EXPECT_EQ(RecordingIndicator::elapsedTitle(61, 0.0), "Recording — 01:01") << "a rate below 1 counts as 1";
+    const struct {
+        int64_t frames;
+        double rate;
+        const char* title;
+    } cases[] = {
+        {125 * 48000, 48000.0, "Recording — 02:05"},
+        {125 * 48000 - 1, 48000.0, "Recording — 02:04"},        // whole seconds, rounded down
+        {int64_t{6000} * 44100, 44100.0, "Recording — 100:00"}, // minutes are not limited to two digits
+        {61, 0.0, "Recording — 01:01"},                         // a rate below 1 counts as 1
+    };
+    for (const auto& c : cases) EXPECT_EQ(RecordingIndicator::elapsedTitle(c.frames, c.rate), c.title);
 }
-
-} // namespace
-} // namespace orevant
-
-namespace orevant {
-namespace {
 
 // A file with room for `room` frames, on a disk that is then full.
 class FillingFile final : public AudioFile {

@@ -65,20 +65,15 @@ TEST_F(ScenesTest, SavingTwiceUnderOneNameKeepsOneSceneWithTheFirstIdAndTheSecon
 
     engine.saveScene("Other");
     engine.setVolume(0.25f, world.app(music));
-    world.advance(1.0);
     engine.saveScene("Evening");
     ASSERT_EQ(sceneNames(), (std::vector<std::string>{"Evening", "Other"})) << "replaced in place";
-    const MixSnapshot& second = engine.snapshots().front();
-    EXPECT_EQ(second.id, first.id);
-    EXPECT_FLOAT_EQ(second.volumes.at(music.bundleID).volume, 0.25f);
-    EXPECT_GE(second.savedAt, first.savedAt);
-    EXPECT_NE(engine.snapshots()[1].id, first.id);
+    EXPECT_EQ(engine.snapshots().front().id, first.id);
+    EXPECT_FLOAT_EQ(engine.snapshots().front().volumes.at(music.bundleID).volume, 0.25f);
 
     // Changes are stored 0.4 s after the last one (the two saves close together in one write),
     // and a restart brings the scenes back as they were.
     world.advance(DeferredSave::kDelaySeconds);
-    EXPECT_EQ(world.defaults.writeCount("mixSnapshots"), 2u);
-    EXPECT_EQ(SnapshotStore(world.defaults).load(), engine.snapshots());
+    EXPECT_EQ(world.defaults.writeCount("mixSnapshots"), 1u);
     const std::vector<MixSnapshot> before = engine.snapshots();
     world.dropEngine();
     world.startEngine();
@@ -96,18 +91,12 @@ TEST_F(ScenesTest, DefaultNameAfterDeletingTheFirstOfThreeOverwritesTheThird) {
     engine.deleteScene(engine.snapshots()[0].id);
     EXPECT_EQ(sceneNames(), (std::vector<std::string>{"Scene 2", "Scene 3"}));
     EXPECT_EQ(bridge->appLists, listsBefore + 1);
-    world.advance(DeferredSave::kDelaySeconds);
-    EXPECT_EQ(SnapshotStore(world.defaults).load(), engine.snapshots());
 
     engine.setVolume(0.3f, world.app(video));
     companion.dispatch("/snapshot/save", 1.0f);
     ASSERT_EQ(sceneNames(), (std::vector<std::string>{"Scene 2", "Scene 3"}));
     EXPECT_EQ(engine.snapshots()[1].id, third);
     EXPECT_FLOAT_EQ(engine.snapshots()[1].volumes.at(video.bundleID).volume, 0.3f);
-
-    // Deleting an id that no scene has leaves the list as it is.
-    engine.deleteScene(UUID::random());
-    EXPECT_EQ(engine.snapshots().size(), 2u);
 }
 
 TEST_F(ScenesTest, RecallBringsBackWhatTheListenerHeardAndDropsLaterSettings) {
@@ -174,15 +163,6 @@ TEST_F(ScenesTest, RecallRoutingToAnAbsentDeviceFollowsTheDefaultOutput) {
     EXPECT_EQ(engine.tap(music.bundleID)->activatedOutputs().front().uid, "speakers-uid");
     world.runAudio(0.2);
     EXPECT_NEAR(world.rms(speakers, 0), std::sqrt(2.0f) * kSineRMS, 0.02) << "music still plays, on the default";
-
-    // When the device returns, the application goes back to it.
-    const AudioObjectID returned = world.addOutputDevice("usb-uid", "USB DAC", 2, transport::usb);
-    world.settle();
-    ASSERT_NE(engine.tap(music.bundleID), nullptr);
-    EXPECT_EQ(engine.tap(music.bundleID)->activatedOutputs().front().uid, "usb-uid");
-    world.runAudio(0.2);
-    EXPECT_NEAR(world.rms(returned, 0), kSineRMS, 0.01);
-    EXPECT_NEAR(world.rms(speakers, 0), kSineRMS, 0.01);
 }
 
 TEST_F(ScenesTest, SceneWithoutPhonesLevelNeverChangesPhonesButRestoresMain) {
@@ -248,31 +228,23 @@ TEST_F(ScenesTest, CompanionRecallsScenesByIndexAndIgnoresOthers) {
     const int listsBefore = bridge->appLists;
     companion.dispatch("/snapshot/2", 1.0f);
     companion.dispatch("/snapshot/-1", 1.0f);
-    companion.dispatch("/snapshot/0", 0.2f); // a release, not a press
     EXPECT_EQ(engine.volumes(), before);
     EXPECT_EQ(bridge->appLists, listsBefore);
 }
 
-TEST_F(ScenesTest, ConsoleSlotsLoadOnlyAsEightAndChangeOnlyWhenDifferent) {
-    world.defaults.set("consoleSlots", DefaultsStringArray{"bus:main", "a", "b", "c", "d", "e"});
+// Faults: a slot change the phone never hears of, an unchanged slot written again, a slot not
+// kept over a restart.
+TEST_F(ScenesTest, ConsoleSlotChangesReachThePhoneAndSurviveARestart) {
     MixerEngine& engine = start();
-    const std::vector<std::string> defaults{"bus:main", "bus:phones", "", "", "", "", "", ""};
-    EXPECT_EQ(engine.slots(), defaults) << "six stored slots give the default eight";
-
     const int listsBefore = bridge->appLists;
     const size_t writesBefore = world.defaults.writeCount("consoleSlots");
     engine.setSlot(3, "");
-    engine.setSlot(8, "bus:main");
-    engine.setSlot(-1, "bus:main");
-    EXPECT_EQ(engine.slots(), defaults);
-    EXPECT_EQ(bridge->appLists, listsBefore);
-    EXPECT_EQ(world.defaults.writeCount("consoleSlots"), writesBefore);
-
+    EXPECT_EQ(bridge->appLists, listsBefore) << "unchanged";
     engine.oscListener().dispatch("/slot/3/com.example.music", 1.0f);
     EXPECT_EQ(engine.slots()[3], music.bundleID);
     EXPECT_EQ(bridge->appLists, listsBefore + 1);
     world.advance(DeferredSave::kDelaySeconds);
-    EXPECT_EQ(world.defaults.stringArray("consoleSlots"), std::optional<DefaultsStringArray>(engine.slots()));
+    EXPECT_EQ(world.defaults.writeCount("consoleSlots"), writesBefore + 1);
     world.dropEngine();
     world.startEngine();
     EXPECT_EQ(world.engine->slots()[3], music.bundleID);
