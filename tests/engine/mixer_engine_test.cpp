@@ -45,7 +45,12 @@ TEST_F(MixerEngineTest, EachActionIsHeardAtItsLevelOnEachDevice) {
         {"volume 0.5", [&] { engine.setVolume(0.5f, app()); }, quiet, 0.0f},
         {"above range: unity", [&] { engine.setVolume(7.0f, app()); }, kSineRMS, 0.0f},
         {"below range: silence", [&] { engine.setVolume(-1.0f, app()); }, 0.0f, 0.0f},
-        {"volume 0.5 again", [&] { engine.setVolume(0.5f, app()); }, quiet, 0.0f},
+        {"volume 0.5, cue level above range",
+         [&] {
+             engine.setVolume(0.5f, app());
+             engine.setCueVolume(1.5f, music.bundleID);
+         },
+         quiet, 0.0f},
         {"muted", [&] { engine.toggleMute(app()); }, 0.0f, 0.0f},
         {"unmuted", [&] { engine.toggleMute(app()); }, quiet, 0.0f},
         {"routed to the headphones: unity there only", [&] { engine.addOutput(phonesDevice, app()); }, 0.0f, kSineRMS},
@@ -65,6 +70,13 @@ TEST_F(MixerEngineTest, EachActionIsHeardAtItsLevelOnEachDevice) {
         EXPECT_NEAR(world.rms(speakers, 0), step.onSpeakers, 0.004);
         EXPECT_NEAR(world.rms(speakers, 1), step.onSpeakers, 0.004);
         EXPECT_NEAR(world.rms(headphones, 0), step.onHeadphones, 0.004);
+        if (const AppVolume* stored =
+                engine.volumes().count(music.bundleID) ? &engine.volumes().at(music.bundleID) : nullptr) {
+            for (float level : {stored->volume, stored->cueVolume}) {
+                EXPECT_GE(level, 0.0f) << "stored settings stay in range";
+                EXPECT_LE(level, 1.0f) << "stored settings stay in range";
+            }
+        }
     }
     EXPECT_EQ(engine.volumes().at(music.bundleID).outputDeviceUIDs, std::vector<std::string>{});
 }
