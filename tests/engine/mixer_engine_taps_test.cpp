@@ -3,6 +3,7 @@
 #include "audio/audio_device_monitor.h"
 #include "audio/audio_process_monitor.h"
 #include "audio/bluetooth_audio_monitor.h"
+#include "persistence/volume_store.h"
 #include "support/engine_fixture.h"
 
 #include <gtest/gtest.h>
@@ -43,6 +44,50 @@ TEST_F(MixerEngineTapsTest, OwnTapAggregatesStayOutOfTheDeviceListWhileTapsRun) 
     for (const AudioDevice& device : engine.deviceMonitor().devices()) listed.push_back(device.uid);
     std::sort(listed.begin(), listed.end());
     EXPECT_EQ(listed, (std::vector<std::string>{"desk-uid", "speakers-uid"}));
+}
+
+// Faults: a wireless device first (its clock then drives the wired one), an absent or repeated
+// device kept as an output, no output at all when none of the routed devices is present.
+TEST_F(MixerEngineTapsTest, RoutedOutputsPutAWiredDeviceFirstSkipAbsentOnesAndElseFollowTheDefault) {
+    const AudioObjectID headset = world.addOutputDevice("headset-uid", "Headset", 2, transport::bluetooth);
+    const AudioObjectID desk = world.addOutputDevice("desk-uid", "Desk", 2, transport::usb);
+    const AudioObjectID buds = world.addOutputDevice("buds-uid", "Buds", 2, transport::bluetoothLE);
+    using Outputs = std::vector<ProcessTap::Output>;
+    const struct {
+        std::vector<std::string> routed;
+        Outputs outputs;
+    } cases[] = {
+        {{"headset-uid", "gone-uid", "desk-uid"}, {{"desk-uid", desk}, {"headset-uid", headset}}},
+        {{"buds-uid", "headset-uid"}, {{"buds-uid", buds}, {"headset-uid", headset}}},
+        {{"desk-uid", "desk-uid", "speakers-uid"}, {{"desk-uid", desk}, {"speakers-uid", speakers}}},
+        {{"gone-uid"}, {{"speakers-uid", speakers}}},
+        {{}, {{"speakers-uid", speakers}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.routed));
+        AppVolume setting;
+        setting.volume = 0.5f;
+        setting.outputDeviceUIDs = c.routed;
+        VolumeStore(world.defaults).save({{music.bundleID, setting}});
+        world.dropEngine();
+        MixerEngine& engine = world.startEngine();
+        ASSERT_NE(engine.tap(music.bundleID), nullptr);
+        EXPECT_EQ(engine.tap(music.bundleID)->activatedOutputs(), c.outputs);
+    }
+}
+
+// Fault: a failed read of the default device made no tap and nothing tried again.
+TEST_F(MixerEngineTapsTest, ATapNotMadeForAnUnreadableDefaultDeviceIsMadeOnTheNextSync) {
+    MixerEngine& engine = world.startEngine();
+    world.server.injectFailure(kAudioObjectSystemObject, sel::defaultOutputDevice, status::unspecified,
+                               SimAudioServer::opGet);
+    engine.setVolume(0.5f, world.app(music));
+    EXPECT_EQ(engine.tap(music.bundleID), nullptr);
+    world.server.clearAllFailures();
+    world.addApp("com.example.video", "Video", 550.0); // the process list changes
+    world.settle();
+    ASSERT_NE(engine.tap(music.bundleID), nullptr);
+    EXPECT_FLOAT_EQ(engine.tap(music.bundleID)->volume(), 0.5f);
 }
 
 TEST_F(MixerEngineTapsTest, AbsentRoutedDeviceFollowsDefaultUntilItReturns) {

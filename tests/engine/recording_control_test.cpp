@@ -90,6 +90,10 @@ TEST_F(RecordingControlTest, OneTakePerStartAndTheTapsThatOnlyServedItAreRelease
     engine.startRecording();
     EXPECT_EQ(recorder->takeStamp(), stamp) << "a second start opens no second take";
 
+    // A panic released just before: its pending drop must not run early once the take stops.
+    engine.setPanicked(true);
+    engine.setPanicked(false);
+    world.runAudio(0.2);
     const int listsBeforeStop = bridge->appLists;
     engine.stopRecording();
     EXPECT_FALSE(engine.isRecording());
