@@ -154,7 +154,7 @@ TEST_F(CompanionBridgeTest, LastListThePhoneReceivesShowsItsOwnChange) {
     EXPECT_FALSE(phone.receive(0).has_value()) << "nothing goes to the port the phone sends from";
 }
 
-TEST_F(CompanionBridgeTest, FixedRowsComeFirstAndAnUnpairedDeviceOffersNoCue) {
+TEST_F(CompanionBridgeTest, FixedRowsComeFirstAndOnlyAPairedDeviceOffersCueAndPhones) {
     world.addOutputDevice("speakers", "Speakers");
     MixerEngine& engine = startEngine();
     phoneConnects(NetworkEndpoint{"127.0.0.1", phone.port()});
@@ -194,34 +194,23 @@ TEST_F(CompanionBridgeTest, FixedRowsComeFirstAndAnUnpairedDeviceOffersNoCue) {
     ASSERT_NE(row(*full, voice.bundleID), nullptr);
     EXPECT_FLOAT_EQ(row(*full, voice.bundleID)->volume, 0.25f);
     EXPECT_EQ(full->snapshotNames, std::vector<std::string>{"Evening"});
-}
 
-TEST_F(CompanionBridgeTest, PairedInterfaceOffersCueAndShowsThePhonesLevel) {
-    world.addOutputDevice("interface", "Interface", 4);
-    const test::SimApp music = world.addApp("com.example.music", "Music");
-    MixerEngine& engine = startEngine();
-    engine.setBusPairing("interface", 0, 2);
+    // A paired interface as the default: PHONES shows its level and applications offer a cue.
+    world.setDefaultOutput(world.addOutputDevice("interface", "Interface", 4));
+    world.settle();
     ASSERT_TRUE(engine.isPaired());
-    phoneConnects(NetworkEndpoint{"127.0.0.1", phone.port()});
-
-    engine.phonesBusVolume().setVolume(0.7f); // a PHONES level change refreshes the phone
+    engine.phonesBusVolume().setVolume(0.7f);
     world.queue.runUntilIdle();
     engine.setCue(true, music.bundleID);
-    engine.setPanicked(true);
     drainInbox();
     bridge->sendAppList();
-    auto state = nextAppList();
-    ASSERT_TRUE(state.has_value());
-    const AppEntry* phones = row(*state, "bus:phones");
-    ASSERT_NE(phones, nullptr);
-    EXPECT_FALSE(phones->isEmpty);
-    EXPECT_FLOAT_EQ(phones->volume, 0.7f);
-    EXPECT_FALSE(phones->canCue) << "the fixed rows never cue";
-    const AppEntry* entry = row(*state, music.bundleID);
-    ASSERT_NE(entry, nullptr);
-    EXPECT_TRUE(entry->canCue);
-    EXPECT_TRUE(entry->isCued);
-    EXPECT_TRUE(state->isPanicked);
+    auto paired = nextAppList();
+    ASSERT_TRUE(paired.has_value());
+    EXPECT_FALSE(row(*paired, "bus:phones")->isEmpty);
+    EXPECT_FLOAT_EQ(row(*paired, "bus:phones")->volume, 0.7f);
+    EXPECT_FALSE(row(*paired, "bus:phones")->canCue) << "the fixed rows never cue";
+    EXPECT_TRUE(row(*paired, music.bundleID)->canCue);
+    EXPECT_TRUE(row(*paired, music.bundleID)->isCued);
 }
 
 TEST_F(CompanionBridgeTest, ScheduledSendsJoinOneFiftyMillisecondWindow) {
@@ -321,24 +310,11 @@ TEST_F(CompanionBridgeTest, FloodKeepsItsOrderWithOneWriteAndOneListPerWindow) {
     int n = 0;
     for (int burst = 0; burst < 100; ++burst) {
         for (int i = 0; i < 30; ++i, ++n) {
-            std::string rest;
-            switch (n % 5) {
-            case 0:
-                rest = "/snapshot/save";
-                break;
-            case 1:
-                rest = "/cue/com.example.unknown" + std::to_string(n);
-                break;
-            case 2:
-                rest = "/slot/" + std::to_string(n % 8) + "/t" + std::to_string(n);
-                break;
-            case 3:
-                rest = "/cuevolume/com.example.unknown" + std::to_string(n);
-                break;
-            default:
-                rest = "/volume/" + music.bundleID;
-                break;
-            }
+            const std::string unknown = "com.example.unknown" + std::to_string(n);
+            const std::string rests[] = {"/snapshot/save", "/cue/" + unknown,
+                                         "/slot/" + std::to_string(n % 8) + "/t" + std::to_string(n),
+                                         "/cuevolume/" + unknown, "/volume/" + music.bundleID};
+            const std::string& rest = rests[n % 5];
             phone.sendTo(engine.oscListener().port(), test::floatMessage("/a/" + pin + rest, (n % 100) / 100.0f));
         }
         sent += 30;
