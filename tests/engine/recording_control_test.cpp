@@ -36,16 +36,15 @@ std::vector<std::string> wavFiles(const fs::path& folder) {
     return names;
 }
 
-class RecordingControlTest : public ::testing::Test {
-protected:
+// The simulated world with a recorder over a temporary take folder and a counting bridge.
+struct RecordingWorld {
     test::EngineFixture world;
     test::TempDir takes;
     std::unique_ptr<MixRecorder> recorder;
     test::CountingCompanionBridge* bridge = nullptr;
 
-    void SetUp() override { world.defaults.set(RecordingFolder::kBookmarkKey, takes.path().string()); }
-
-    void TearDown() override {
+    RecordingWorld() { world.defaults.set(RecordingFolder::kBookmarkKey, takes.path().string()); }
+    ~RecordingWorld() {
         world.dropEngine();
         recorder.reset();
     }
@@ -66,6 +65,8 @@ protected:
         return world.startEngine();
     }
 };
+
+class RecordingControlTest : public ::testing::Test, protected RecordingWorld {};
 
 TEST_F(RecordingControlTest, OneTakePerStartAndTheTapsThatOnlyServedItAreReleased) {
     world.addOutputDevice("speakers", "Speakers");
@@ -106,33 +107,6 @@ TEST_F(RecordingControlTest, OneTakePerStartAndTheTapsThatOnlyServedItAreRelease
     EXPECT_NE(engine.tap(music.bundleID), nullptr);
     world.runAudio(0.2);
     EXPECT_EQ(engine.tap(music.bundleID), nullptr) << "released 0.3 s after the take";
-}
-
-TEST_F(RecordingControlTest, TheChosenFolderIsHeldOnlyWhileItsTakeRecords) {
-    const AudioObjectID speakers = world.addOutputDevice("speakers", "Speakers");
-    makeRecorder();
-    RecordingControl control(world.server, world.defaults, recorder.get());
-    const AudioDevice output{speakers, "speakers", "Speakers", transport::builtIn, 0, 0, 2};
-    EXPECT_FALSE(control.begin(nullptr)) << "no output device, no take";
-
-    ASSERT_TRUE(control.begin(&output));
-    EXPECT_FALSE(control.begin(&output)) << "one take at a time";
-    control.openTake();
-    EXPECT_EQ(control.scopedRecordingFolder(), std::optional<fs::path>(takes.path()));
-    EXPECT_TRUE(control.end());
-    EXPECT_FALSE(control.scopedRecordingFolder().has_value());
-    EXPECT_EQ(control.recordingURL(), std::optional<fs::path>(takes.path()));
-    EXPECT_FALSE(control.end()) << "nothing left to stop";
-
-    // A folder that is gone: the take goes to the default folder, and no chosen folder is held.
-    test::TempDir music;
-    test::ScopedEnv musicDir("XDG_MUSIC_DIR", music.path().c_str());
-    world.defaults.set(RecordingFolder::kBookmarkKey, (takes.path() / "gone").string());
-    ASSERT_TRUE(control.begin(&output));
-    control.openTake();
-    EXPECT_FALSE(control.scopedRecordingFolder().has_value());
-    EXPECT_EQ(control.recordingURL(), std::optional<fs::path>(music.path() / "OREVANT"));
-    control.end();
 }
 
 TEST_F(RecordingControlTest, CaptureRunsAtTheOutputDeviceRateOrFortyEightKilohertz) {
@@ -180,23 +154,6 @@ TEST_F(RecordingControlTest, AutomaticRecordingKeepsCaptureAndTapsBetweenTakes) 
     engine.startRecording();
     engine.stopRecording();
     EXPECT_FALSE(recorder->isCapturing()) << "without the switch a stop ends capture";
-}
-
-TEST_F(RecordingControlTest, ALaneAtItsSizeCeilingClosesTheWholeTake) {
-    world.addOutputDevice("speakers", "Speakers");
-    world.addApp("com.example.music", "Music", 440.0);
-    world.addApp("com.example.voice", "Voice", 220.0);
-    RecordingLaneOptions small;
-    small.sizeCeilingBytes = 48000 * 8; // one second of stereo float
-    MixerEngine& engine = startEngine(small);
-
-    engine.startRecording();
-    ASSERT_TRUE(engine.isRecording());
-    world.runAudio(2.0);
-    EXPECT_FALSE(engine.isRecording()) << "stopped through the current engine";
-    EXPECT_FALSE(recorder->isTakeOpen());
-    EXPECT_FALSE(recorder->isCapturing());
-    EXPECT_EQ(wavFiles(takes.path()).size(), 2u) << "both files of the take are kept";
 }
 
 TEST_F(RecordingControlTest, IndicatorIsShownWhileRecordingAndStopsTheTake) {
@@ -257,10 +214,9 @@ private:
     int64_t room_;
 };
 
-// Faults: a full disk let the take go on with a failure logged every 250 ms per lane; a folder
-// that could not be made still opened a take of no files; no output device refused silently.
-// Each ends or refuses the take once and says why in the recording state.
-TEST_F(RecordingControlTest, ARefusedOrFailedTakeEndsOnceAndSaysWhy) {
+// Faults: a folder that could not be made still opened a take of no files; no output device
+// refused silently; the chosen folder stayed held after its take.
+TEST_F(RecordingControlTest, ARefusedTakeSaysWhyAndAStartedOneHoldsItsFolderUntilItEnds) {
     makeRecorder();
     RecordingControl control(world.server, world.defaults, recorder.get());
     AudioDevice speakers;
@@ -284,32 +240,58 @@ TEST_F(RecordingControlTest, ARefusedOrFailedTakeEndsOnceAndSaysWhy) {
     EXPECT_NE(control.failure()->find((home.path() / "file/Documents").string()), std::string::npos)
         << *control.failure();
 
+    // The chosen folder is held only while its take records; one take at a time.
     world.defaults.set(RecordingFolder::kBookmarkKey, takes.path().string());
     ASSERT_TRUE(control.begin(&speakers));
     EXPECT_FALSE(control.failure()) << "a take that starts clears the last refusal";
+    EXPECT_FALSE(control.begin(&speakers));
+    control.openTake();
+    EXPECT_EQ(control.scopedRecordingFolder(), std::optional<fs::path>(takes.path()));
+    EXPECT_TRUE(control.end());
+    EXPECT_FALSE(control.scopedRecordingFolder().has_value());
+    EXPECT_EQ(control.recordingURL(), std::optional<fs::path>(takes.path())) << "the last take stays findable";
+    EXPECT_FALSE(control.end()) << "nothing left to stop";
+
+    // A chosen folder that is gone: the take goes to the default folder, and none is held.
+    test::TempDir fallback;
+    test::ScopedEnv fallbackMusic("XDG_MUSIC_DIR", fallback.path().c_str());
+    world.defaults.set(RecordingFolder::kBookmarkKey, (takes.path() / "gone").string());
+    ASSERT_TRUE(control.begin(&speakers));
+    control.openTake();
+    EXPECT_FALSE(control.scopedRecordingFolder().has_value());
+    EXPECT_EQ(control.recordingURL(), std::optional<fs::path>(fallback.path() / "OREVANT"));
     control.end();
 }
 
-TEST_F(RecordingControlTest, AFullDiskStopsTheWholeTakeOnce) {
-    world.addOutputDevice("speakers", "Speakers");
-    world.addApp("com.example.music", "Music", 440.0);
-    world.addApp("com.example.voice", "Voice", 220.0);
-    RecordingLaneOptions filling;
-    filling.fileOpener = [](const std::filesystem::path& path, double rate) -> std::unique_ptr<AudioFile> {
+// Faults: a lane at its size ceiling or on a full disk let the take go on (with a failure
+// logged every 250 ms per lane), or closed only its own file.
+TEST(RecordingLaneLimitTest, ALaneThatCannotWriteOnEndsTheWholeTakeOnce) {
+    RecordingLaneOptions ceiling;
+    ceiling.sizeCeilingBytes = 48000 * 8; // one second of stereo float
+    RecordingLaneOptions fullDisk;
+    fullDisk.fileOpener = [](const std::filesystem::path& path, double rate) -> std::unique_ptr<AudioFile> {
         // The three seconds of pre-roll and half a second of the take fit.
         return std::make_unique<FillingFile>(openWavFile(path, rate), static_cast<int64_t>(rate * 3.5));
     };
-    MixerEngine& engine = startEngine(filling);
-    engine.startRecording();
-    ASSERT_TRUE(engine.isRecording());
-    world.runAudio(3.0);
-    EXPECT_FALSE(engine.isRecording());
-    EXPECT_FALSE(recorder->isTakeOpen());
-    ASSERT_TRUE(recorder->takeFailure());
-    EXPECT_NE(recorder->takeFailure()->find("No space left on device"), std::string::npos);
-    // One line per lane at most, not one per drain.
-    EXPECT_LE(world.logs->count("Recording write failed", LogLevel::error), 2u);
-    EXPECT_EQ(wavFiles(takes.path()).size(), 2u) << "what reached the disk is kept";
+    for (const RecordingLaneOptions* options : {&ceiling, &fullDisk}) {
+        RecordingWorld fixture;
+        test::EngineFixture& world = fixture.world;
+        world.addOutputDevice("speakers", "Speakers");
+        world.addApp("com.example.music", "Music", 440.0);
+        world.addApp("com.example.voice", "Voice", 220.0);
+        MixerEngine& engine = fixture.startEngine(*options);
+        engine.startRecording();
+        ASSERT_TRUE(engine.isRecording());
+        world.runAudio(3.0);
+        EXPECT_FALSE(engine.isRecording()) << "stopped through the current engine";
+        EXPECT_FALSE(fixture.recorder->isCapturing());
+        EXPECT_EQ(wavFiles(fixture.takes.path()).size(), 2u) << "what reached the disk is kept";
+        EXPECT_LE(world.logs->count("Recording write failed", LogLevel::error), 2u) << "one line per lane at most";
+        if (options == &fullDisk) {
+            ASSERT_TRUE(fixture.recorder->takeFailure());
+            EXPECT_NE(fixture.recorder->takeFailure()->find("No space left on device"), std::string::npos);
+        }
+    }
 }
 
 } // namespace
