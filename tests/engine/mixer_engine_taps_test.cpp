@@ -310,5 +310,47 @@ TEST(MixerEngineShutdownTest, AttenuatedTapsRampToUnityBeforeStoppingAndOnlyThen
     }
 }
 
+// The tap set's lines that the system log is read for, each with its exact text.
+TEST(MixerEngineDiagnosticsTest, EachDiagnosticIsLoggedWithItsText) {
+    using Act = std::function<void(EngineFixture&)>;
+    const Act quieter = [](EngineFixture& w) { w.engine->setVolume(0.5f, w.engine->processMonitor().apps().front()); };
+    const struct {
+        const char* line;
+        Act act;
+    } cases[] = {
+        {"Tap failed for com.example.music: ",
+         [&](EngineFixture& w) {
+             w.server.audio().injectFailure(SimAudioEngine::Call::createProcessTap, kDenied);
+             quieter(w);
+         }},
+        {"Default device read failed: ",
+         [&](EngineFixture& w) {
+             w.server.injectFailure(kAudioObjectSystemObject, sel::defaultOutputDevice, status::unspecified,
+                                    SimAudioServer::opGet);
+             quieter(w);
+         }},
+        {"Watchdog: tap for com.example.music never rendered while its process outputs — rebuilding",
+         [&](EngineFixture& w) {
+             quieter(w);
+             w.advance(4.0); // no audio: the tap never renders
+         }},
+        {"PAIRCHK outputs=1 deviceFound=true ch=4 pairing=true",
+         [](EngineFixture& w) {
+             w.setDefaultOutput(w.audio.deviceWithUID("interface-uid"));
+             w.settle();
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        EngineFixture world;
+        world.addOutputDevice("speakers-uid", "Speakers");
+        world.addOutputDevice("interface-uid", "Interface", 4, transport::usb);
+        world.addApp("com.example.music", "Music", 440.0);
+        world.startEngine();
+        c.act(world);
+        EXPECT_TRUE(world.logs->contains(c.line));
+    }
+}
+
 } // namespace
 } // namespace orevant
