@@ -400,7 +400,8 @@ TEST_F(CompanionBridgeTest, ReissuingThePINForgetsThePhoneAndRefusesTheOldPIN) {
 }
 
 // Faults: a command wired to the wrong action, a value not limited, a setting created for an
-// application the phone only names, a switch the phone may not throw.
+// application the phone only names, a switch the phone may not throw. (Panic and slot commands
+// are in LastListThePhoneReceivesShowsItsOwnChange.)
 TEST_F(CompanionBridgeTest, EveryCompanionCommandReachesItsEngineAction) {
     world.addOutputDevice("interface-uid", "Interface", 4, transport::usb);
     const test::SimApp music = world.addApp("com.example.music", "Music", 440.0);
@@ -422,10 +423,7 @@ TEST_F(CompanionBridgeTest, EveryCompanionCommandReachesItsEngineAction) {
         {"/cue/" + music.bundleID, 0.0f, [&] { return !setting(music.bundleID).isCued; }},
         {"/cuevolume/" + video.bundleID, 0.5f, [&] { return engine.volumes().count(video.bundleID) == 0; }},
         {"/volume/com.example.absent", 0.3f, [&] { return engine.volumes().count("com.example.absent") == 0; }},
-        {"/panic", 1.0f, [&] { return engine.isPanicked(); }},
-        {"/panic", 0.0f, [&] { return !engine.isPanicked(); }},
         {"/autorec", 1.0f, [&] { return !engine.isAutoRec(); }}, // switched from the mixer window only
-        {"/slot/4/" + video.bundleID, 1.0f, [&] { return engine.slots()[4] == video.bundleID; }},
         {"/slot/9/" + music.bundleID, 1.0f,
          [&] { return std::count(engine.slots().begin(), engine.slots().end(), music.bundleID) == 0; }},
         {"/snapshot/save", 1.0f,
