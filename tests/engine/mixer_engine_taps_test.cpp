@@ -195,7 +195,7 @@ TEST_F(MixerEngineTapsTest, WatchdogRebuildsOnlyATapThatNeverRenderedWhileItsPro
     world.advance(2.0);
     EXPECT_EQ(createCalls(), calls + 1) << "the music tap, once";
     EXPECT_EQ(engine.tap(video.bundleID), silent);
-    world.runAudio(10.0);
+    world.runAudio(4.5); // two more checks
     EXPECT_EQ(createCalls(), calls + 1) << "a tap that renders is never rebuilt";
 }
 
@@ -264,7 +264,7 @@ TEST(MixerEngineCoverageDropTest, TapsOfDefaultSettingsGoUnlessSomethingHoldsThe
         EXPECT_EQ(engine.taps().size(), 2u);
         engine.setPanicked(false); // the release schedules a coverage drop
         c.after(world);
-        world.runAudio(1.0);
+        world.runAudio(0.5);
         EXPECT_EQ(engine.taps().size(), c.tapsLeft);
     }
 }
