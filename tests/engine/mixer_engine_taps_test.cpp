@@ -3,7 +3,6 @@
 #include "audio/audio_device_monitor.h"
 #include "audio/audio_process_monitor.h"
 #include "audio/bluetooth_audio_monitor.h"
-#include "persistence/volume_store.h"
 #include "support/engine_fixture.h"
 
 #include <gtest/gtest.h>
@@ -63,14 +62,14 @@ TEST_F(MixerEngineTapsTest, RoutedOutputsPutAWiredDeviceFirstSkipAbsentOnesAndEl
         {{"gone-uid"}, {{"speakers-uid", speakers}}},
         {{}, {{"speakers-uid", speakers}}},
     };
+    MixerEngine& engine = world.startEngine();
+    const AudioApp app = world.app(music);
+    engine.setVolume(0.5f, app); // the entry outlives every cleared route
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.routed));
-        AppVolume setting;
-        setting.volume = 0.5f;
-        setting.outputDeviceUIDs = c.routed;
-        VolumeStore(world.defaults).save({{music.bundleID, setting}});
-        world.dropEngine();
-        MixerEngine& engine = world.startEngine();
+        engine.clearOutputs(app);
+        for (const std::string& uid : c.routed)
+            engine.addOutput(AudioDevice{0, uid, uid, transport::usb, 0, 0, 2}, app);
         ASSERT_NE(engine.tap(music.bundleID), nullptr);
         EXPECT_EQ(engine.tap(music.bundleID)->activatedOutputs(), c.outputs);
     }
