@@ -10,6 +10,7 @@
 #include "engine/mixer_app_state.h"
 #include "engine/mixer_engine.h"
 #include "engine/scene_book.h"
+#include "midi/midi_mapping_manager.h"
 #include "persistence/snapshot_store.h"
 #include "remote/osc_listener.h"
 #include "remote/osc_sender.h"
@@ -154,33 +155,7 @@ TEST_F(CompanionBridgeTest, LastListThePhoneReceivesShowsItsOwnChange) {
     EXPECT_FALSE(phone.receive(0).has_value()) << "nothing goes to the port the phone sends from";
 }
 
-TEST_F(CompanionBridgeTest, TenBadPINsLockThePhoneOutForTenSeconds) {
-    world.addOutputDevice("speakers", "Speakers");
-    const test::SimApp music = world.addApp("com.example.music", "Music");
-    startEngine();
-    const std::string pin = world.engine->pairingPIN().pin();
-    const std::string wrong = pin == "000000" ? "111111" : "000000";
-
-    for (int i = 0; i < 10; ++i) command("/volume/" + music.bundleID, 0.2f, wrong);
-    command("/volume/" + music.bundleID, 0.2f, pin);
-    EXPECT_FALSE(world.engine->iphoneEndpoint().has_value());
-    EXPECT_FALSE(nextReply().has_value());
-    EXPECT_EQ(world.engine->volumes().count(music.bundleID), 0u) << "a refused command does nothing";
-
-    world.advance(9.5);
-    command("/volume/" + music.bundleID, 0.2f, pin);
-    EXPECT_FALSE(nextReply().has_value()) << "still inside the ten seconds";
-
-    world.advance(0.6);
-    command("/volume/" + music.bundleID, 0.2f, pin);
-    world.advance(OSCCompanionBridge::kAppListSendDelaySeconds);
-    auto list = nextAppList();
-    ASSERT_TRUE(list.has_value()) << "the right PIN is admitted once the lockout is over";
-    world.queue.runUntilIdle();
-    EXPECT_FLOAT_EQ(world.engine->volumes().at(music.bundleID).volume, 0.2f);
-}
-
-TEST_F(CompanionBridgeTest, FixedRowsComeFirstAndAnUnpairedDeviceOffersNoCue) {
+TEST_F(CompanionBridgeTest, FixedRowsComeFirstAndOnlyAPairedDeviceOffersCueAndPhones) {
     world.addOutputDevice("speakers", "Speakers");
     MixerEngine& engine = startEngine();
     phoneConnects(NetworkEndpoint{"127.0.0.1", phone.port()});
@@ -192,20 +167,13 @@ TEST_F(CompanionBridgeTest, FixedRowsComeFirstAndAnUnpairedDeviceOffersNoCue) {
     EXPECT_EQ(rowIDs(*empty), (std::vector<std::string>{"system_output", "system_input", "bus:main", "bus:phones"}));
     const std::vector<std::string> names{"Output", "Input", "MAIN", "PHONES"};
     for (size_t i = 0; i < 4; ++i) {
-        const AppEntry& fixed = empty->apps[i];
-        EXPECT_EQ(fixed.name, names[i]);
-        EXPECT_TRUE(fixed.isSystem);
-        EXPECT_FALSE(fixed.isCued);
-        EXPECT_FALSE(fixed.canCue);
-        EXPECT_FLOAT_EQ(fixed.cueVolume, 1.0f);
+        EXPECT_EQ(empty->apps[i].name, names[i]);
+        EXPECT_TRUE(empty->apps[i].isSystem);
+        EXPECT_FALSE(empty->apps[i].canCue);
     }
     EXPECT_FALSE(empty->apps[2].isEmpty) << "MAIN has the default output device";
-    EXPECT_FLOAT_EQ(empty->apps[2].volume, empty->apps[0].volume);
     EXPECT_TRUE(empty->apps[3].isEmpty) << "a stereo device has no PHONES pair";
-    EXPECT_FLOAT_EQ(empty->apps[3].volume, 0.0f);
     EXPECT_EQ(empty->slots, engine.slots());
-    EXPECT_TRUE(empty->snapshotNames.empty());
-    EXPECT_FALSE(empty->isPanicked);
 
     // Applications follow in the process monitor's order; one without settings shows defaults.
     const test::SimApp music = world.addApp("com.example.music", "Music");
@@ -221,43 +189,29 @@ TEST_F(CompanionBridgeTest, FixedRowsComeFirstAndAnUnpairedDeviceOffersNoCue) {
     std::vector<std::string> expected{"system_output", "system_input", "bus:main", "bus:phones"};
     for (const AudioApp& app : engine.processMonitor().apps()) expected.push_back(app.bundleID);
     EXPECT_EQ(rowIDs(*full), expected);
-    const AppEntry* fresh = row(*full, music.bundleID);
-    ASSERT_NE(fresh, nullptr);
-    EXPECT_FLOAT_EQ(fresh->volume, 1.0f);
-    EXPECT_FALSE(fresh->isCued);
-    EXPECT_FLOAT_EQ(fresh->cueVolume, 1.0f);
-    EXPECT_FALSE(fresh->canCue);
+    ASSERT_NE(row(*full, music.bundleID), nullptr);
+    EXPECT_FLOAT_EQ(row(*full, music.bundleID)->volume, 1.0f) << "no setting: the default";
+    EXPECT_FALSE(row(*full, music.bundleID)->canCue);
     ASSERT_NE(row(*full, voice.bundleID), nullptr);
     EXPECT_FLOAT_EQ(row(*full, voice.bundleID)->volume, 0.25f);
     EXPECT_EQ(full->snapshotNames, std::vector<std::string>{"Evening"});
-}
 
-TEST_F(CompanionBridgeTest, PairedInterfaceOffersCueAndShowsThePhonesLevel) {
-    world.addOutputDevice("interface", "Interface", 4);
-    const test::SimApp music = world.addApp("com.example.music", "Music");
-    MixerEngine& engine = startEngine();
-    engine.setBusPairing("interface", 0, 2);
+    // A paired interface as the default: PHONES shows its level and applications offer a cue.
+    world.setDefaultOutput(world.addOutputDevice("interface", "Interface", 4));
+    world.settle();
     ASSERT_TRUE(engine.isPaired());
-    phoneConnects(NetworkEndpoint{"127.0.0.1", phone.port()});
-
-    engine.phonesBusVolume().setVolume(0.7f); // a PHONES level change refreshes the phone
+    engine.phonesBusVolume().setVolume(0.7f);
     world.queue.runUntilIdle();
     engine.setCue(true, music.bundleID);
-    engine.setPanicked(true);
     drainInbox();
     bridge->sendAppList();
-    auto state = nextAppList();
-    ASSERT_TRUE(state.has_value());
-    const AppEntry* phones = row(*state, "bus:phones");
-    ASSERT_NE(phones, nullptr);
-    EXPECT_FALSE(phones->isEmpty);
-    EXPECT_FLOAT_EQ(phones->volume, 0.7f);
-    EXPECT_FALSE(phones->canCue) << "the fixed rows never cue";
-    const AppEntry* entry = row(*state, music.bundleID);
-    ASSERT_NE(entry, nullptr);
-    EXPECT_TRUE(entry->canCue);
-    EXPECT_TRUE(entry->isCued);
-    EXPECT_TRUE(state->isPanicked);
+    auto paired = nextAppList();
+    ASSERT_TRUE(paired.has_value());
+    EXPECT_FALSE(row(*paired, "bus:phones")->isEmpty);
+    EXPECT_FLOAT_EQ(row(*paired, "bus:phones")->volume, 0.7f);
+    EXPECT_FALSE(row(*paired, "bus:phones")->canCue) << "the fixed rows never cue";
+    EXPECT_TRUE(row(*paired, music.bundleID)->canCue);
+    EXPECT_TRUE(row(*paired, music.bundleID)->isCued);
 }
 
 TEST_F(CompanionBridgeTest, ScheduledSendsJoinOneFiftyMillisecondWindow) {
@@ -357,24 +311,11 @@ TEST_F(CompanionBridgeTest, FloodKeepsItsOrderWithOneWriteAndOneListPerWindow) {
     int n = 0;
     for (int burst = 0; burst < 100; ++burst) {
         for (int i = 0; i < 30; ++i, ++n) {
-            std::string rest;
-            switch (n % 5) {
-            case 0:
-                rest = "/snapshot/save";
-                break;
-            case 1:
-                rest = "/cue/com.example.unknown" + std::to_string(n);
-                break;
-            case 2:
-                rest = "/slot/" + std::to_string(n % 8) + "/t" + std::to_string(n);
-                break;
-            case 3:
-                rest = "/cuevolume/com.example.unknown" + std::to_string(n);
-                break;
-            default:
-                rest = "/volume/" + music.bundleID;
-                break;
-            }
+            const std::string unknown = "com.example.unknown" + std::to_string(n);
+            const std::string rests[] = {"/snapshot/save", "/cue/" + unknown,
+                                         "/slot/" + std::to_string(n % 8) + "/t" + std::to_string(n),
+                                         "/cuevolume/" + unknown, "/volume/" + music.bundleID};
+            const std::string& rest = rests[n % 5];
             phone.sendTo(engine.oscListener().port(), test::floatMessage("/a/" + pin + rest, (n % 100) / 100.0f));
         }
         sent += 30;
@@ -408,7 +349,7 @@ TEST_F(CompanionBridgeTest, FloodKeepsItsOrderWithOneWriteAndOneListPerWindow) {
     EXPECT_EQ(SnapshotStore(world.defaults).load(), engine.snapshots());
 }
 
-TEST_F(CompanionBridgeTest, MeterFramesGoToTheReplyPortWithThreeDecimals) {
+TEST_F(CompanionBridgeTest, MeterFramesGoToTheReplyPortOnlyOnceAPhoneIsKnown) {
     world.addOutputDevice("speakers", "Speakers");
     startEngine();
     bridge->sendMeters({{"com.example.music", 0.5f}});
@@ -416,22 +357,125 @@ TEST_F(CompanionBridgeTest, MeterFramesGoToTheReplyPortWithThreeDecimals) {
 
     // The phone's messages came from some port; the meters go to the reply port of that host.
     phoneConnects(NetworkEndpoint{"127.0.0.1", 50123});
-    bridge->sendMeters(
-        {{"com.example.music", 0.12345f}, {"com.example.voice", 0.0005f}, {"com.example.quiet", 0.0004f}});
+    bridge->sendMeters({{"com.example.music", 0.12345f}});
     auto reply = nextReply();
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->address, "/meters");
-    const nlohmann::json levels = nlohmann::json::parse(reply->value);
-    ASSERT_TRUE(levels.is_object());
-    EXPECT_EQ(levels.size(), 3u);
-    EXPECT_DOUBLE_EQ(levels.at("com.example.music").get<double>(), 0.123);
-    EXPECT_DOUBLE_EQ(levels.at("com.example.voice").get<double>(), 0.001);
-    EXPECT_DOUBLE_EQ(levels.at("com.example.quiet").get<double>(), 0.0);
+    EXPECT_EQ(reply->value, R"({"com.example.music":0.123})");
 
     bridge->sendMeters({});
     auto silent = nextReply();
     ASSERT_TRUE(silent.has_value());
     EXPECT_EQ(silent->value, "{}");
+}
+
+// Faults: a reissued PIN that still admitted the old one, or kept answering the forgotten phone.
+TEST_F(CompanionBridgeTest, ReissuingThePINForgetsThePhoneAndRefusesTheOldPIN) {
+    world.addOutputDevice("interface-uid", "Interface", 4, transport::usb);
+    const test::SimApp music = world.addApp("com.example.music", "Music", 440.0);
+    const test::SimApp video = world.addApp("com.example.video", "Video", 550.0);
+    MixerEngine& engine = startEngine();
+    const std::string pin = engine.pairingPIN().pin();
+    command("/volume/" + music.bundleID, 0.5f, pin);
+    EXPECT_EQ(*engine.iphoneEndpoint(), (NetworkEndpoint{"127.0.0.1", phone.port()}));
+    world.advance(OSCCompanionBridge::kAppListSendDelaySeconds);
+    EXPECT_TRUE(nextAppList().has_value()) << "the phone is answered with the application list";
+
+    int notifications = 0;
+    auto token = engine.addObserver([&] { ++notifications; });
+    engine.resetCompanionPairing();
+    const std::string fresh = engine.pairingPIN().pin();
+    EXPECT_TRUE(PairingPIN::isValid(fresh));
+    EXPECT_EQ(world.defaults.string(PairingPIN::kDefaultsKey), std::optional<std::string>(fresh));
+    EXPECT_FALSE(engine.iphoneEndpoint().has_value());
+    EXPECT_GE(notifications, 1) << "the pairing panel sees the phone go";
+    if (fresh != pin) {
+        command("/volume/" + music.bundleID, 0.9f, pin);
+        EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 0.5f);
+        EXPECT_FALSE(engine.iphoneEndpoint().has_value());
+    }
+    command("/volume/" + music.bundleID, 0.9f, fresh);
+    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 0.9f);
+    EXPECT_TRUE(engine.iphoneEndpoint().has_value());
+}
+
+// Faults: a command wired to the wrong action, a setting created for an
+// application the phone only names, a switch the phone may not throw. (Panic and slot commands
+// are in LastListThePhoneReceivesShowsItsOwnChange.)
+TEST_F(CompanionBridgeTest, EveryCompanionCommandReachesItsEngineAction) {
+    world.addOutputDevice("interface-uid", "Interface", 4, transport::usb);
+    const test::SimApp music = world.addApp("com.example.music", "Music", 440.0);
+    const test::SimApp video = world.addApp("com.example.video", "Video", 550.0);
+    MixerEngine& engine = startEngine();
+    ASSERT_TRUE(engine.isPaired());
+    const std::string pin = engine.pairingPIN().pin();
+    const auto setting = [&](const std::string& id) {
+        return engine.volumes().count(id) ? engine.volumes().at(id) : AppVolume{};
+    };
+    const struct {
+        std::string rest;
+        float value;
+        std::function<bool()> done;
+    } steps[] = {
+        {"/cue/" + music.bundleID, 1.0f, [&] { return setting(music.bundleID).isCued; }},
+        {"/cuevolume/" + music.bundleID, 0.5f, [&] { return setting(music.bundleID).cueVolume == 0.5f; }},
+        {"/cue/" + music.bundleID, 0.0f, [&] { return !setting(music.bundleID).isCued; }},
+        {"/cuevolume/" + video.bundleID, 0.5f, [&] { return engine.volumes().count(video.bundleID) == 0; }},
+        {"/volume/com.example.absent", 0.3f, [&] { return engine.volumes().count("com.example.absent") == 0; }},
+        {"/autorec", 1.0f, [&] { return !engine.isAutoRec(); }}, // switched from the mixer window only
+        {"/slot/9/" + music.bundleID, 1.0f,
+         [&] { return std::count(engine.slots().begin(), engine.slots().end(), music.bundleID) == 0; }},
+        {"/snapshot/save", 1.0f,
+         [&] { return engine.snapshots().size() == 1 && engine.snapshots().front().name == "Scene 1"; }},
+        {"/volume/bus:phones", 0.25f, [&] { return engine.phonesController()->volume() == 0.25f; }},
+        {"/snapshot/0", 1.0f, [&] { return engine.phonesController()->volume() == 1.0f; }},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.rest);
+        command(step.rest, step.value, pin);
+        EXPECT_TRUE(step.done());
+    }
+}
+
+TEST_F(CompanionBridgeTest, NumberedControlLearnsWithoutASourceThenDrivesItsTarget) {
+    world.addOutputDevice("interface-uid", "Interface", 4, transport::usb);
+    const test::SimApp music = world.addApp("com.example.music", "Music", 440.0);
+    const test::SimApp video = world.addApp("com.example.video", "Video", 550.0);
+    MixerEngine& engine = startEngine();
+    const std::string pin = engine.pairingPIN().pin();
+    engine.midiMapping().setLearningTarget("bus:phones");
+    command("/orevant/3", 0.2f, pin);
+    ASSERT_EQ(engine.midiMapping().mappings().count("3"), 1u);
+    EXPECT_EQ(engine.midiMapping().mappings().at("3").target, "bus:phones");
+    EXPECT_EQ(engine.midiMapping().mappings().at("3").sourceID, std::nullopt);
+    EXPECT_FLOAT_EQ(engine.phonesController()->volume(), 1.0f) << "the learning message is not applied";
+
+    command("/orevant/3", 0.4f, pin);
+    EXPECT_FLOAT_EQ(engine.phonesController()->volume(), 0.4f);
+    command("/orevant/4", 0.1f, pin); // no mapping
+    command("/orevant/x", 0.1f, pin); // not a number
+    EXPECT_FLOAT_EQ(engine.phonesController()->volume(), 0.4f);
+}
+
+TEST_F(CompanionBridgeTest, CallbacksOutlivingTheEngineDoNothing) {
+    world.addOutputDevice("interface-uid", "Interface", 4, transport::usb);
+    const test::SimApp music = world.addApp("com.example.music", "Music", 440.0);
+    const test::SimApp video = world.addApp("com.example.video", "Video", 550.0);
+    MixerEngine& engine = startEngine();
+    // What a callback would find if it were still held after the engine went.
+    OSCCallbacks copy = static_cast<const OSCCallbacks&>(engine.oscListener());
+    ASSERT_TRUE(copy.onAppVolumeReceived);
+    world.dropEngine();
+    const size_t scenesWritten = world.defaults.writeCount("mixSnapshots");
+    const size_t slotsWritten = world.defaults.writeCount("consoleSlots");
+    copy.onAppVolumeReceived("bus:main", 0.3f);
+    copy.onIPhoneConnected(NetworkEndpoint{"127.0.0.1", 4000});
+    copy.onSnapshotSaveReceived();
+    copy.onSlotReceived(5, "bus:main");
+    copy.onOREVANTValueReceived(7, 1.0f);
+    world.queue.runUntilIdle();
+    EXPECT_EQ(world.defaults.writeCount("mixSnapshots"), scenesWritten);
+    EXPECT_EQ(world.defaults.writeCount("consoleSlots"), slotsWritten);
 }
 
 // A control character costs six bytes in JSON and a stray byte three: each counts before the cut.
@@ -447,13 +491,15 @@ TEST(CompanionDocumentsTest, TextsAreCleanedThenCutBetweenCodePoints) {
 }
 
 TEST(CompanionDocumentsTest, MeterLevelsRoundHalfAwayFromZero) {
-    EXPECT_FLOAT_EQ(OSCCompanionBridge::roundedMeterLevel(0.12345f), 0.123f);
-    EXPECT_FLOAT_EQ(OSCCompanionBridge::roundedMeterLevel(0.0005f), 0.001f);
-    EXPECT_FLOAT_EQ(OSCCompanionBridge::roundedMeterLevel(0.0025f), 0.003f);
-    EXPECT_FLOAT_EQ(OSCCompanionBridge::roundedMeterLevel(-0.0005f), -0.001f);
-    EXPECT_FLOAT_EQ(OSCCompanionBridge::roundedMeterLevel(0.0004f), 0.0f);
-    EXPECT_FLOAT_EQ(OSCCompanionBridge::roundedMeterLevel(1.0f), 1.0f);
-    EXPECT_FLOAT_EQ(OSCCompanionBridge::roundedMeterLevel(std::numeric_limits<float>::quiet_NaN()), 0.0f);
+    const std::pair<float, float> cases[] = {{0.12345f, 0.123f},
+                                             {0.0005f, 0.001f},
+                                             {0.0025f, 0.003f},
+                                             {-0.0005f, -0.001f},
+                                             {0.0004f, 0.0f},
+                                             {1.0f, 1.0f},
+                                             {std::numeric_limits<float>::quiet_NaN(), 0.0f}};
+    for (const auto& [level, rounded] : cases)
+        EXPECT_FLOAT_EQ(OSCCompanionBridge::roundedMeterLevel(level), rounded) << level;
     // Levels are written as the short decimal the phone expects, not as a widened float.
     EXPECT_EQ(OSCCompanionBridge::encodeMeters({{"a", 0.3f}, {"b", 0.12345f}}), R"({"a":0.3,"b":0.123})");
 
@@ -485,10 +531,6 @@ TEST(CompanionDocumentsTest, AppListKeepsItsKeyOrderAndDecodesStrictly) {
     nlohmann::json missing = nlohmann::json::parse(text);
     missing["apps"][0].erase("isEmpty");
     EXPECT_FALSE(MixerAppState::decode(missing.dump()).has_value());
-    nlohmann::json wrongType = nlohmann::json::parse(text);
-    wrongType["apps"][0]["volume"] = "loud";
-    EXPECT_FALSE(MixerAppState::decode(wrongType.dump()).has_value());
-    EXPECT_FALSE(MixerAppState::decode("[]").has_value());
     EXPECT_FALSE(MixerAppState::decode("{\"apps\":").has_value());
 
     // A name that is not UTF-8 costs the phone one character, not the whole list.

@@ -10,46 +10,42 @@
 #include "recording/recording_folder.h"
 #include "recording/recording_test_support.h"
 #include "remote/osc_listener.h"
-#include "remote/pairing_pin.h"
-#include "support/counting_companion_bridge.h"
 #include "support/engine_fixture.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 namespace orevant {
 namespace {
 
-using test::CountingCompanionBridge;
 using test::EngineFixture;
 using test::SimApp;
 
-constexpr float kSineRMS = 0.5f * 0.70710678f;
-
-TEST(ControlTargetTest, ParsesEveryKindOfTarget) {
+TEST(ControlTargetTest, ParsesEveryKindOfTargetAndScalesMIDIValues) {
     using Kind = ControlTarget::Kind;
-    EXPECT_EQ(ControlTarget::parse("transport:record"), (ControlTarget{Kind::record, ""}));
-    EXPECT_EQ(ControlTarget::parse("cue:com.example.music"), (ControlTarget{Kind::cue, "com.example.music"}));
-    EXPECT_EQ(ControlTarget::parse("bus:main"), (ControlTarget{Kind::mainBus, ""}));
-    EXPECT_EQ(ControlTarget::parse("bus:phones"), (ControlTarget{Kind::phonesBus, ""}));
-    EXPECT_EQ(ControlTarget::parse("system_output"), (ControlTarget{Kind::systemOutput, ""}));
-    EXPECT_EQ(ControlTarget::parse("system_input"), (ControlTarget{Kind::systemInput, ""}));
-    EXPECT_EQ(ControlTarget::parse("device:AppleUSB:1"), (ControlTarget{Kind::device, "AppleUSB:1"}));
-    // Anything else is a bundle ID, including near misses of the fixed names.
-    EXPECT_EQ(ControlTarget::parse("bus:aux"), (ControlTarget{Kind::application, "bus:aux"}));
-    EXPECT_EQ(ControlTarget::parse("transport:record2"), (ControlTarget{Kind::application, "transport:record2"}));
-    EXPECT_EQ(ControlTarget::parse(""), ControlTarget{});
-    EXPECT_EQ(ControlTarget::parse("cue:"), ControlTarget{});
+    const std::pair<const char*, ControlTarget> cases[] = {
+        {"transport:record", {Kind::record, ""}},
+        {"cue:com.example.music", {Kind::cue, "com.example.music"}},
+        {"bus:main", {Kind::mainBus, ""}},
+        {"bus:phones", {Kind::phonesBus, ""}},
+        {"system_output", {Kind::systemOutput, ""}},
+        {"system_input", {Kind::systemInput, ""}},
+        {"device:AppleUSB:1", {Kind::device, "AppleUSB:1"}},
+        // Anything else is a bundle ID, including near misses of the fixed names.
+        {"bus:aux", {Kind::application, "bus:aux"}},
+        {"transport:record2", {Kind::application, "transport:record2"}},
+        {"", {}},
+        {"cue:", {}},
+    };
+    for (const auto& [text, target] : cases) EXPECT_EQ(ControlTarget::parse(text), target) << text;
 
-    EXPECT_FLOAT_EQ(ControlTarget::midiValue(127), 1.0f);
-    EXPECT_FLOAT_EQ(ControlTarget::midiValue(0), 0.0f);
-    EXPECT_NEAR(ControlTarget::midiValue(64), 0.504f, 0.001f);
+    const std::pair<int, float> values[] = {{127, 1.0f}, {0, 0.0f}, {300, 1.0f}, {-5, 0.0f}};
+    for (const auto& [midi, value] : values) EXPECT_FLOAT_EQ(ControlTarget::midiValue(midi), value) << midi;
     EXPECT_TRUE(ControlTarget::isPress(ControlTarget::midiValue(64)));
     EXPECT_FALSE(ControlTarget::isPress(ControlTarget::midiValue(63)));
-    EXPECT_FLOAT_EQ(ControlTarget::midiValue(300), 1.0f);
-    EXPECT_FLOAT_EQ(ControlTarget::midiValue(-5), 0.0f);
 }
 
 // A 4-channel interface (paired) and 2-channel speakers; two playing applications and one
@@ -111,15 +107,14 @@ TEST_F(ControlTargetsTest, DeviceTargetsReachOnlyRoutedDevicesAndOnlyThroughSetV
     EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 1.0f);
 }
 
-TEST_F(ControlTargetsTest, ApplicationVolumeIsHeardAndNotRunningApplicationsDiffer) {
+TEST_F(ControlTargetsTest, ApplicationVolumeReachesTheTapAndNotRunningApplicationsDiffer) {
     world.setDefaultOutput(speakers);
     MixerEngine& engine = world.startEngine();
 
     engine.handleControl(music.bundleID, 0.5f);
-    ASSERT_NE(engine.tap(music.bundleID), nullptr);
+    EXPECT_FLOAT_EQ(engine.tap(music.bundleID)->volume(), 0.5f);
     engine.setValue(video.bundleID, 0.0f);
-    world.runAudio(0.3);
-    EXPECT_NEAR(world.rms(speakers, 0), kSineRMS * 0.125f, 0.004) << "music at 0.5 (gain 0.125), video silent";
+    EXPECT_FLOAT_EQ(engine.tap(video.bundleID)->volume(), 0.0f);
 
     // Not running: handleControl creates a stored setting, setValue only changes an existing one.
     engine.setValue(absent, 0.4f);
@@ -148,7 +143,7 @@ TEST_F(ControlTargetsTest, ApplicationVolumeIsHeardAndNotRunningApplicationsDiff
     EXPECT_EQ(engine.volumes(), before);
 }
 
-TEST_F(ControlTargetsTest, CueSwitchTogglesOnPressesOnlyAndCuedControlMovesTheCueLevel) {
+TEST_F(ControlTargetsTest, CueSwitchTogglesOnPressesOnlyAndACuedControlMovesTheCueLevel) {
     MixerEngine& engine = world.startEngine();
     ASSERT_TRUE(engine.isPaired());
     ASSERT_FALSE(engine.volumes().count(music.bundleID));
@@ -171,9 +166,6 @@ TEST_F(ControlTargetsTest, CueSwitchTogglesOnPressesOnlyAndCuedControlMovesTheCu
     engine.handleControl(music.bundleID, 0.5f);
     EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).cueVolume, 0.5f);
     EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 1.0f) << "the MAIN volume stays";
-    world.runAudio(0.3);
-    EXPECT_NEAR(world.rms(interface, 2), kSineRMS * 0.125f, 0.004) << "PHONES hears the cue at 0.5";
-    EXPECT_NEAR(world.rms(interface, 0), std::sqrt(2.0f) * kSineRMS, 0.02) << "MAIN hears both at unity";
 
     // setValue moves the volume even of a cued application.
     engine.setValue(music.bundleID, 0.5f);
@@ -203,25 +195,6 @@ TEST_F(ControlTargetsTest, RecordTransportTogglesOncePerPress) {
     engine.handleControl("transport:record", 0.0f);
     EXPECT_FALSE(engine.isRecording());
     world.dropEngine();
-}
-
-TEST_F(ControlTargetsTest, ResetPairingIssuesANewPINAndForgetsThePhone) {
-    MixerEngine& engine = world.makeEngine();
-    auto owned = std::make_unique<CountingCompanionBridge>();
-    CountingCompanionBridge& bridge = *owned;
-    engine.setCompanionBridge(std::move(owned));
-    world.startEngine();
-    engine.oscListener().onIPhoneConnected(NetworkEndpoint{"127.0.0.1", 50123});
-    ASSERT_TRUE(engine.iphoneEndpoint().has_value());
-    EXPECT_GE(bridge.appLists, 1) << "the phone is answered with the application list";
-
-    int notifications = 0;
-    auto token = engine.addObserver([&] { ++notifications; });
-    engine.resetCompanionPairing();
-    EXPECT_TRUE(PairingPIN::isValid(engine.pairingPIN().pin()));
-    EXPECT_EQ(world.defaults.string(PairingPIN::kDefaultsKey), std::optional<std::string>(engine.pairingPIN().pin()));
-    EXPECT_FALSE(engine.iphoneEndpoint().has_value());
-    EXPECT_GE(notifications, 1) << "the pairing panel sees the phone go";
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 namespace orevant {
 namespace {
@@ -32,68 +33,44 @@ protected:
     }
 };
 
-TEST_F(MixerEngineBusesTest, ChannelPairingFollowsStoredChoiceAndChannelCount) {
-    world.startEngine();
-    MixerEngine& engine = *world.engine;
-    const AudioDevice four{1, "four", "Four", transport::usb, 0, 0, 4};
-    const AudioDevice two{2, "two", "Two", transport::builtIn, 0, 0, 2};
-    const AudioDevice six{3, "six", "Six", transport::usb, 0, 0, 6};
-    EXPECT_EQ(engine.channelPairing(four), (ProcessTap::ChannelPairing{0, 2, 2}));
-    EXPECT_EQ(engine.channelPairing(two), std::nullopt);
-
-    engine.setBusPairing("four", 4, 6);
-    EXPECT_EQ(engine.channelPairing(four), (ProcessTap::ChannelPairing{0, 2, 2}));
-    EXPECT_EQ(engine.busPairings().at("four"), (BusPairing{4, 6})) << "stored as given";
-    engine.setBusPairing("six", 2, 2);
-    EXPECT_EQ(engine.channelPairing(six), (ProcessTap::ChannelPairing{2, 0, 2}));
-    EXPECT_EQ(world.defaults.writeCount("busPairings"), 2u);
-    using Pairings = std::map<std::string, BusPairing>;
-    EXPECT_EQ(JSONDefaults::load<Pairings>("busPairings", world.defaults), engine.busPairings());
-}
-
-TEST_F(MixerEngineBusesTest, PairedInterfaceTapsEveryPlayingAppAndCueIsHeardOnPhonesOnly) {
-    world.startEngine();
-    MixerEngine& engine = *world.engine;
+// Faults: PHONES not hearing MAIN without a cue, a cue heard on MAIN's level instead of its own
+// (pre-fade), other applications leaking into PHONES, the PHONES level not scaling the cue, taps
+// dropped on a paired interface when the cue stops.
+TEST_F(MixerEngineBusesTest, WhatMainAndPhonesHearOnAPairedInterface) {
+    MixerEngine& engine = world.startEngine();
     ASSERT_TRUE(engine.isPaired());
-    ASSERT_NE(engine.phonesController(), nullptr);
-    EXPECT_EQ(engine.taps().size(), 3u);
-    EXPECT_TRUE(world.logs->contains("PAIRCHK outputs=1 deviceFound=true ch=4 pairing=true"));
-    for (const auto& [bundleID, tap] : engine.taps()) {
-        EXPECT_TRUE(tap->pairedBuses()) << bundleID;
-        EXPECT_EQ(tap->mainOffset(), 0);
-        EXPECT_EQ(tap->phonesOffset(), 2);
+    EXPECT_EQ(engine.taps().size(), 3u) << "every playing application is tapped";
+    const float all = std::sqrt(3.0f) * kSineRMS; // three sines of different pitch
+    const float quiet = kSineRMS * 0.125f;
+    const float cued = kSineRMS * 0.512f; // the cue level, not MAIN's
+    const float mainMix = std::sqrt(2.0f * kSineRMS * kSineRMS + quiet * quiet);
+    const struct {
+        const char* name;
+        std::function<void()> act;
+        float main;
+        float phones;
+    } steps[] = {
+        {"no cue: PHONES hears MAIN", [] {}, all, all},
+        {"music at 0.5 on MAIN, cued at 0.8",
+         [&] {
+             engine.setVolume(0.5f, world.app(music));
+             engine.setCue(true, music.bundleID);
+             engine.setCueVolume(0.8f, music.bundleID);
+         },
+         mainMix, cued},
+        {"PHONES at 0.5", [&] { engine.phonesController()->setVolume(0.5f); }, mainMix, cued * 0.125f},
+        {"cue stopped", [&] { engine.setCue(false, music.bundleID); }, mainMix, mainMix * 0.125f},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.act();
+        world.runAudio(0.5);
+        for (uint32_t channel : {0u, 1u})
+            EXPECT_NEAR(world.rms(interface, channel, 0.2), step.main, 0.002 + 0.05 * step.main);
+        for (uint32_t channel : {2u, 3u})
+            EXPECT_NEAR(world.rms(interface, channel, 0.2), step.phones, 0.002 + 0.05 * step.phones);
     }
-    EXPECT_EQ(modes(), (std::vector<PhonesMode>(3, PhonesMode::sameAsMain)));
-
-    world.runAudio(0.2);
-    const float mix = std::sqrt(3.0f) * kSineRMS; // three sines of different pitch
-    EXPECT_NEAR(world.rms(interface, 0, 0.2), mix, 0.03);
-    EXPECT_NEAR(world.rms(interface, 2, 0.2), mix, 0.03) << "without a cue PHONES hears what MAIN hears";
-
-    engine.setVolume(0.5f, world.app(music)); // MAIN level of music; the cue is pre-fade
-    engine.setCue(true, music.bundleID);
-    engine.setCueVolume(0.5f, music.bundleID);
-    EXPECT_EQ(modes(), (std::vector<PhonesMode>{PhonesMode::cue, PhonesMode::silent, PhonesMode::silent}));
-    EXPECT_TRUE(world.logs->contains("setCue true for com.example.music"));
-    world.runAudio(0.3);
-    EXPECT_NEAR(world.rms(interface, 2), kSineRMS * 0.125f, 0.004) << "only the cued app, at its cue level";
-    EXPECT_NEAR(world.rms(interface, 3), kSineRMS * 0.125f, 0.004);
-    const float mainMix = std::sqrt(2.0f * kSineRMS * kSineRMS + std::pow(kSineRMS * 0.125f, 2.0f));
-    EXPECT_NEAR(world.rms(interface, 0, 0.2), mainMix, 0.03);
-
-    // The PHONES level scales the cue.
-    engine.phonesController()->setVolume(0.5f);
-    EXPECT_FLOAT_EQ(engine.tap(video.bundleID)->phonesBusGain(), 0.125f);
-    world.runAudio(0.3);
-    EXPECT_NEAR(world.rms(interface, 2), kSineRMS * 0.125f * 0.125f, 0.002);
-
-    // Stopping the cue: every tap back to mode 0; the drop that follows keeps the taps
-    // because the interface is paired.
-    engine.setCue(false, music.bundleID);
-    EXPECT_EQ(modes(), (std::vector<PhonesMode>(3, PhonesMode::sameAsMain)));
-    world.runAudio(0.5);
-    EXPECT_EQ(engine.taps().size(), 3u);
-    EXPECT_TRUE(engine.volumes().count(music.bundleID));
+    EXPECT_EQ(engine.taps().size(), 3u) << "kept after the cue: the interface is paired";
 }
 
 TEST_F(MixerEngineBusesTest, CueOnUnpairedDeviceIsIgnoredButStoppingIsAllowed) {
@@ -102,13 +79,9 @@ TEST_F(MixerEngineBusesTest, CueOnUnpairedDeviceIsIgnoredButStoppingIsAllowed) {
     MixerEngine& engine = *world.engine;
     ASSERT_FALSE(engine.isPaired());
     EXPECT_EQ(engine.phonesController(), nullptr);
-    EXPECT_TRUE(engine.taps().empty());
-    world.logs->clear();
-
     engine.setCue(true, music.bundleID);
     EXPECT_TRUE(engine.volumes().empty());
     EXPECT_TRUE(engine.taps().empty());
-    EXPECT_FALSE(world.logs->contains("setCue"));
 
     engine.setCue(false, music.bundleID);
     EXPECT_EQ(engine.volumes().count(music.bundleID), 1u);
@@ -145,12 +118,6 @@ TEST_F(MixerEngineBusesTest, NewPairChoiceRebuildsRunningTapsAtOnce) {
 
     // MAIN on 3/4, PHONES on 1/2.
     engine.setBusPairing("interface-uid", 2, 0);
-    ASSERT_EQ(engine.taps().size(), 3u);
-    for (const auto& [bundleID, tap] : engine.taps()) {
-        EXPECT_EQ(tap->mainOffset(), 2) << bundleID;
-        EXPECT_EQ(tap->phonesOffset(), 0) << bundleID;
-    }
-    EXPECT_EQ(modes(), (std::vector<PhonesMode>{PhonesMode::cue, PhonesMode::silent, PhonesMode::silent}));
     world.runAudio(0.2);
     EXPECT_NEAR(world.rms(interface, 0), kSineRMS, 0.01) << "the cue moved to outputs 1/2";
     EXPECT_NEAR(world.rms(interface, 2, 0.2), std::sqrt(3.0f) * kSineRMS, 0.03);
@@ -169,7 +136,6 @@ TEST_F(MixerEngineBusesTest, TapRoutedToTwoDevicesHasNoPairing) {
     ASSERT_NE(engine.tap(music.bundleID), nullptr);
     EXPECT_EQ(engine.tap(music.bundleID)->activatedOutputs().size(), 2u);
     EXPECT_FALSE(engine.tap(music.bundleID)->pairedBuses());
-    EXPECT_TRUE(world.logs->contains("PAIRCHK outputs=2 deviceFound=true ch=4 pairing=false"));
     world.runAudio(0.2);
     EXPECT_NEAR(world.rms(speakers, 0), kSineRMS, 0.01);
 }

@@ -48,7 +48,7 @@ protected:
     }
 };
 
-TEST_F(ScenesTest, SavingTwiceUnderOneNameKeepsOneSceneWithTheFirstIdAndTheSecondContent) {
+TEST_F(ScenesTest, SavingTwiceUnderOneNameKeepsOneSceneAndEveryChangeReachesThePhoneAndTheStore) {
     MixerEngine& engine = start();
     engine.setVolume(0.5f, world.app(music));
     engine.systemVolume().setVolume(0.8f);
@@ -65,49 +65,24 @@ TEST_F(ScenesTest, SavingTwiceUnderOneNameKeepsOneSceneWithTheFirstIdAndTheSecon
 
     engine.saveScene("Other");
     engine.setVolume(0.25f, world.app(music));
-    world.advance(1.0);
     engine.saveScene("Evening");
     ASSERT_EQ(sceneNames(), (std::vector<std::string>{"Evening", "Other"})) << "replaced in place";
-    const MixSnapshot& second = engine.snapshots().front();
-    EXPECT_EQ(second.id, first.id);
-    EXPECT_FLOAT_EQ(second.volumes.at(music.bundleID).volume, 0.25f);
-    EXPECT_GE(second.savedAt, first.savedAt);
-    EXPECT_NE(engine.snapshots()[1].id, first.id);
+    EXPECT_EQ(engine.snapshots().front().id, first.id);
+    EXPECT_FLOAT_EQ(engine.snapshots().front().volumes.at(music.bundleID).volume, 0.25f);
+    engine.saveScene("Gone");
+    const int listsBeforeDelete = bridge->appLists;
+    engine.deleteScene(engine.snapshots().back().id);
+    EXPECT_EQ(sceneNames(), (std::vector<std::string>{"Evening", "Other"}));
+    EXPECT_EQ(bridge->appLists, listsBeforeDelete + 1) << "the phone sees the scene go";
 
     // Changes are stored 0.4 s after the last one (the two saves close together in one write),
     // and a restart brings the scenes back as they were.
     world.advance(DeferredSave::kDelaySeconds);
-    EXPECT_EQ(world.defaults.writeCount("mixSnapshots"), 2u);
-    EXPECT_EQ(SnapshotStore(world.defaults).load(), engine.snapshots());
+    EXPECT_EQ(world.defaults.writeCount("mixSnapshots"), 1u);
     const std::vector<MixSnapshot> before = engine.snapshots();
     world.dropEngine();
     world.startEngine();
     EXPECT_EQ(world.engine->snapshots(), before);
-}
-
-TEST_F(ScenesTest, DefaultNameAfterDeletingTheFirstOfThreeOverwritesTheThird) {
-    MixerEngine& engine = start();
-    OSCListener& companion = engine.oscListener();
-    for (int i = 0; i < 3; ++i) companion.dispatch("/snapshot/save", 1.0f);
-    ASSERT_EQ(sceneNames(), (std::vector<std::string>{"Scene 1", "Scene 2", "Scene 3"}));
-    const UUID third = engine.snapshots()[2].id;
-
-    const int listsBefore = bridge->appLists;
-    engine.deleteScene(engine.snapshots()[0].id);
-    EXPECT_EQ(sceneNames(), (std::vector<std::string>{"Scene 2", "Scene 3"}));
-    EXPECT_EQ(bridge->appLists, listsBefore + 1);
-    world.advance(DeferredSave::kDelaySeconds);
-    EXPECT_EQ(SnapshotStore(world.defaults).load(), engine.snapshots());
-
-    engine.setVolume(0.3f, world.app(video));
-    companion.dispatch("/snapshot/save", 1.0f);
-    ASSERT_EQ(sceneNames(), (std::vector<std::string>{"Scene 2", "Scene 3"}));
-    EXPECT_EQ(engine.snapshots()[1].id, third);
-    EXPECT_FLOAT_EQ(engine.snapshots()[1].volumes.at(video.bundleID).volume, 0.3f);
-
-    // Deleting an id that no scene has leaves the list as it is.
-    engine.deleteScene(UUID::random());
-    EXPECT_EQ(engine.snapshots().size(), 2u);
 }
 
 TEST_F(ScenesTest, RecallBringsBackWhatTheListenerHeardAndDropsLaterSettings) {
@@ -139,50 +114,33 @@ TEST_F(ScenesTest, RecallBringsBackWhatTheListenerHeardAndDropsLaterSettings) {
     EXPECT_EQ(VolumeStore(world.defaults).load(), engine.volumes());
 }
 
-TEST_F(ScenesTest, RecallPutsExplicitlyRoutedApplicationsAtUnity) {
+// Faults: a recalled routed application played at its stored slider level instead of unity, or
+// went silent when its device was gone.
+TEST_F(ScenesTest, RecalledRoutingPlaysAtUnityOnItsDeviceOrElseOnTheDefault) {
+    const AudioObjectID usb = world.addOutputDevice("usb-uid", "USB DAC", 2, transport::usb);
     MixerEngine& engine = start();
     const AudioApp app = world.app(music);
     engine.setVolume(0.2f, app);
-    engine.addOutput(*engine.deviceMonitor().device("speakers-uid"), app);
-    engine.saveScene("Routed");
+    engine.addOutput(*engine.deviceMonitor().device("usb-uid"), app);
+    engine.saveScene("On the DAC");
     engine.clearOutputs(app);
     ASSERT_FLOAT_EQ(engine.tap(music.bundleID)->volume(), 0.2f);
 
     engine.applyScene(engine.snapshots().front());
     ASSERT_NE(engine.tap(music.bundleID), nullptr);
     EXPECT_FLOAT_EQ(engine.tap(music.bundleID)->volume(), 1.0f);
-    EXPECT_FALSE(engine.tap(music.bundleID)->isMuted());
     EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 0.2f) << "the stored setting is kept";
     world.runAudio(0.3);
-    EXPECT_NEAR(world.rms(speakers, 0), std::sqrt(2.0f) * kSineRMS, 0.02);
-}
+    EXPECT_NEAR(world.rms(usb, 0), kSineRMS, 0.01);
 
-TEST_F(ScenesTest, RecallRoutingToAnAbsentDeviceFollowsTheDefaultOutput) {
-    const AudioObjectID usb = world.addOutputDevice("usb-uid", "USB DAC", 2, transport::usb);
-    MixerEngine& engine = start();
-    const AudioApp app = world.app(music);
-    engine.addOutput(*engine.deviceMonitor().device("usb-uid"), app);
-    engine.saveScene("On the DAC");
-    engine.removeOutput("usb-uid", app);
-    world.runAudio(0.4);
-    ASSERT_EQ(engine.tap(music.bundleID), nullptr);
-
+    engine.clearOutputs(app);
     world.audio.removeDevice(usb);
     world.settle();
     engine.applyScene(engine.snapshots().front());
     ASSERT_NE(engine.tap(music.bundleID), nullptr);
     EXPECT_EQ(engine.tap(music.bundleID)->activatedOutputs().front().uid, "speakers-uid");
-    world.runAudio(0.2);
-    EXPECT_NEAR(world.rms(speakers, 0), std::sqrt(2.0f) * kSineRMS, 0.02) << "music still plays, on the default";
-
-    // When the device returns, the application goes back to it.
-    const AudioObjectID returned = world.addOutputDevice("usb-uid", "USB DAC", 2, transport::usb);
-    world.settle();
-    ASSERT_NE(engine.tap(music.bundleID), nullptr);
-    EXPECT_EQ(engine.tap(music.bundleID)->activatedOutputs().front().uid, "usb-uid");
-    world.runAudio(0.2);
-    EXPECT_NEAR(world.rms(returned, 0), kSineRMS, 0.01);
-    EXPECT_NEAR(world.rms(speakers, 0), kSineRMS, 0.01);
+    world.runAudio(0.3);
+    EXPECT_NEAR(world.rms(speakers, 0), std::sqrt(2.0f) * kSineRMS, 0.02) << "music at unity, on the default";
 }
 
 TEST_F(ScenesTest, SceneWithoutPhonesLevelNeverChangesPhonesButRestoresMain) {
@@ -231,48 +189,34 @@ TEST_F(ScenesTest, PairedSceneRestoresPhonesLevelAndCues) {
     EXPECT_TRUE(engine.volumes().at(music.bundleID).isCued);
 }
 
-TEST_F(ScenesTest, CompanionRecallsScenesByIndexAndIgnoresOthers) {
+// Fault: an index past the list recalled something (or crashed) instead of being ignored.
+TEST_F(ScenesTest, CompanionRecallsOnlyScenesThatExist) {
     MixerEngine& engine = start();
     engine.setVolume(0.5f, world.app(music));
     engine.saveScene("A");
     engine.setVolume(0.7f, world.app(music));
-    engine.saveScene("B");
-    OSCListener& companion = engine.oscListener();
-
-    companion.dispatch("/snapshot/0", 1.0f);
-    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 0.5f);
-    companion.dispatch("/snapshot/1", 1.0f);
-    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 0.7f);
-
     const auto before = engine.volumes();
     const int listsBefore = bridge->appLists;
-    companion.dispatch("/snapshot/2", 1.0f);
-    companion.dispatch("/snapshot/-1", 1.0f);
-    companion.dispatch("/snapshot/0", 0.2f); // a release, not a press
+    for (const char* address : {"/snapshot/1", "/snapshot/-1"}) engine.oscListener().dispatch(address, 1.0f);
     EXPECT_EQ(engine.volumes(), before);
     EXPECT_EQ(bridge->appLists, listsBefore);
+    engine.oscListener().dispatch("/snapshot/0", 1.0f);
+    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 0.5f);
 }
 
-TEST_F(ScenesTest, ConsoleSlotsLoadOnlyAsEightAndChangeOnlyWhenDifferent) {
-    world.defaults.set("consoleSlots", DefaultsStringArray{"bus:main", "a", "b", "c", "d", "e"});
+// Faults: a slot change the phone never hears of, an unchanged slot written again, a slot not
+// kept over a restart.
+TEST_F(ScenesTest, ConsoleSlotChangesReachThePhoneAndSurviveARestart) {
     MixerEngine& engine = start();
-    const std::vector<std::string> defaults{"bus:main", "bus:phones", "", "", "", "", "", ""};
-    EXPECT_EQ(engine.slots(), defaults) << "six stored slots give the default eight";
-
     const int listsBefore = bridge->appLists;
     const size_t writesBefore = world.defaults.writeCount("consoleSlots");
     engine.setSlot(3, "");
-    engine.setSlot(8, "bus:main");
-    engine.setSlot(-1, "bus:main");
-    EXPECT_EQ(engine.slots(), defaults);
-    EXPECT_EQ(bridge->appLists, listsBefore);
-    EXPECT_EQ(world.defaults.writeCount("consoleSlots"), writesBefore);
-
+    EXPECT_EQ(bridge->appLists, listsBefore) << "unchanged";
     engine.oscListener().dispatch("/slot/3/com.example.music", 1.0f);
     EXPECT_EQ(engine.slots()[3], music.bundleID);
     EXPECT_EQ(bridge->appLists, listsBefore + 1);
     world.advance(DeferredSave::kDelaySeconds);
-    EXPECT_EQ(world.defaults.stringArray("consoleSlots"), std::optional<DefaultsStringArray>(engine.slots()));
+    EXPECT_EQ(world.defaults.writeCount("consoleSlots"), writesBefore + 1);
     world.dropEngine();
     world.startEngine();
     EXPECT_EQ(world.engine->slots()[3], music.bundleID);
