@@ -71,13 +71,9 @@ TEST_F(AudioDeviceMonitorTest, ListsDevicesOfItsDirectionAndHidesOurAggregates) 
     plug("tap-agg", "OREVANT aggregate #42", transport::aggregate, 2, 0);
     plug("old-agg", "Movra aggregate #7", transport::aggregate, 2, 0);
     plug("user-agg", "Studio aggregate", transport::aggregate, 8, 0);
-    SimDeviceSpec spec;
-    spec.uid = "iface";
-    spec.name = "Interface";
-    spec.outputChannels = 8;
-    spec.inputChannels = 8;
-    spec.outputDataSource = fourcc("hdpn");
-    system.addDevice(spec);
+    SimDeviceSpec iface = test::deviceSpec("iface", 8, 48000.0, 8, transport::usb, "Interface");
+    iface.outputDataSource = fourcc("hdpn");
+    system.addDevice(iface);
     system.setDefaultOutput(speakers);
 
     monitor.start();
