@@ -30,6 +30,8 @@ void writeFile(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
+std::string document(const std::string& values) { return R"({"format":1,"values":{)" + values + "}}"; }
+
 DefaultsData everyByte() {
     DefaultsData bytes;
     for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<uint8_t>(i));
@@ -84,9 +86,7 @@ TEST(FileDefaultsStoreTest, EveryTypedValueSurvivesARestartExactly) {
     struct stat info {};
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u); // it may hold the pairing PIN
-    auto temporary = file;
-    temporary += ".tmp";
-    EXPECT_FALSE(std::filesystem::exists(temporary));
+    EXPECT_FALSE(std::filesystem::exists(file.string() + ".tmp"));
 }
 
 TEST(FileDefaultsStoreTest, AnUnreadableFileIsMovedAsideLoggedAndTheStoreStartsEmpty) {
@@ -107,12 +107,8 @@ TEST(FileDefaultsStoreTest, AnUnreadableFileIsMovedAsideLoggedAndTheStoreStartsE
     EXPECT_EQ(FileDefaultsStore(file).boolean("autoRec"), true);
 
     // Well-formed JSON of the wrong shape is unreadable too, and an earlier copy is not replaced.
-    for (const std::string& text : {std::string("[1,2]"),
-                                    std::string("{\"format\":1,\"values\":{\"k\":{\"type\":"
-                                                "\"integer\",\"value\":1.5}}}"),
-                                    std::string("{\"format\":1,\"values\":{\"k\":{\"type\":\"data\",\"value\":"
-                                                "\"A===\"}}}"),
-                                    std::string("")}) {
+    for (const std::string& text : {std::string("[1,2]"), document(R"("k":{"type":"integer","value":1.5})"),
+                                    document(R"("k":{"type":"data","value":"A==="})"), std::string()}) {
         writeFile(file, text);
         FileDefaultsStore store(file);
         EXPECT_TRUE(store.movedAsidePath()) << text;
@@ -184,12 +180,11 @@ TEST(InMemoryDefaultsStoreTest, TypedReadsConvertNumbersAndRefuseOtherTypes) {
 TEST(FileDefaultsStoreTest, OnlyTheEntriesThatCannotBeReadAreSetAsideAndEachIsNamed) {
     TempDir dir;
     const auto file = dir / "defaults.json";
-    const std::string text = "{\"format\":1,\"values\":{"
-                             "\"companionPairingPIN\":{\"type\":\"string\",\"value\":\"042917\"},"
-                             "\"autoRec\":{\"type\":\"bool\",\"value\":\"yes\"},"
-                             "\"phonesBusVolume\":{\"type\":\"real\",\"value\":\"NaN\"},"
-                             "\"consoleSlots\":{\"type\":\"stringArray\",\"value\":[\"a\",\"bus:main\"]},"
-                             "\"oldPIN\":{\"type\":\"string\",\"value\":[1,2]}}}";
+    const std::string text = document(R"("companionPairingPIN":{"type":"string","value":"042917"},)"
+                                      R"("autoRec":{"type":"bool","value":"yes"},)"
+                                      R"("phonesBusVolume":{"type":"real","value":"NaN"},)"
+                                      R"("consoleSlots":{"type":"stringArray","value":["a","bus:main"]},)"
+                                      R"("oldPIN":{"type":"string","value":[1,2]})");
     writeFile(file, text);
     ScopedLogCapture capture;
     {
@@ -212,10 +207,10 @@ TEST(FileDefaultsStoreTest, OnlyTheEntriesThatCannotBeReadAreSetAsideAndEachIsNa
 // Fault: a PIN stored as a number (by hand or by another tool) was replaced by a new one, and the
 // phone had to pair again.
 TEST(FileDefaultsStoreTest, APINStoredAsANumberStillReadsAsItsDigits) {
-    for (const std::string& entry : {std::string("{\"type\":\"integer\",\"value\":123456}"),
-                                     std::string("{\"type\":\"string\",\"value\":123456}")}) {
+    for (const char* type : {"integer", "string"}) {
+        const std::string entry = std::string(R"("companionPairingPIN":{"type":")") + type + R"(","value":123456})";
         TempDir dir;
-        writeFile(dir / "defaults.json", "{\"format\":1,\"values\":{\"companionPairingPIN\":" + entry + "}}");
+        writeFile(dir / "defaults.json", document(entry));
         FileDefaultsStore store(dir / "defaults.json");
         EXPECT_EQ(store.string("companionPairingPIN"), "123456") << entry;
         EXPECT_TRUE(store.unreadableEntries().empty()) << entry;
@@ -227,10 +222,10 @@ TEST(FileDefaultsStoreTest, AValueNestedPastTheBoundIsAnUnreadableEntryAndTheRes
     auto nested = [](int levels) {
         std::string open, close;
         for (int i = 0; i < levels; ++i) {
-            open += "{\"type\":\"dictionary\",\"value\":{\"k\":";
+            open += R"({"type":"dictionary","value":{"k":)";
             close += "}}";
         }
-        return open + "{\"type\":\"integer\",\"value\":1}" + close;
+        return open + R"({"type":"integer","value":1})" + close;
     };
     struct Case {
         int levels;
@@ -239,8 +234,8 @@ TEST(FileDefaultsStoreTest, AValueNestedPastTheBoundIsAnUnreadableEntryAndTheRes
     for (const Case& c : cases) {
         TempDir dir;
         const auto file = dir / "defaults.json";
-        writeFile(file, "{\"format\":1,\"values\":{\"deep\":" + nested(c.levels) +
-                            ",\"companionPairingPIN\":{\"type\":\"string\",\"value\":\"042917\"}}}");
+        writeFile(file, document(R"("deep":)" + nested(c.levels) +
+                                 R"(,"companionPairingPIN":{"type":"string","value":"042917"})"));
         ScopedLogCapture capture;
         FileDefaultsStore store(file);
         EXPECT_EQ(store.string("companionPairingPIN"), "042917") << c.levels;
