@@ -17,7 +17,7 @@ struct HALTest : ::testing::Test {
 };
 } // namespace
 
-TEST_F(HALTest, ArrayReadsAskTheSizeFirstAndDivideByFour) {
+TEST_F(HALTest, ArrayReadsAskTheSizeFirstDivideByFourAndFailNamingTheSelectorInDecimal) {
     server.setBytes(kAudioObjectSystemObject, sel::processObjectList, scope::global, {});
     EXPECT_TRUE(hal.readIDs(kAudioObjectSystemObject, sel::processObjectList).empty());
     // Only the size query reached the server for the empty list.
@@ -27,10 +27,8 @@ TEST_F(HALTest, ArrayReadsAskTheSizeFirstAndDivideByFour) {
     auto ids = hal.readIDs(kAudioObjectSystemObject, sel::processObjectList);
     ASSERT_EQ(ids.size(), 1u);
     EXPECT_EQ(ids[0], 7u);
-}
 
-TEST_F(HALTest, FailedReadsThrowWithTheSelectorInDecimal) {
-    server.setIDs(kAudioObjectSystemObject, sel::processObjectList, scope::global, {3});
+    // A failed read throws with the selector in decimal.
     server.injectFailure(kAudioObjectSystemObject, sel::processObjectList, -50, SimAudioServer::opGet);
     try {
         hal.readIDs(kAudioObjectSystemObject, sel::processObjectList);
