@@ -52,10 +52,6 @@ protected:
                        uint32_t outputs = 2, uint32_t inputs = 0) {
         return system.addDevice(test::deviceSpec(uid, outputs, 48000.0, inputs, transport, name));
     }
-    void rank(std::vector<std::string> order, std::vector<std::string> armed) {
-        JSONDefaults::save(order, "devicePriority", defaults);
-        JSONDefaults::save(armed, "devicePriorityArmed", defaults);
-    }
 
     ManualMainQueue queue;
     SimAudioServer server{queue};
@@ -94,7 +90,7 @@ TEST_F(AudioDeviceMonitorTest, ListsDevicesOfItsDirectionAndHidesOurAggregates) 
 }
 
 TEST_F(AudioDeviceMonitorTest, ReorderMergesStoresAndArmsTheMovedDevice) {
-    rank({"A", "X", "B"}, {});
+    JSONDefaults::save(std::vector<std::string>{"A", "X", "B"}, "devicePriority", defaults);
     plug("A", "Alpha");
     plug("B", "Beta");
     monitor.start();

@@ -154,7 +154,6 @@ TEST(PipeWireMirrorTest, ProcessesAreConnectedApplicationsWhetherNativeOrPulseAu
     ASSERT_EQ(processes.size(), 4u);
     std::map<int32_t, AudioObjectID> byPID;
     for (AudioObjectID p : processes) byPID[value<int32_t>(s, p, sel::processPID)] = p;
-    ASSERT_EQ(byPID.size(), 4u);
     ASSERT_TRUE(byPID.count(300) && byPID.count(400) && byPID.count(500) && byPID.count(600));
     EXPECT_EQ(value<uint32_t>(s, byPID[300], sel::processIsRunningOutput), 1u);
     EXPECT_EQ(text(s, byPID[300], sel::processBundleID), "org.example.Tone");
