@@ -3,6 +3,7 @@
 #include "platform/manual_main_queue.h"
 #include "platform/sim/sim_audio_server.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -30,13 +31,8 @@ TEST_F(HALTest, ArrayReadsAskTheSizeFirstDivideByFourAndFailNamingTheSelectorInD
 
     // A failed read throws with the selector in decimal.
     server.injectFailure(kAudioObjectSystemObject, sel::processObjectList, -50, SimAudioServer::opGet);
-    try {
-        hal.readIDs(kAudioObjectSystemObject, sel::processObjectList);
-        FAIL() << "expected HALError";
-    } catch (const HALError& e) {
-        EXPECT_EQ(e.kind(), HALError::Kind::osStatus);
-        EXPECT_STREQ(e.what(), "HAL property 1886548771 failed: OSStatus -50");
-    }
+    EXPECT_THAT([&] { hal.readIDs(kAudioObjectSystemObject, sel::processObjectList); },
+                ::testing::ThrowsMessage<HALError>(::testing::StrEq("HAL property 1886548771 failed: OSStatus -50")));
     EXPECT_EQ(HALError::operation(-1, "create process tap").localizedDescription(),
               "Failed to create process tap: OSStatus -1");
 }
