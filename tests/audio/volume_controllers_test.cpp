@@ -174,7 +174,6 @@ TEST_F(VolumeControllersTest, SystemControllerFollowsTheDefaultDeviceAndOutsideC
     EXPECT_FALSE(controller.canSetVolume());
     EXPECT_FALSE(controller.canMute());
     EXPECT_FLOAT_EQ(controller.volume(), 0.75f);
-    // The old device's listeners are gone.
     EXPECT_EQ(server.listenerCount(speakers, sel::virtualMainVolume), 0u);
 
     // The new device refuses level writes: the control returns to the hardware level.

@@ -31,7 +31,6 @@ TEST(ManualMainQueueTest, RunsEachTaskAtItsOwnVirtualTime) {
     EXPECT_EQ(ran[2].first, 4);
     EXPECT_NEAR(ran[2].second, 0.8, 1e-9);
     EXPECT_EQ(ran[3], std::make_pair(3, 2.0));
-    // The host clock follows the virtual time.
     EXPECT_DOUBLE_EQ(queue.hostClock().seconds(), 2.0);
 }
 

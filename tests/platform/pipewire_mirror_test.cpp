@@ -63,13 +63,8 @@ T value(const SeamState& s, AudioObjectID object, uint32_t selector, uint32_t sc
 TEST(PipeWireMirrorTest, DevicesAreSinkAndSourceNodesWithTheirPortsNamedAndVolumedAsDesktopsShowThem) {
     Graph g;
     const uint32_t card = 5;
-    g.mirror.devices[card] = PipeWireDevice{card, {{"device.api", "alsa"}, {"device.bus", "usb"}}, {}};
-    PipeWireRoute route;
-    route.device = 3;
-    route.index = 7;
-    route.hasVolume = true;
-    route.volumes = {0.125f, 0.125f};
-    g.mirror.devices[card].routes.push_back(route);
+    const PipeWireRoute route{7, 3, true, true, {0.125f, 0.125f}, false}; // index 7, card.profile.device 3
+    g.mirror.devices[card] = PipeWireDevice{card, {{"device.api", "alsa"}, {"device.bus", "usb"}}, {route}};
     const uint32_t usb = g.node({{"media.class", "Audio/Sink"},
                                  {"node.name", "alsa_output.usb-DAC"},
                                  {"node.description", "USB DAC"},

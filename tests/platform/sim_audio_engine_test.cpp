@@ -189,6 +189,7 @@ TEST_F(SimAudioEngineTest, AggregateIOBuffersAndOutput) {
     EXPECT_TRUE(audio().isDeviceRunning(agg));
 
     // A destroyed procedure is never called again (a stopped one: the audio-server contract).
+    ASSERT_EQ(audio().stopDevice(agg, proc), 0);
     ASSERT_EQ(audio().destroyIOProc(agg, proc), 0);
     audio().runCycles(2);
     EXPECT_EQ(seen->calls, 3);
