@@ -137,16 +137,14 @@ TEST(FileDefaultsStoreTest, AFailedDiskWriteIsLoggedAndTheValueKeptForThisRun) {
 
 TEST(FileDefaultsStoreTest, DefaultPathFollowsXDGConfigHomeThenHome) {
     const test::ScopedEnv home("HOME", "/home/ana");
-    {
-        const test::ScopedEnv xdg("XDG_CONFIG_HOME", "/cfg");
-        EXPECT_EQ(FileDefaultsStore::defaultPath(), "/cfg/orevant/defaults.json");
+    const char* const fallback = "/home/ana/.config/orevant/defaults.json";
+    const std::pair<const char*, const char*> cases[] = {{"/cfg", "/cfg/orevant/defaults.json"},
+                                                         {"relative/dir", fallback} /* not absolute: ignored */,
+                                                         {nullptr, fallback}};
+    for (const auto& [xdg, expected] : cases) {
+        const test::ScopedEnv env("XDG_CONFIG_HOME", xdg);
+        EXPECT_EQ(FileDefaultsStore::defaultPath(), expected) << (xdg ? xdg : "unset");
     }
-    {
-        const test::ScopedEnv xdg("XDG_CONFIG_HOME", "relative/dir"); // not absolute: ignored
-        EXPECT_EQ(FileDefaultsStore::defaultPath(), "/home/ana/.config/orevant/defaults.json");
-    }
-    const test::ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
-    EXPECT_EQ(FileDefaultsStore::defaultPath(), "/home/ana/.config/orevant/defaults.json");
 }
 
 TEST(InMemoryDefaultsStoreTest, TypedReadsConvertNumbersAndRefuseOtherTypes) {
