@@ -101,7 +101,7 @@ TEST_F(VolumeControllersTest, BurstDuringADrainGivesOneFurtherWriteWithTheLastVa
     EXPECT_FLOAT_EQ(controller.volume(), 0.6f);
 }
 
-TEST_F(VolumeControllersTest, MuteFollowsTheLevelWhereTheDeviceHasMute) {
+TEST_F(VolumeControllersTest, MuteFollowsTheLevelWhereTheDeviceHasMuteAndARefusedWriteRestoresTheHardwareValue) {
     const AudioObjectID device = plug("usb");
     DeviceVolumeController controller(device, server, queue, writes);
     controller.setVolume(0.0f);
@@ -127,19 +127,14 @@ TEST_F(VolumeControllersTest, MuteFollowsTheLevelWhereTheDeviceHasMute) {
     controller.setVolume(1.7f);
     settle(writes);
     EXPECT_FLOAT_EQ(hardwareVolume(device), 1.0f);
-}
 
-TEST_F(VolumeControllersTest, FailedWriteRestoresTheHardwareValue) {
-    const AudioObjectID device = plug("usb", 0.5f, true, false);
-    DeviceVolumeController controller(device, server, queue, writes);
-    EXPECT_FALSE(controller.canSetVolume());
+    // A refused write returns the control to the hardware value.
     server.injectFailure(device, sel::virtualMainVolume, status::illegalOperation, SimAudioServer::opSet);
     controller.setVolume(0.9f);
     EXPECT_FLOAT_EQ(controller.volume(), 0.9f);
     settle(writes);
     EXPECT_FALSE(controller.isWriting());
-    EXPECT_FLOAT_EQ(controller.volume(), 0.5f);
-
+    EXPECT_FLOAT_EQ(controller.volume(), 1.0f);
     server.injectFailure(device, sel::mute, status::illegalOperation, SimAudioServer::opSet);
     controller.toggleMute();
     EXPECT_FALSE(controller.isMuted());
@@ -147,6 +142,7 @@ TEST_F(VolumeControllersTest, FailedWriteRestoresTheHardwareValue) {
     controller.toggleMute();
     EXPECT_TRUE(controller.isMuted());
     EXPECT_TRUE(hardwareMuted(device));
+    EXPECT_FALSE(DeviceVolumeController(plug("fixed", 0.5f, true, false), server, queue, writes).canSetVolume());
 }
 
 TEST_F(VolumeControllersTest, SystemControllerFollowsTheDefaultDeviceAndOutsideChanges) {
