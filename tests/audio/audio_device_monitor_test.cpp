@@ -52,10 +52,6 @@ protected:
                        uint32_t outputs = 2, uint32_t inputs = 0) {
         return system.addDevice(test::deviceSpec(uid, outputs, 48000.0, inputs, transport, name));
     }
-    void rank(std::vector<std::string> order, std::vector<std::string> armed) {
-        JSONDefaults::save(order, "devicePriority", defaults);
-        JSONDefaults::save(armed, "devicePriorityArmed", defaults);
-    }
 
     ManualMainQueue queue;
     SimAudioServer server{queue};
@@ -71,13 +67,9 @@ TEST_F(AudioDeviceMonitorTest, ListsDevicesOfItsDirectionAndHidesOurAggregates) 
     plug("tap-agg", "OREVANT aggregate #42", transport::aggregate, 2, 0);
     plug("old-agg", "Movra aggregate #7", transport::aggregate, 2, 0);
     plug("user-agg", "Studio aggregate", transport::aggregate, 8, 0);
-    SimDeviceSpec spec;
-    spec.uid = "iface";
-    spec.name = "Interface";
-    spec.outputChannels = 8;
-    spec.inputChannels = 8;
-    spec.outputDataSource = fourcc("hdpn");
-    system.addDevice(spec);
+    SimDeviceSpec iface = test::deviceSpec("iface", 8, 48000.0, 8, transport::usb, "Interface");
+    iface.outputDataSource = fourcc("hdpn");
+    system.addDevice(iface);
     system.setDefaultOutput(speakers);
 
     monitor.start();
@@ -98,7 +90,7 @@ TEST_F(AudioDeviceMonitorTest, ListsDevicesOfItsDirectionAndHidesOurAggregates) 
 }
 
 TEST_F(AudioDeviceMonitorTest, ReorderMergesStoresAndArmsTheMovedDevice) {
-    rank({"A", "X", "B"}, {});
+    JSONDefaults::save(std::vector<std::string>{"A", "X", "B"}, "devicePriority", defaults);
     plug("A", "Alpha");
     plug("B", "Beta");
     monitor.start();
@@ -192,7 +184,7 @@ TEST_F(AudioDeviceMonitorTest, AutomaticSwitchFollowsTheArmedRanking) {
     }
 }
 
-TEST_F(AudioDeviceMonitorTest, FailuresAreLoggedAndKeepTheState) {
+TEST_F(AudioDeviceMonitorTest, FailuresAreLoggedAndKeepTheStateAndADestroyedMonitorLeavesNoListener) {
     const AudioObjectID builtin = plug("builtin", "Speakers", transport::builtIn);
     const AudioObjectID usb1 = plug("usb1", "One");
     system.setDefaultOutput(builtin);
@@ -215,17 +207,16 @@ TEST_F(AudioDeviceMonitorTest, FailuresAreLoggedAndKeepTheState) {
     monitor.refresh();
     EXPECT_EQ(logs->count("Failed to read device list", LogLevel::error), 1u);
     EXPECT_EQ(monitor.devices().size(), 2u);
-}
+    server.clearAllFailures();
 
-TEST_F(AudioDeviceMonitorTest, DestroyedMonitorIgnoresLaterNotifications) {
-    plug("builtin", "Speakers", transport::builtIn);
+    // A destroyed monitor leaves no listener and ignores the refresh it had posted.
     {
         AudioDeviceMonitor shortLived(AudioDirection::output, server, queue, defaults);
         shortLived.start();
-        plug("usb1", "One"); // its refresh is posted, then the monitor goes
+        plug("usb2", "Two");
     }
     queue.runUntilIdle();
-    EXPECT_EQ(server.listenerCount(kAudioObjectSystemObject, sel::deviceList), 0u);
+    EXPECT_EQ(server.listenerCount(kAudioObjectSystemObject, sel::deviceList), 1u); // the fixture's own
 }
 
 } // namespace

@@ -47,7 +47,6 @@ TEST_F(BluetoothAudioMonitorTest, ListsOnlyAudioDevicesSortedByNameOrAddress) {
     run();
     EXPECT_EQ(names(), (std::vector<std::string>{"aa-02", "Buds", "zed Speaker"}));
     EXPECT_EQ(monitor.paired()[1], (BluetoothAudioDevice{"aa-04", "Buds", true, 6}));
-    EXPECT_EQ(logs->count("Paired Buds: minor class 6", LogLevel::debug), 1u);
 }
 
 TEST_F(BluetoothAudioMonitorTest, OnlyTheLatestRefreshIsPublished) {
@@ -65,41 +64,35 @@ TEST_F(BluetoothAudioMonitorTest, OnlyTheLatestRefreshIsPublished) {
     EXPECT_EQ(monitor.refreshGeneration(), 2);
 }
 
-TEST_F(BluetoothAudioMonitorTest, ConnectIsOnePerDeviceAndReportsSuccess) {
+// Faults: a second connect while one runs opened another; a failed connect reported success or
+// left the device busy; a disconnect of a vanished device was not reported.
+TEST_F(BluetoothAudioMonitorTest, ConnectIsOnePerDeviceAndReportsOnlySuccessFailuresAreLoggedAndRefresh) {
     bluetooth.addPaired(paired("aa-01", "Headset"));
-    bluetooth.setConnectResult("aa-01", kIOReturnSuccess, 1.0);
+    bluetooth.setConnectResult("aa-01", -536870195);
     monitor.refresh();
     run();
     const BluetoothAudioDevice headset = monitor.paired().at(0);
+    const int generation = monitor.refreshGeneration();
     std::vector<std::string> connected;
+    monitor.connect(headset, [&](const BluetoothAudioDevice& d) { connected.push_back(d.id + " failed"); });
+    run();
+    EXPECT_TRUE(connected.empty());
+    EXPECT_TRUE(monitor.busy().empty());
+    EXPECT_EQ(monitor.refreshGeneration(), generation + 1);
+    EXPECT_EQ(logs->count("Connect failed for Headset: IOReturn -536870195", LogLevel::error), 1u);
+
+    bluetooth.setConnectResult("aa-01", kIOReturnSuccess, 1.0);
     monitor.connect(headset, [&](const BluetoothAudioDevice& d) { connected.push_back(d.id); });
     EXPECT_EQ(monitor.busy(), std::set<std::string>{"aa-01"});
     monitor.connect(headset, [&](const BluetoothAudioDevice& d) { connected.push_back(d.id + " again"); });
-    EXPECT_EQ(bluetooth.openCount(), 1u);
+    EXPECT_EQ(bluetooth.openCount(), 2u);
     run(1.0);
     EXPECT_TRUE(monitor.busy().empty());
     EXPECT_EQ(connected, std::vector<std::string>{"aa-01"});
     run(); // the refresh that follows shows the connection
     EXPECT_TRUE(monitor.paired().at(0).isConnected);
-}
 
-TEST_F(BluetoothAudioMonitorTest, FailedConnectAndDisconnectAreLoggedAndRefresh) {
-    bluetooth.addPaired(paired("aa-01", "Headset"));
-    bluetooth.setConnectResult("aa-01", -536870195);
-    monitor.refresh();
-    run();
-    const int generation = monitor.refreshGeneration();
-    bool called = false;
-    monitor.connect(monitor.paired().at(0), [&](const BluetoothAudioDevice&) { called = true; });
-    run();
-    EXPECT_FALSE(called);
-    EXPECT_TRUE(monitor.busy().empty());
-    EXPECT_EQ(monitor.refreshGeneration(), generation + 1);
-    EXPECT_EQ(logs->count("Connect failed for Headset: IOReturn -536870195", LogLevel::error), 1u);
-
-    // A device that disappeared meanwhile gives the generic error.
-    const BluetoothAudioDevice gone{"aa-09", "Gone", true, 1};
-    monitor.disconnect(gone);
+    monitor.disconnect(BluetoothAudioDevice{"aa-09", "Gone", true, 1}); // vanished meanwhile: the generic error
     run();
     EXPECT_EQ(logs->count("Disconnect failed for Gone: IOReturn " + std::to_string(kIOReturnError), LogLevel::error),
               1u);

@@ -3,6 +3,7 @@
 #include "platform/manual_main_queue.h"
 #include "platform/sim/sim_audio_server.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -17,28 +18,22 @@ struct HALTest : ::testing::Test {
 };
 } // namespace
 
-TEST_F(HALTest, ArrayReadsAskTheSizeFirstAndDivideByFour) {
+TEST_F(HALTest, ArrayReadsAskTheSizeFirstDivideByFourAndFailNamingTheSelectorInDecimal) {
     server.setBytes(kAudioObjectSystemObject, sel::processObjectList, scope::global, {});
     EXPECT_TRUE(hal.readIDs(kAudioObjectSystemObject, sel::processObjectList).empty());
-    // Only the size query reached the server for the empty list.
     EXPECT_EQ(server.getCallCount(kAudioObjectSystemObject, sel::processObjectList), 1u);
 
     server.setBytes(kAudioObjectSystemObject, sel::processObjectList, scope::global, {7, 0, 0, 0, 9, 9});
     auto ids = hal.readIDs(kAudioObjectSystemObject, sel::processObjectList);
     ASSERT_EQ(ids.size(), 1u);
     EXPECT_EQ(ids[0], 7u);
-}
+    server.injectFailure(kAudioObjectSystemObject, sel::processObjectList, -1, SimAudioServer::opGetSize);
+    EXPECT_THROW(hal.readIDs(kAudioObjectSystemObject, sel::processObjectList), HALError);
+    server.clearFailure(kAudioObjectSystemObject, sel::processObjectList);
 
-TEST_F(HALTest, FailedReadsThrowWithTheSelectorInDecimal) {
-    server.setIDs(kAudioObjectSystemObject, sel::processObjectList, scope::global, {3});
     server.injectFailure(kAudioObjectSystemObject, sel::processObjectList, -50, SimAudioServer::opGet);
-    try {
-        hal.readIDs(kAudioObjectSystemObject, sel::processObjectList);
-        FAIL() << "expected HALError";
-    } catch (const HALError& e) {
-        EXPECT_EQ(e.kind(), HALError::Kind::osStatus);
-        EXPECT_STREQ(e.what(), "HAL property 1886548771 failed: OSStatus -50");
-    }
+    EXPECT_THAT([&] { hal.readIDs(kAudioObjectSystemObject, sel::processObjectList); },
+                ::testing::ThrowsMessage<HALError>(::testing::StrEq("HAL property 1886548771 failed: OSStatus -50")));
     EXPECT_EQ(HALError::operation(-1, "create process tap").localizedDescription(),
               "Failed to create process tap: OSStatus -1");
 }
@@ -65,7 +60,6 @@ TEST_F(HALTest, WritesSettableTestAndListeners) {
     listener.reset(); // dropped before delivery: the block never runs
     queue.runUntilIdle();
     EXPECT_EQ(calls, 1);
-    EXPECT_EQ(server.listenerCount(dev, sel::virtualMainVolume), 0u);
 
     server.injectFailure(dev, sel::virtualMainVolume, 1, SimAudioServer::opSettable);
     EXPECT_FALSE(hal.isSettable(dev, sel::virtualMainVolume, scope::output));
@@ -93,33 +87,10 @@ TEST_F(HALTest, ReadsEachWidthStringsAndListsAndFallsBackToTheGlobalScope) {
     EXPECT_EQ(hal.readString(dev, sel::deviceUID), "BuiltInSpeakers");
     EXPECT_EQ(hal.readStringList(dev, sel::aggregateFullSubDeviceList), (std::vector<std::string>{"A", "B"}));
 
-    // A scoped property is not found through the other scope, and missing objects fail.
+    // A scoped property is not found through the other scope.
     EXPECT_THROW(hal.read<AudioStreamBasicDescription>(dev, sel::streamFormat, scope::input), HALError);
-    EXPECT_THROW(hal.read<uint32_t>(999, sel::deviceIsAlive), HALError);
     server.injectFailure(dev, sel::deviceUID, 560947818);
     EXPECT_THROW(hal.readString(dev, sel::deviceUID), HALError);
-}
-
-TEST_F(HALTest, EachOperationFailsOnItsOwn) {
-    const AudioObjectID sys = kAudioObjectSystemObject;
-    server.setIDs(sys, sel::deviceList, scope::global, {5, 6});
-    server.injectFailure(sys, sel::deviceList, -1, SimAudioServer::opGetSize);
-    EXPECT_THROW(hal.readIDs(sys, sel::deviceList), HALError);
-    EXPECT_NO_THROW(hal.read<uint32_t>(sys, sel::deviceList)); // a plain read still works
-    server.clearFailure(sys, sel::deviceList);
-    EXPECT_EQ(hal.readIDs(sys, sel::deviceList), (std::vector<AudioObjectID>{5, 6}));
-
-    const AudioObjectID dev = server.createObject(simclass::device);
-    server.setValue<uint32_t>(dev, sel::mute, scope::output, 0);
-    server.setSettable(dev, sel::mute, scope::output, true);
-    server.injectFailure(dev, sel::mute, -2, SimAudioServer::opSet);
-    EXPECT_TRUE(hal.isSettable(dev, sel::mute, scope::output));
-    EXPECT_THROW(hal.write(dev, sel::mute, scope::output, uint32_t{1}), HALError);
-    EXPECT_EQ(hal.read<uint32_t>(dev, sel::mute, scope::output), 0u); // the failed write changed nothing
-    server.clearAllFailures();
-    hal.write(dev, sel::mute, scope::output, uint32_t{1});
-    EXPECT_EQ(hal.read<uint32_t>(dev, sel::mute, scope::output), 1u);
-    EXPECT_FALSE(hal.isSettable(dev, sel::virtualMainVolume, scope::output)); // no such property
 }
 
 TEST_F(HALTest, ReplacingAListenerMovesTheRegistrationAndRefusedOnesNeverRun) {

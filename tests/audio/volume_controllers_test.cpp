@@ -7,6 +7,7 @@
 #include "platform/manual_main_queue.h"
 #include "platform/sim/sim_audio_server.h"
 #include "platform/sim/sim_audio_system.h"
+#include "support/sim_specs.h"
 
 #include <gtest/gtest.h>
 
@@ -45,11 +46,9 @@ private:
 
 class VolumeControllersTest : public ::testing::Test {
 protected:
-    AudioObjectID plug(const std::string& uid, const std::string& name, float volume = 0.5f, bool muteSettable = true,
+    AudioObjectID plug(const std::string& uid, float volume = 0.5f, bool muteSettable = true,
                        bool volumeSettable = true) {
-        SimDeviceSpec spec;
-        spec.uid = uid;
-        spec.name = name;
+        SimDeviceSpec spec = test::deviceSpec(uid);
         spec.outputVolume = volume;
         spec.muteSettable = muteSettable;
         spec.volumeSettable = volumeSettable;
@@ -76,47 +75,34 @@ protected:
     VolumeWriteQueue writes{server, queue};
 };
 
-TEST_F(VolumeControllersTest, BurstDuringADrainGivesOneFurtherWriteWithTheLastValue) {
-    const AudioObjectID device = plug("usb", "Interface");
+// Faults: a burst during a drain wrote every value (or lost the last); the echo of our own first
+// write moved the control back while the newest write was still in flight.
+TEST_F(VolumeControllersTest, BurstDuringADrainGivesOneFurtherWriteWithTheLastValueAndIgnoresItsEcho) {
+    const AudioObjectID device = plug("usb");
     DeviceVolumeController controller(device, server, queue, writes);
     WorkerGate gate(writes);
-
     controller.setVolume(0.1f);
     gate.waitUntilHeld();
     for (float v : {0.2f, 0.3f, 0.4f, 0.45f}) controller.setVolume(v);
     EXPECT_TRUE(controller.isWriting());
+    server.setValue<float>(device, sel::virtualMainVolume, scope::output, 0.9f); // read while ours is in flight
+    queue.runUntilIdle();
+    EXPECT_FLOAT_EQ(controller.volume(), 0.45f);
     gate.release();
     settle(writes);
-
     const auto performed = gate.performed();
     ASSERT_EQ(performed.size(), 2u);
     EXPECT_FLOAT_EQ(performed[0].volume, 0.1f);
     EXPECT_FLOAT_EQ(performed[1].volume, 0.45f);
     EXPECT_FLOAT_EQ(hardwareVolume(device), 0.45f);
     EXPECT_FALSE(controller.isWriting());
-}
-
-TEST_F(VolumeControllersTest, EchoOfOurOwnWritesNeverMovesTheControlBack) {
-    const AudioObjectID device = plug("usb", "Interface");
-    DeviceVolumeController controller(device, server, queue, writes);
-    WorkerGate gate(writes);
-    controller.setVolume(0.2f);
-    gate.waitUntilHeld();
-    controller.setVolume(0.8f);
-    gate.release();
-    // The worker's first write (0.2) notifies; that refresh comes while the newest write is in
-    // flight and is ignored.
-    writes.waitUntilIdle();
-    queue.runUntilIdle();
-    EXPECT_FLOAT_EQ(controller.volume(), 0.8f);
-    // Afterwards an outside change shows.
-    server.setValue<float>(device, sel::virtualMainVolume, scope::output, 0.6f);
+    server.setValue<float>(device, sel::virtualMainVolume, scope::output, 0.6f); // an outside change shows
     queue.runUntilIdle();
     EXPECT_FLOAT_EQ(controller.volume(), 0.6f);
 }
 
-TEST_F(VolumeControllersTest, MuteFollowsTheLevelWhereTheDeviceHasMute) {
-    const AudioObjectID device = plug("usb", "Interface");
+TEST_F(VolumeControllersTest, MuteFollowsTheLevelWhereTheDeviceHasMuteAndARefusedWriteRestoresTheHardwareValue) {
+    const AudioObjectID device = plug("usb");
     DeviceVolumeController controller(device, server, queue, writes);
     controller.setVolume(0.0f);
     settle(writes);
@@ -128,7 +114,7 @@ TEST_F(VolumeControllersTest, MuteFollowsTheLevelWhereTheDeviceHasMute) {
     EXPECT_FALSE(hardwareMuted(device));
     EXPECT_FLOAT_EQ(hardwareVolume(device), 0.3f);
 
-    const AudioObjectID plain = plug("plain", "No mute control", 0.5f, false);
+    const AudioObjectID plain = plug("plain", 0.5f, false);
     DeviceVolumeController noMute(plain, server, queue, writes);
     EXPECT_FALSE(noMute.canMute());
     noMute.setVolume(0.0f);
@@ -141,19 +127,14 @@ TEST_F(VolumeControllersTest, MuteFollowsTheLevelWhereTheDeviceHasMute) {
     controller.setVolume(1.7f);
     settle(writes);
     EXPECT_FLOAT_EQ(hardwareVolume(device), 1.0f);
-}
 
-TEST_F(VolumeControllersTest, FailedWriteRestoresTheHardwareValue) {
-    const AudioObjectID device = plug("usb", "Interface", 0.5f, true, false);
-    DeviceVolumeController controller(device, server, queue, writes);
-    EXPECT_FALSE(controller.canSetVolume());
+    // A refused write returns the control to the hardware value.
     server.injectFailure(device, sel::virtualMainVolume, status::illegalOperation, SimAudioServer::opSet);
     controller.setVolume(0.9f);
     EXPECT_FLOAT_EQ(controller.volume(), 0.9f);
     settle(writes);
     EXPECT_FALSE(controller.isWriting());
-    EXPECT_FLOAT_EQ(controller.volume(), 0.5f);
-
+    EXPECT_FLOAT_EQ(controller.volume(), 1.0f);
     server.injectFailure(device, sel::mute, status::illegalOperation, SimAudioServer::opSet);
     controller.toggleMute();
     EXPECT_FALSE(controller.isMuted());
@@ -161,18 +142,19 @@ TEST_F(VolumeControllersTest, FailedWriteRestoresTheHardwareValue) {
     controller.toggleMute();
     EXPECT_TRUE(controller.isMuted());
     EXPECT_TRUE(hardwareMuted(device));
+    EXPECT_FALSE(DeviceVolumeController(plug("fixed", 0.5f, true, false), server, queue, writes).canSetVolume());
 }
 
 TEST_F(VolumeControllersTest, SystemControllerFollowsTheDefaultDeviceAndOutsideChanges) {
-    const AudioObjectID speakers = plug("builtin", "Speakers", 0.25f);
-    const AudioObjectID plain = plug("plain", "Plain", 0.75f, false, false);
+    const AudioObjectID speakers = plug("builtin", 0.25f);
+    const AudioObjectID plain = plug("plain", 0.75f, false, false);
     system.setDefaultOutput(speakers);
     VolumeWriteQueue systemWrites(server, queue);
     SystemVolumeController controller(AudioDirection::output, server, queue, systemWrites);
     int changes = 0;
     controller.onVolumeChanged = [&] { ++changes; };
     controller.start();
-    EXPECT_EQ(controller.deviceName(), "Speakers");
+    EXPECT_EQ(controller.deviceName(), "builtin device");
     EXPECT_FLOAT_EQ(controller.volume(), 0.25f);
     EXPECT_EQ(changes, 1);
 
@@ -184,11 +166,10 @@ TEST_F(VolumeControllersTest, SystemControllerFollowsTheDefaultDeviceAndOutsideC
 
     system.setDefaultOutput(plain);
     queue.runUntilIdle();
-    EXPECT_EQ(controller.deviceName(), "Plain");
+    EXPECT_EQ(controller.deviceName(), "plain device");
     EXPECT_FALSE(controller.canSetVolume());
     EXPECT_FALSE(controller.canMute());
     EXPECT_FLOAT_EQ(controller.volume(), 0.75f);
-    // The old device's listeners are gone.
     EXPECT_EQ(server.listenerCount(speakers, sel::virtualMainVolume), 0u);
 
     // The new device refuses level writes: the control returns to the hardware level.
@@ -197,12 +178,7 @@ TEST_F(VolumeControllersTest, SystemControllerFollowsTheDefaultDeviceAndOutsideC
     settle(systemWrites);
     EXPECT_FLOAT_EQ(controller.volume(), 0.75f);
     EXPECT_FLOAT_EQ(hardwareVolume(plain), 0.75f);
-    EXPECT_FLOAT_EQ(hardwareVolume(speakers), 0.4f);
-    system.setDefaultOutput(speakers);
-    queue.runUntilIdle();
-    controller.setVolume(0.6f);
-    settle(systemWrites);
-    EXPECT_FLOAT_EQ(hardwareVolume(speakers), 0.6f);
+    EXPECT_FLOAT_EQ(hardwareVolume(speakers), 0.4f); // the write went to the new default only
     EXPECT_FALSE(controller.isWriting());
 }
 
@@ -212,11 +188,7 @@ TEST_F(VolumeControllersTest, SystemControllerWithoutDefaultKeepsItsInitialValue
     controller.start();
     EXPECT_EQ(controller.deviceName(), "");
 
-    SimDeviceSpec mic;
-    mic.uid = "mic";
-    mic.name = "Microphone";
-    mic.outputChannels = 0;
-    mic.inputChannels = 1;
+    SimDeviceSpec mic = test::deviceSpec("mic", 0, 48000.0, 1, transport::builtIn, "Microphone");
     mic.inputVolume = 0.3f;
     const AudioObjectID id = system.addDevice(mic);
     system.setDefaultInput(id);
@@ -232,7 +204,6 @@ TEST_F(VolumeControllersTest, PhonesBusGainIsTheCubeAndSurvivesARestart) {
     InMemoryDefaultsStore defaults;
     {
         PhonesBusVolumeController bus(defaults);
-        EXPECT_FLOAT_EQ(bus.volume(), 1.0f);
         EXPECT_FLOAT_EQ(bus.gain(), 1.0f);
         int changes = 0;
         bus.onChange = [&] { ++changes; };
@@ -240,11 +211,9 @@ TEST_F(VolumeControllersTest, PhonesBusGainIsTheCubeAndSurvivesARestart) {
         EXPECT_FLOAT_EQ(bus.gain(), 0.125f);
         bus.toggleMute();
         EXPECT_FLOAT_EQ(bus.gain(), 0.0f);
-        EXPECT_FLOAT_EQ(bus.volume(), 0.5f);
         EXPECT_EQ(changes, 2);
     }
     PhonesBusVolumeController restarted(defaults);
-    EXPECT_FLOAT_EQ(restarted.volume(), 0.5f);
     EXPECT_TRUE(restarted.isMuted());
     restarted.toggleMute();
     EXPECT_FLOAT_EQ(restarted.gain(), 0.125f);
@@ -256,7 +225,7 @@ TEST_F(VolumeControllersTest, PhonesBusGainIsTheCubeAndSurvivesARestart) {
 }
 
 TEST_F(VolumeControllersTest, QueueFinishesItsDrainWhenDestroyed) {
-    const AudioObjectID device = plug("usb", "Interface");
+    const AudioObjectID device = plug("usb");
     {
         VolumeWriteQueue shortLived(server, queue);
         shortLived.enqueue(VolumeWriteQueue::Write{{device, scope::output}, 0.33f, true}, {});
@@ -266,8 +235,8 @@ TEST_F(VolumeControllersTest, QueueFinishesItsDrainWhenDestroyed) {
 }
 
 TEST_F(VolumeControllersTest, WritesToDifferentDevicesOfOneQueueAreAllPerformed) {
-    const AudioObjectID a = plug("a", "A");
-    const AudioObjectID b = plug("b", "B");
+    const AudioObjectID a = plug("a");
+    const AudioObjectID b = plug("b");
     DeviceVolumeController first(a, server, queue, writes);
     DeviceVolumeController second(b, server, queue, writes);
     WorkerGate gate(writes);

@@ -63,6 +63,18 @@ protected:
         return id;
     }
 
+    // A muted-when-tapped private tap of `process` and the aggregate `agg` reading it.
+    std::pair<AudioObjectID, AudioObjectID> tapAndAggregate(AudioObjectID process, const std::string& tapUUID,
+                                                            AggregateDescription agg) {
+        const TapDescription tap{{process}, tapUUID, 2, true, "OREVANT tap #" + std::to_string(process)};
+        std::pair<AudioObjectID, AudioObjectID> ids{0, 0};
+        EXPECT_EQ(world.server().createProcessTap(tap, ids.first), 0);
+        agg.name = "OREVANT aggregate #" + std::to_string(process);
+        agg.taps = {{tapUUID, true}};
+        EXPECT_EQ(world.server().createAggregateDevice(agg, ids.second), 0);
+        return ids;
+    }
+
     bool near(float value, float expected, float relative) {
         return std::fabs(value - expected) <= expected * relative;
     }
@@ -172,22 +184,12 @@ TYPED_TEST_P(AudioServerContract, ATappedApplicationIsHeardOnlyThroughItsIOProce
     ASSERT_NE(process, 0u);
     ASSERT_TRUE(w.waitFor([&] { return this->near(w.level(w.stereoUID, 0), this->kToneRMS, 0.02f); }, 5.0));
 
-    TapDescription tap;
-    tap.processes = {process};
-    tap.uuid = "3F1C8A52-9D4B-4E1A-8C77-0B5E2D6A9F10";
-    tap.muteBehavior = 2;
-    tap.isPrivate = true;
-    tap.name = "OREVANT tap #" + std::to_string(process);
-    AudioObjectID tapID = 0;
-    ASSERT_EQ(w.server().createProcessTap(tap, tapID), 0);
     AggregateDescription agg;
-    agg.name = "OREVANT aggregate #" + std::to_string(process);
     agg.uid = "6B0D3E2F-1A2B-4C5D-9E8F-0A1B2C3D4E5F";
     agg.master = agg.clock = w.quadUID;
     agg.subdevices = {{w.quadUID, false}};
-    agg.taps = {{tap.uuid, true}};
-    AudioObjectID aggID = 0;
-    ASSERT_EQ(w.server().createAggregateDevice(agg, aggID), 0);
+    const auto [tapID, aggID] = this->tapAndAggregate(process, "3F1C8A52-9D4B-4E1A-8C77-0B5E2D6A9F10", agg);
+    ASSERT_NE(aggID, 0u);
     EXPECT_EQ(this->hal().template read<uint32_t>(aggID, sel::deviceIsAlive), 1u);
     EXPECT_EQ(this->hal().template read<uint32_t>(aggID, sel::transportType), transport::aggregate);
     const auto members = this->hal().readStringList(aggID, sel::aggregateFullSubDeviceList);
@@ -234,21 +236,12 @@ TYPED_TEST_P(AudioServerContract, AnAggregateThatLosesADeviceStopsBeingAlive) {
     const std::string extra = w.addDevice();
     ASSERT_TRUE(w.waitFor([&] { return this->deviceWithUID(extra) != 0; }, 5.0));
 
-    TapDescription tap;
-    tap.processes = {process};
-    tap.uuid = "0C9E1F3A-5B7D-4E2C-A1B3-D5F7091A2B3C";
-    tap.muteBehavior = 2;
-    tap.name = "OREVANT tap #" + std::to_string(process);
-    AudioObjectID tapID = 0;
-    ASSERT_EQ(w.server().createProcessTap(tap, tapID), 0);
     AggregateDescription agg;
-    agg.name = "OREVANT aggregate #" + std::to_string(process);
     agg.uid = "9A8B7C6D-5E4F-4A3B-8C2D-1E0F9A8B7C6D";
     agg.subdevices = {{w.stereoUID, false}, {extra, true}};
-    agg.taps = {{tap.uuid, true}};
     agg.stacked = true;
-    AudioObjectID aggID = 0;
-    ASSERT_EQ(w.server().createAggregateDevice(agg, aggID), 0);
+    const auto [tapID, aggID] = this->tapAndAggregate(process, "0C9E1F3A-5B7D-4E2C-A1B3-D5F7091A2B3C", agg);
+    ASSERT_NE(aggID, 0u);
     std::atomic<int> calls{0};
     const ListenerID id = this->countCalls(aggID, {sel::deviceIsAlive, scope::global, 0}, calls);
     EXPECT_EQ(this->hal().template read<uint32_t>(aggID, sel::deviceIsAlive), 1u);

@@ -10,32 +10,23 @@
 using namespace orevant;
 
 TEST(DesktopApplicationInfoTest, DesktopIDsOfSystemdApplicationUnits) {
-    struct Case {
-        const char* cgroup;
-        std::optional<std::string> id;
-    };
-    const Case cases[] = {
-        {"0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-org.mozilla.firefox-4821.scope\n",
-         "org.mozilla.firefox"},
-        {"0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-org.gnome.Terminal-77.scope\n",
-         "org.gnome.Terminal"},
-        {"0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-flatpak-com.spotify.Client-1234.scope\n",
-         "com.spotify.Client"},
-        {"0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-org.gnome.Nautilus@3f2a.service\n",
-         "org.gnome.Nautilus"},
-        {"0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-KDE-my\\x2dplayer-99.scope\n", "my-player"},
-        // Inside the scope, in a sub-cgroup of its own: the scope still names it.
-        {"0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-org.mozilla.firefox-4821.scope/tab\n",
-         "org.mozilla.firefox"},
+    const std::string apps = "0::/user.slice/user-1000.slice/user@1000.service/app.slice/";
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {apps + "app-gnome-org.mozilla.firefox-4821.scope\n", "org.mozilla.firefox"},
+        {apps + "app-org.gnome.Terminal-77.scope\n", "org.gnome.Terminal"},
+        {apps + "app-flatpak-com.spotify.Client-1234.scope\n", "com.spotify.Client"},
+        {apps + "app-gnome-org.gnome.Nautilus@3f2a.service\n", "org.gnome.Nautilus"},
+        {apps + "app-KDE-my\\x2dplayer-99.scope\n", "my-player"},
+        {apps + "app-gnome-org.mozilla.firefox-4821.scope/tab\n", "org.mozilla.firefox"}, // inside the scope
         // A terminal's child, a system service, nothing at all: no desktop ID.
-        {"0::/user.slice/user-1000.slice/user@1000.service/app.slice/vte-spawn-0a1b.scope\n", std::nullopt},
+        {apps + "vte-spawn-0a1b.scope\n", std::nullopt},
         {"0::/system.slice/cron.service\n", std::nullopt},
         {"", std::nullopt},
         {"garbage without colons", std::nullopt},
     };
-    for (const Case& c : cases) EXPECT_EQ(DesktopApplicationInfo::desktopIDFromCGroup(c.cgroup), c.id) << c.cgroup;
-    EXPECT_EQ(DesktopApplicationInfo::appUnitPathFromCGroup(cases[0].cgroup),
-              "/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-org.mozilla.firefox-4821.scope");
+    for (const auto& [cgroup, id] : cases) EXPECT_EQ(DesktopApplicationInfo::desktopIDFromCGroup(cgroup), id) << cgroup;
+    EXPECT_EQ(DesktopApplicationInfo::appUnitPathFromCGroup(cases[0].first),
+              apps.substr(3) + "app-gnome-org.mozilla.firefox-4821.scope");
 }
 
 TEST(DesktopApplicationInfoTest, DesktopEntriesFlatpakInfoAndTheBundleIDOrder) {

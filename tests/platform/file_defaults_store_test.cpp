@@ -30,6 +30,8 @@ void writeFile(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
+std::string document(const std::string& values) { return R"({"format":1,"values":{)" + values + "}}"; }
+
 DefaultsData everyByte() {
     DefaultsData bytes;
     for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<uint8_t>(i));
@@ -37,7 +39,7 @@ DefaultsData everyByte() {
 }
 } // namespace
 
-TEST(FileDefaultsStoreTest, EveryTypedValueSurvivesARestartExactly) {
+TEST(FileDefaultsStoreTest, EveryTypedValueSurvivesARestartExactlyAndTextNotUTF8IsRefused) {
     TempDir dir;
     const auto file = dir / "config/orevant/defaults.json";
     DefaultsDictionary legacy{{"12", DefaultsValue(DefaultsDictionary{{"target", "system_output"}})},
@@ -65,6 +67,9 @@ TEST(FileDefaultsStoreTest, EveryTypedValueSurvivesARestartExactly) {
         FileDefaultsStore store(file);
         for (const auto& [key, value] : expected) store.set(key, value);
         store.set("notANumber", DefaultsValue(std::nan("")));
+        // Text that is not UTF-8 is refused and the previous value kept.
+        store.set("companionPairingPIN", DefaultsValue(std::string("bad \xff\xfe")));
+        store.set("notText", DefaultsValue(DefaultsStringArray{"\xc3"}));
         store.set("gone", DefaultsValue("x"));
         store.remove("gone");
         store.remove("neverThere");
@@ -80,13 +85,12 @@ TEST(FileDefaultsStoreTest, EveryTypedValueSurvivesARestartExactly) {
     EXPECT_TRUE(std::signbit(*reopened.real("negativeZero")));
     EXPECT_TRUE(std::isnan(*reopened.real("notANumber")));
     EXPECT_FALSE(reopened.object("gone"));
+    EXPECT_FALSE(reopened.object("notText"));
 
     struct stat info {};
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u); // it may hold the pairing PIN
-    auto temporary = file;
-    temporary += ".tmp";
-    EXPECT_FALSE(std::filesystem::exists(temporary));
+    EXPECT_FALSE(std::filesystem::exists(file.string() + ".tmp"));
 }
 
 TEST(FileDefaultsStoreTest, AnUnreadableFileIsMovedAsideLoggedAndTheStoreStartsEmpty) {
@@ -99,42 +103,23 @@ TEST(FileDefaultsStoreTest, AnUnreadableFileIsMovedAsideLoggedAndTheStoreStartsE
         FileDefaultsStore store(file);
         EXPECT_FALSE(store.object("autoRec"));
         ASSERT_TRUE(store.movedAsidePath());
-        EXPECT_EQ(store.movedAsidePath()->filename(), "defaults.json.unreadable");
-        EXPECT_EQ(readFile(*store.movedAsidePath()), garbage); // kept byte for byte
+        EXPECT_EQ(store.movedAsidePath()->filename(), "defaults.json.unreadable"); // its content: below
         EXPECT_FALSE(std::filesystem::exists(file));
         store.set("autoRec", DefaultsValue(true));
     }
     EXPECT_EQ(FileDefaultsStore(file).boolean("autoRec"), true);
 
     // Well-formed JSON of the wrong shape is unreadable too, and an earlier copy is not replaced.
-    for (const std::string& text : {std::string("[1,2]"),
-                                    std::string("{\"format\":1,\"values\":{\"k\":{\"type\":"
-                                                "\"integer\",\"value\":1.5}}}"),
-                                    std::string("{\"format\":1,\"values\":{\"k\":{\"type\":\"data\",\"value\":"
-                                                "\"A===\"}}}"),
-                                    std::string("")}) {
+    for (const std::string& text : {std::string("[1,2]"), document(R"("k":{"type":"integer","value":1.5})"),
+                                    document(R"("k":{"type":"data","value":"A==="})"), std::string()}) {
         writeFile(file, text);
         FileDefaultsStore store(file);
         EXPECT_TRUE(store.movedAsidePath()) << text;
         EXPECT_FALSE(store.object("k"));
     }
-    EXPECT_EQ(readFile(dir / "defaults.json.unreadable"), garbage);
+    EXPECT_EQ(readFile(dir / "defaults.json.unreadable"), garbage); // kept byte for byte, never replaced
     EXPECT_EQ(readFile(dir / "defaults.json.unreadable.2"), "[1,2]");
     EXPECT_TRUE(std::filesystem::exists(dir / "defaults.json.unreadable.5"));
-}
-
-TEST(FileDefaultsStoreTest, TextThatIsNotUTF8IsRefusedAndThePreviousValueKept) {
-    TempDir dir;
-    const auto file = dir / "defaults.json";
-    ScopedLogCapture capture;
-    FileDefaultsStore store(file);
-    store.set("name", DefaultsValue("good"));
-    store.set("name", DefaultsValue(std::string("bad \xff\xfe")));
-    store.set("list", DefaultsValue(DefaultsStringArray{"\xc3"}));
-    EXPECT_EQ(store.string("name"), "good");
-    EXPECT_FALSE(store.object("list"));
-    store.flush();
-    EXPECT_EQ(FileDefaultsStore(file).string("name"), "good");
 }
 
 TEST(FileDefaultsStoreTest, AFailedDiskWriteIsLoggedAndTheValueKeptForThisRun) {
@@ -151,16 +136,14 @@ TEST(FileDefaultsStoreTest, AFailedDiskWriteIsLoggedAndTheValueKeptForThisRun) {
 
 TEST(FileDefaultsStoreTest, DefaultPathFollowsXDGConfigHomeThenHome) {
     const test::ScopedEnv home("HOME", "/home/ana");
-    {
-        const test::ScopedEnv xdg("XDG_CONFIG_HOME", "/cfg");
-        EXPECT_EQ(FileDefaultsStore::defaultPath(), "/cfg/orevant/defaults.json");
+    const char* const fallback = "/home/ana/.config/orevant/defaults.json";
+    const std::pair<const char*, const char*> cases[] = {{"/cfg", "/cfg/orevant/defaults.json"},
+                                                         {"relative/dir", fallback} /* not absolute: ignored */,
+                                                         {nullptr, fallback}};
+    for (const auto& [xdg, expected] : cases) {
+        const test::ScopedEnv env("XDG_CONFIG_HOME", xdg);
+        EXPECT_EQ(FileDefaultsStore::defaultPath(), expected) << (xdg ? xdg : "unset");
     }
-    {
-        const test::ScopedEnv xdg("XDG_CONFIG_HOME", "relative/dir"); // not absolute: ignored
-        EXPECT_EQ(FileDefaultsStore::defaultPath(), "/home/ana/.config/orevant/defaults.json");
-    }
-    const test::ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
-    EXPECT_EQ(FileDefaultsStore::defaultPath(), "/home/ana/.config/orevant/defaults.json");
 }
 
 TEST(InMemoryDefaultsStoreTest, TypedReadsConvertNumbersAndRefuseOtherTypes) {
@@ -184,12 +167,11 @@ TEST(InMemoryDefaultsStoreTest, TypedReadsConvertNumbersAndRefuseOtherTypes) {
 TEST(FileDefaultsStoreTest, OnlyTheEntriesThatCannotBeReadAreSetAsideAndEachIsNamed) {
     TempDir dir;
     const auto file = dir / "defaults.json";
-    const std::string text = "{\"format\":1,\"values\":{"
-                             "\"companionPairingPIN\":{\"type\":\"string\",\"value\":\"042917\"},"
-                             "\"autoRec\":{\"type\":\"bool\",\"value\":\"yes\"},"
-                             "\"phonesBusVolume\":{\"type\":\"real\",\"value\":\"NaN\"},"
-                             "\"consoleSlots\":{\"type\":\"stringArray\",\"value\":[\"a\",\"bus:main\"]},"
-                             "\"oldPIN\":{\"type\":\"string\",\"value\":[1,2]}}}";
+    const std::string text = document(R"("companionPairingPIN":{"type":"string","value":"042917"},)"
+                                      R"("autoRec":{"type":"bool","value":"yes"},)"
+                                      R"("phonesBusVolume":{"type":"real","value":"NaN"},)"
+                                      R"("consoleSlots":{"type":"stringArray","value":["a","bus:main"]},)"
+                                      R"("oldPIN":{"type":"string","value":[1,2]})");
     writeFile(file, text);
     ScopedLogCapture capture;
     {
@@ -212,10 +194,10 @@ TEST(FileDefaultsStoreTest, OnlyTheEntriesThatCannotBeReadAreSetAsideAndEachIsNa
 // Fault: a PIN stored as a number (by hand or by another tool) was replaced by a new one, and the
 // phone had to pair again.
 TEST(FileDefaultsStoreTest, APINStoredAsANumberStillReadsAsItsDigits) {
-    for (const std::string& entry : {std::string("{\"type\":\"integer\",\"value\":123456}"),
-                                     std::string("{\"type\":\"string\",\"value\":123456}")}) {
+    for (const char* type : {"integer", "string"}) {
+        const std::string entry = std::string(R"("companionPairingPIN":{"type":")") + type + R"(","value":123456})";
         TempDir dir;
-        writeFile(dir / "defaults.json", "{\"format\":1,\"values\":{\"companionPairingPIN\":" + entry + "}}");
+        writeFile(dir / "defaults.json", document(entry));
         FileDefaultsStore store(dir / "defaults.json");
         EXPECT_EQ(store.string("companionPairingPIN"), "123456") << entry;
         EXPECT_TRUE(store.unreadableEntries().empty()) << entry;
@@ -227,10 +209,10 @@ TEST(FileDefaultsStoreTest, AValueNestedPastTheBoundIsAnUnreadableEntryAndTheRes
     auto nested = [](int levels) {
         std::string open, close;
         for (int i = 0; i < levels; ++i) {
-            open += "{\"type\":\"dictionary\",\"value\":{\"k\":";
+            open += R"({"type":"dictionary","value":{"k":)";
             close += "}}";
         }
-        return open + "{\"type\":\"integer\",\"value\":1}" + close;
+        return open + R"({"type":"integer","value":1})" + close;
     };
     struct Case {
         int levels;
@@ -239,8 +221,8 @@ TEST(FileDefaultsStoreTest, AValueNestedPastTheBoundIsAnUnreadableEntryAndTheRes
     for (const Case& c : cases) {
         TempDir dir;
         const auto file = dir / "defaults.json";
-        writeFile(file, "{\"format\":1,\"values\":{\"deep\":" + nested(c.levels) +
-                            ",\"companionPairingPIN\":{\"type\":\"string\",\"value\":\"042917\"}}}");
+        writeFile(file, document(R"("deep":)" + nested(c.levels) +
+                                 R"(,"companionPairingPIN":{"type":"string","value":"042917"})"));
         ScopedLogCapture capture;
         FileDefaultsStore store(file);
         EXPECT_EQ(store.string("companionPairingPIN"), "042917") << c.levels;

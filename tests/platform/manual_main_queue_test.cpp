@@ -7,7 +7,7 @@
 
 using namespace orevant;
 
-TEST(ManualMainQueueTest, RunsEachTaskAtItsOwnVirtualTime) {
+TEST(ManualMainQueueTest, RunsEachTaskAtItsOwnVirtualTimeOnTheDrivingThread) {
     ManualMainQueue queue;
     std::vector<std::pair<int, double>> ran;
     queue.postAfter(2.0, [&] { ran.emplace_back(3, queue.now()); });
@@ -31,8 +31,17 @@ TEST(ManualMainQueueTest, RunsEachTaskAtItsOwnVirtualTime) {
     EXPECT_EQ(ran[2].first, 4);
     EXPECT_NEAR(ran[2].second, 0.8, 1e-9);
     EXPECT_EQ(ran[3], std::make_pair(3, 2.0));
-    // The host clock follows the virtual time.
     EXPECT_DOUBLE_EQ(queue.hostClock().seconds(), 2.0);
+
+    // A task posted from another thread runs on the driving thread.
+    bool onDriver = false;
+    std::thread other([&] {
+        EXPECT_FALSE(queue.isCurrent());
+        queue.post([&] { onDriver = queue.isCurrent(); });
+    });
+    other.join();
+    EXPECT_EQ(queue.runUntilIdle(), 1u);
+    EXPECT_TRUE(onDriver);
 }
 
 TEST(ManualMainQueueTest, EqualTimesKeepPostingOrderAndCancelledTasksNeverRun) {
@@ -55,16 +64,4 @@ TEST(ManualMainQueueTest, EqualTimesKeepPostingOrderAndCancelledTasksNeverRun) {
     queue.runUntilIdle();
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
     EXPECT_GT(queue.nextDueTime(), queue.now());
-}
-
-TEST(ManualMainQueueTest, TasksPostedFromOtherThreadsRunOnTheDrivingThread) {
-    ManualMainQueue queue;
-    bool onDriver = false;
-    std::thread other([&] {
-        EXPECT_FALSE(queue.isCurrent());
-        queue.post([&] { onDriver = queue.isCurrent(); });
-    });
-    other.join();
-    EXPECT_EQ(queue.runUntilIdle(), 1u);
-    EXPECT_TRUE(onDriver);
 }

@@ -63,13 +63,8 @@ T value(const SeamState& s, AudioObjectID object, uint32_t selector, uint32_t sc
 TEST(PipeWireMirrorTest, DevicesAreSinkAndSourceNodesWithTheirPortsNamedAndVolumedAsDesktopsShowThem) {
     Graph g;
     const uint32_t card = 5;
-    g.mirror.devices[card] = PipeWireDevice{card, {{"device.api", "alsa"}, {"device.bus", "usb"}}, {}};
-    PipeWireRoute route;
-    route.device = 3;
-    route.index = 7;
-    route.hasVolume = true;
-    route.volumes = {0.125f, 0.125f};
-    g.mirror.devices[card].routes.push_back(route);
+    const PipeWireRoute route{7, 3, true, true, {0.125f, 0.125f}, false}; // index 7, card.profile.device 3
+    g.mirror.devices[card] = PipeWireDevice{card, {{"device.api", "alsa"}, {"device.bus", "usb"}}, {route}};
     const uint32_t usb = g.node({{"media.class", "Audio/Sink"},
                                  {"node.name", "alsa_output.usb-DAC"},
                                  {"node.description", "USB DAC"},
@@ -154,7 +149,6 @@ TEST(PipeWireMirrorTest, ProcessesAreConnectedApplicationsWhetherNativeOrPulseAu
     ASSERT_EQ(processes.size(), 4u);
     std::map<int32_t, AudioObjectID> byPID;
     for (AudioObjectID p : processes) byPID[value<int32_t>(s, p, sel::processPID)] = p;
-    ASSERT_EQ(byPID.size(), 4u);
     ASSERT_TRUE(byPID.count(300) && byPID.count(400) && byPID.count(500) && byPID.count(600));
     EXPECT_EQ(value<uint32_t>(s, byPID[300], sel::processIsRunningOutput), 1u);
     EXPECT_EQ(text(s, byPID[300], sel::processBundleID), "org.example.Tone");
