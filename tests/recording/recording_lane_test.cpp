@@ -215,13 +215,21 @@ TEST_F(RecordingLaneTest, ASecondFileSoonAfterTheFirstHoldsNoStaleAudio) {
     expectTimeLine(*wav, 4 * 48000, 6 * 48000);
 }
 
-TEST_F(RecordingLaneTest, StoppingCaptureWithAFileOpenKeepsTheLastSecond) {
+// The header is current after every drain (a crash leaves a readable file), and stopping the
+// capture drains the last second that the periodic drain keeps behind.
+TEST_F(RecordingLaneTest, TheOpenFileIsCurrentAfterEveryDrainAndStoppingKeepsTheLastSecond) {
     auto lane = makeLane("Player");
     LaneWriter writer;
     lane->startCapture(queue.hostClock().ticks(), kRate);
     lane->openFile(dir / "stop.wav", 0);
     playMarked(*lane, writer, 5.0);
     EXPECT_LE(lane->drainedUpTo(), 4 * 48000) << "the periodic drain stays a second behind";
+    auto open = readWav(dir / "stop.wav");
+    auto sizes = test::readWavSizes(dir / "stop.wav");
+    ASSERT_TRUE(open && sizes && lane->clipFrames() > 0);
+    EXPECT_EQ(open->frames(), lane->clipFrames());
+    EXPECT_EQ(sizes->dataBytes, static_cast<uint64_t>(lane->bytesWritten()));
+    EXPECT_EQ(sizes->riffBytes + 8, std::filesystem::file_size(dir / "stop.wav"));
     lane->stopCapture();
 
     EXPECT_FALSE(lane->hasFile());
@@ -253,29 +261,23 @@ TEST_F(RecordingLaneTest, TwoWritersOnTheSameFramesAreSummed) {
     }
 }
 
+// Signal before the opening (in the pre-roll) does not count; one sample above the threshold does.
 TEST_F(RecordingLaneTest, AFileWithoutSignalAfterItOpenedIsDiscarded) {
-    // Signal before the opening (in the pre-roll) does not count.
-    auto silent = makeLane("Silent");
-    auto faint = makeLane("Faint");
-    LaneWriter silentWriter, faintWriter;
-    silent->startCapture(queue.hostClock().ticks(), kRate);
-    faint->startCapture(queue.hostClock().ticks(), kRate);
-    playMarked(*silent, silentWriter, 2.0);
-    playMarked(*faint, faintWriter, 2.0);
-    silent->openFile(dir / "silent.wav", silent->currentFrame() - 144000);
-    faint->openFile(dir / "faint.wav", faint->currentFrame() - 144000);
-    playMarked(*silent, silentWriter, 1.0, 0.0f);
-    playMarked(*faint, faintWriter, 1.0, 0.0f);
-    const float one[2] = {0.00011f, 0.0f};
-    faint->write(one, sizeof one, 2, 0, faintWriter.cursor);
-    for (auto* lane : {silent.get(), faint.get()}) {
+    for (bool faint : {false, true}) {
+        auto lane = makeLane("Player");
+        LaneWriter writer;
+        lane->startCapture(queue.hostClock().ticks(), kRate);
+        playMarked(*lane, writer, 2.0);
+        const auto path = dir / (faint ? "faint.wav" : "silent.wav");
+        lane->openFile(path, lane->currentFrame() - 144000);
+        playMarked(*lane, writer, 1.0, 0.0f);
+        const float one[2] = {0.00011f, 0.0f};
+        if (faint) lane->write(one, sizeof one, 2, 0, writer.cursor);
         lane->closeFile();
         lane->discardIfSilent();
+        EXPECT_EQ(std::filesystem::exists(path), faint) << path;
+        EXPECT_EQ(lane->url(), faint ? std::optional(path) : std::nullopt) << path;
     }
-    EXPECT_FALSE(std::filesystem::exists(dir / "silent.wav"));
-    EXPECT_FALSE(silent->url().has_value());
-    EXPECT_TRUE(std::filesystem::exists(dir / "faint.wav"));
-    EXPECT_EQ(faint->url(), dir / "faint.wav");
 }
 
 TEST_F(RecordingLaneTest, ADrainFarBehindSkipsOverwrittenFramesAndKeepsTheFileOnTheTimeLine) {
@@ -425,26 +427,6 @@ TEST_F(RecordingLaneTest, TheSizeCeilingAsksForTheTakeToStopAndTheFileKeepsItsFr
         EXPECT_FALSE(lane->stoppedAtSizeLimit());
         lane->closeFile();
     }
-}
-
-TEST_F(RecordingLaneTest, TheHeaderIsCurrentAfterEveryDrainWhileTheFileIsOpen) {
-    auto lane = makeLane("Player");
-    LaneWriter writer;
-    lane->startCapture(queue.hostClock().ticks(), kRate);
-    lane->openFile(dir / "open.wav", 0);
-    playMarked(*lane, writer, 3.0);
-    ASSERT_GT(lane->clipFrames(), 0);
-    // Read while still open, as after a crash: every drained frame is there.
-    auto wav = readWav(dir / "open.wav");
-    ASSERT_TRUE(wav);
-    EXPECT_EQ(wav->frames(), lane->clipFrames());
-    // The sizes in the header itself, not only what a lenient reader makes of the file.
-    auto sizes = test::readWavSizes(dir / "open.wav");
-    ASSERT_TRUE(sizes);
-    EXPECT_EQ(sizes->dataBytes, static_cast<uint64_t>(lane->bytesWritten()));
-    EXPECT_EQ(sizes->riffBytes + 8, std::filesystem::file_size(dir / "open.wav"));
-    expectTimeLine(*wav, 0);
-    lane->closeFile();
 }
 
 TEST_F(RecordingLaneTest, DestroyingACapturingLaneClosesItsFile) {
