@@ -36,10 +36,12 @@ protected:
 };
 
 // Catches a handler run on the MIDI thread, a channel filter, a lost or wrong source and
-// hardware flag, and a source left unconnected at start.
+// hardware flag (an unreadable unique ID is 0), and a source left unconnected at start.
 TEST_F(MIDIManagerTest, ControlChangeOnAnyChannelArrivesOnTheMainQueueWithItsSource) {
     auto controller = midi.addSource("USB Controller", true, 4242);
     auto virtualSource = midi.addSource("Software Out", false, -77);
+    auto odd = midi.addSource("Odd", true, 5);
+    midi.failUniqueIDRead(odd, -10835); // counts as 0
     auto manager = makeManager();
     EXPECT_EQ(midi.clientName(manager->client()), "OREVANTMIDIClient");
     EXPECT_EQ(midi.portName(manager->port()), "OREVANTMIDIInputPort");
@@ -47,9 +49,11 @@ TEST_F(MIDIManagerTest, ControlChangeOnAnyChannelArrivesOnTheMainQueueWithItsSou
     midi.sendControlChange(controller, 0, 7, 100); // channel 1
     midi.sendControlChange(controller, 9, 7, 100); // channel 10
     EXPECT_TRUE(received.empty()) << "the MIDI thread only posts; the handler runs on the main queue";
+    midi.sendControlChange(odd, 0, 2, 3);
     midi.sendControlChange(virtualSource, 15, 1, 0);
     queue.runUntilIdle();
-    EXPECT_EQ(received, (std::vector<Received>{{7, 100, {4242, true}}, {7, 100, {4242, true}}, {1, 0, {-77, false}}}));
+    EXPECT_EQ(received, (std::vector<Received>{
+                            {7, 100, {4242, true}}, {7, 100, {4242, true}}, {2, 3, {0, true}}, {1, 0, {-77, false}}}));
     EXPECT_EQ(manager->lastReceivedCC(), (MIDIControlChange{1, 0}));
 }
 
@@ -101,13 +105,6 @@ TEST_F(MIDIManagerTest, SetupChangesConnectNewAndFailedSourcesOnce) {
     queue.runUntilIdle();
     EXPECT_EQ(received, (std::vector<Received>{{3, 33, {12, true}}, {4, 44, {11, false}}}));
     (void)first;
-}
-
-TEST_F(MIDIManagerTest, UnreadableUniqueIDCountsAsZero) {
-    auto source = midi.addSource("Odd", true);
-    midi.failUniqueIDRead(source, -10835);
-    auto manager = makeManager();
-    EXPECT_EQ(manager->connectedSourceIDs(), (std::set<int32_t>{0}));
 }
 
 // Catches a half-made manager that connects, delivers or leaks its client when the client or

@@ -72,12 +72,18 @@ protected:
     ScopedLogCapture logs;
 };
 
-TEST_F(RecordingLaneTest, WriteTakesFramesOnlyWhileArmedAndGuardsItsInput) {
+TEST_F(RecordingLaneTest, WriteTakesFramesOnlyWhileArmedOnTheClocksFrameAndGuardsItsInput) {
     auto lane = makeLane("Player");
     const float stereo[4] = {0.5f, -0.25f, 0.1f, 0.2f};
     EXPECT_EQ(lane->write(stereo, sizeof stereo, 2, 0, 0), 0) << "not capturing";
 
+    queue.advance(2.0);
     lane->startCapture(queue.hostClock().ticks(), kRate);
+    EXPECT_EQ(lane->currentFrame(), 0) << "the host clock counts from the capture start";
+    queue.advance(1.5);
+    EXPECT_EQ(lane->currentFrame(), 72000);
+    queue.advance(1.0 / 96000.0); // half a frame rounds up
+    EXPECT_EQ(lane->currentFrame(), 72001);
     EXPECT_EQ(lane->generation(), 1);
     EXPECT_EQ(lane->preRollCapacity(), 144000);
     EXPECT_EQ(lane->write(stereo, sizeof stereo, 2, 0, 100), 2);
@@ -119,17 +125,6 @@ TEST_F(RecordingLaneTest, WriteTakesFramesOnlyWhileArmedAndGuardsItsInput) {
     EXPECT_EQ(lane->generation(), 2);
     EXPECT_EQ(lane->highWater(), 0);
     EXPECT_EQ(lane->preRollCapacity(), 132300);
-}
-
-TEST_F(RecordingLaneTest, CurrentFrameFollowsTheHostClockFromTheCaptureStart) {
-    auto lane = makeLane("Player");
-    queue.advance(2.0);
-    lane->startCapture(queue.hostClock().ticks(), kRate);
-    EXPECT_EQ(lane->currentFrame(), 0);
-    queue.advance(1.5);
-    EXPECT_EQ(lane->currentFrame(), 72000);
-    queue.advance(1.0 / 96000.0); // half a frame rounds up
-    EXPECT_EQ(lane->currentFrame(), 72001);
 }
 
 TEST_F(RecordingLaneTest, FilesAreFloatStereoAtTheLaneRateMonoOnBothSidesAndAPairPickedFromWiderBuffers) {
