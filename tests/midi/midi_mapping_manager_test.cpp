@@ -108,7 +108,7 @@ TEST_F(MIDIMappingManagerTest, LegacyDictionaryIsMigratedOnce) {
     EXPECT_EQ(logs->count("Migratoitu 2 MIDI-kartoitusta lähdetietoiseen muotoon", LogLevel::info), 1u);
 }
 
-TEST_F(MIDIMappingManagerTest, UnreadableStoredFormsGiveNoMappings) {
+TEST_F(MIDIMappingManagerTest, UnreadableStoredFormsAndKeysGiveNoMappings) {
     // A dictionary with a value that is not a target: not migrated, left as it is.
     DefaultsDictionary mixed{{"7", DefaultsValue("bus:main")}, {"8", DefaultsValue(int64_t(3))}};
     defaults.set("midiMappings", mixed);
@@ -123,14 +123,13 @@ TEST_F(MIDIMappingManagerTest, UnreadableStoredFormsGiveNoMappings) {
     }
     storeJSON(defaults, R"({"7":{"target":"bus:main","sourceID":null}})");
     EXPECT_EQ(MIDIMappingManager(defaults).mappings().at("7"), (MIDIMapping{"bus:main", std::nullopt}));
-}
 
-TEST_F(MIDIMappingManagerTest, KeyThatIsNotANumberIsNeverFound) {
-    storeJSON(defaults,
-              R"({"seven":{"target":"bus:main"},"":{"target":"system_input"},"+5":{"target":"system_output"}})");
+    // A key that is not a plain number is never found.
+    storeJSON(
+        defaults,
+        R"({"seven":{"target":"bus:main"},"":{"target":"system_input"},"7x":{"target":"x"},"+5":{"target":"system_output"}})");
     MIDIMappingManager manager(defaults);
-    EXPECT_EQ(manager.ccNumber("bus:main"), std::nullopt);
-    EXPECT_EQ(manager.ccNumber("system_input"), std::nullopt);
+    for (const char* target : {"bus:main", "system_input", "x"}) EXPECT_EQ(manager.ccNumber(target), std::nullopt);
     EXPECT_EQ(manager.ccNumber("system_output"), 5);
     for (int cc = 0; cc < 128; ++cc) EXPECT_EQ(manager.target(cc, std::nullopt), std::nullopt) << cc;
 }

@@ -33,6 +33,13 @@ protected:
         return std::make_unique<RecordingLane>(name, queue.hostClock(), queue, std::make_unique<SharedQueueRef>(queue),
                                                std::move(options));
     }
+    // A lane capturing at 48 kHz from now, with a file open from frame 0 when `file` is given.
+    std::unique_ptr<RecordingLane> capturing(const char* file = nullptr, RecordingLaneOptions options = {}) {
+        auto lane = makeLane("Player", std::move(options));
+        lane->startCapture(queue.hostClock().ticks(), kRate);
+        if (file) lane->openFile(dir / file, 0);
+        return lane;
+    }
 
     // Plays `seconds` of marked audio through `writer`, one 10 ms cycle at a time, the clock
     // moving with the audio.
@@ -168,9 +175,8 @@ TEST_F(RecordingLaneTest, AFileOpenedLateStartsThreeSecondsEarlierOnTheTimeLine)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto lane = makeLane("Player");
+        auto lane = capturing();
         LaneWriter writer;
-        lane->startCapture(queue.hostClock().ticks(), kRate);
         queue.advance(c.quiet);
         playMarked(*lane, writer, c.played);
         const int64_t startFrame = lane->currentFrame() - 144000;
@@ -193,9 +199,8 @@ TEST_F(RecordingLaneTest, AFileOpenedLateStartsThreeSecondsEarlierOnTheTimeLine)
 // A file opened soon after the previous one closed: the frames that went to the earlier file are
 // silence in this one, never stale audio left in the pre-roll from before.
 TEST_F(RecordingLaneTest, ASecondFileSoonAfterTheFirstHoldsNoStaleAudio) {
-    auto lane = makeLane("Player");
+    auto lane = capturing();
     LaneWriter writer;
-    lane->startCapture(queue.hostClock().ticks(), kRate);
     playMarked(*lane, writer, 4.0);
     lane->openFile(dir / "first.wav", lane->currentFrame() - 144000);
     playMarked(*lane, writer, 2.0);
@@ -213,10 +218,8 @@ TEST_F(RecordingLaneTest, ASecondFileSoonAfterTheFirstHoldsNoStaleAudio) {
 // The header is current after every drain (a crash leaves a readable file), and stopping the
 // capture drains the last second that the periodic drain keeps behind.
 TEST_F(RecordingLaneTest, TheOpenFileIsCurrentAfterEveryDrainAndStoppingKeepsTheLastSecond) {
-    auto lane = makeLane("Player");
+    auto lane = capturing("stop.wav");
     LaneWriter writer;
-    lane->startCapture(queue.hostClock().ticks(), kRate);
-    lane->openFile(dir / "stop.wav", 0);
     playMarked(*lane, writer, 5.0);
     EXPECT_LE(lane->drainedUpTo(), 4 * 48000) << "the periodic drain stays a second behind";
     auto open = readWav(dir / "stop.wav");
@@ -236,9 +239,7 @@ TEST_F(RecordingLaneTest, TheOpenFileIsCurrentAfterEveryDrainAndStoppingKeepsThe
 }
 
 TEST_F(RecordingLaneTest, TwoWritersOnTheSameFramesAreSummed) {
-    auto lane = makeLane("Player");
-    lane->startCapture(queue.hostClock().ticks(), kRate);
-    lane->openFile(dir / "sum.wav", 0);
+    auto lane = capturing("sum.wav");
     LaneWriter first, second;
     std::vector<float> a(kCycleFrames * 2, 0.25f), b(kCycleFrames * 2, 0.5f);
     for (int c = 0; c < 100; ++c) {
@@ -259,9 +260,8 @@ TEST_F(RecordingLaneTest, TwoWritersOnTheSameFramesAreSummed) {
 // Signal before the opening (in the pre-roll) does not count; one sample above the threshold does.
 TEST_F(RecordingLaneTest, AFileWithoutSignalAfterItOpenedIsDiscarded) {
     for (bool faint : {false, true}) {
-        auto lane = makeLane("Player");
+        auto lane = capturing();
         LaneWriter writer;
-        lane->startCapture(queue.hostClock().ticks(), kRate);
         playMarked(*lane, writer, 2.0);
         const auto path = dir / (faint ? "faint.wav" : "silent.wav");
         lane->openFile(path, lane->currentFrame() - 144000);
@@ -276,9 +276,7 @@ TEST_F(RecordingLaneTest, AFileWithoutSignalAfterItOpenedIsDiscarded) {
 }
 
 TEST_F(RecordingLaneTest, ADrainFarBehindSkipsOverwrittenFramesAndKeepsTheFileOnTheTimeLine) {
-    auto lane = makeLane("Player");
-    lane->startCapture(queue.hostClock().ticks(), kRate);
-    lane->openFile(dir / "behind.wav", 0);
+    auto lane = capturing("behind.wav");
     // 500,000 frames arrive while the writer queue gets no turn: the oldest 116,000 have been
     // overwritten by the time the drain runs.
     LaneWriter writer;
@@ -311,9 +309,8 @@ TEST_F(RecordingLaneTest, ADrainFarBehindSkipsOverwrittenFramesAndKeepsTheFileOn
 }
 
 TEST_F(RecordingLaneTest, AFileThatCannotBeCreatedLeavesTheLaneCapturingAndNeverReplacesAFile) {
-    auto lane = makeLane("Player");
+    auto lane = capturing();
     LaneWriter writer;
-    lane->startCapture(queue.hostClock().ticks(), kRate);
     EXPECT_THROW(lane->openFile(dir / "missing" / "x.wav", 0), AudioFileError);
     EXPECT_FALSE(lane->hasFile());
     EXPECT_FALSE(lane->url().has_value());
@@ -357,10 +354,8 @@ TEST_F(RecordingLaneTest, AFailedWriteIsSaidOnceAsksForTheTakeToStopAndTheFileKe
     };
     std::vector<std::string> reports;
     options.onWriteFailure = [&](const std::string& message) { reports.push_back(message); };
-    auto lane = makeLane("Player", options);
+    auto lane = capturing("full.wav", options);
     LaneWriter writer;
-    lane->startCapture(queue.hostClock().ticks(), kRate);
-    lane->openFile(dir / "full.wav", 0);
     playMarked(*lane, writer, 4.0);
     lane->closeFile();
 
@@ -426,10 +421,8 @@ TEST_F(RecordingLaneTest, TheSizeCeilingAsksForTheTakeToStopAndTheFileKeepsItsFr
 
 TEST_F(RecordingLaneTest, DestroyingACapturingLaneClosesItsFile) {
     {
-        auto lane = makeLane("Player");
+        auto lane = capturing("destroyed.wav");
         LaneWriter writer;
-        lane->startCapture(queue.hostClock().ticks(), kRate);
-        lane->openFile(dir / "destroyed.wav", 0);
         playMarked(*lane, writer, 1.5);
     }
     queue.advance(1.0); // a drain scheduled before the lane went must not touch it
