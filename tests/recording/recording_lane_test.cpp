@@ -26,6 +26,12 @@ constexpr uint32_t kCycleFrames = 480; // 10 ms at 48 kHz: whole nanoseconds on 
 // Each frame's left sample is its time-line frame + 1 and its right sample the negative of that,
 // so a file read back tells exactly which frame of the time line every sample came from.
 float markOf(int64_t frame) { return static_cast<float>(frame + 1); }
+void fillMarked(std::vector<float>& buffer, int64_t from, float scale = 1.0f) {
+    for (size_t i = 0; i < buffer.size() / 2; ++i) {
+        buffer[2 * i] = scale * markOf(from + static_cast<int64_t>(i));
+        buffer[2 * i + 1] = -buffer[2 * i];
+    }
+}
 
 class RecordingLaneTest : public ::testing::Test {
 protected:
@@ -51,10 +57,7 @@ protected:
                 writer.seenGeneration = lane.generation();
                 writer.cursor = lane.currentFrame();
             }
-            for (uint32_t i = 0; i < kCycleFrames; ++i) {
-                buffer[2 * i] = scale * markOf(writer.cursor + i);
-                buffer[2 * i + 1] = -scale * markOf(writer.cursor + i);
-            }
+            fillMarked(buffer, writer.cursor, scale);
             writer.write(lane, buffer.data(), kCycleFrames, 2);
             queue.advance(static_cast<double>(kCycleFrames) / kRate);
         }
@@ -282,10 +285,7 @@ TEST_F(RecordingLaneTest, ADrainFarBehindSkipsOverwrittenFramesAndKeepsTheFileOn
     LaneWriter writer;
     std::vector<float> buffer(500 * 2);
     for (int c = 0; c < 1000; ++c) {
-        for (int i = 0; i < 500; ++i) {
-            buffer[2 * i] = markOf(writer.cursor + i);
-            buffer[2 * i + 1] = -markOf(writer.cursor + i);
-        }
+        fillMarked(buffer, writer.cursor);
         writer.write(*lane, buffer.data(), 500, 2);
     }
     queue.advance(0.25);
