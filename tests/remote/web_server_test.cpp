@@ -140,7 +140,8 @@ TEST_F(WebServerTest, MoreConnectionsAndSessionsThanTheLimitsAndGarbageFramesLea
         if (sessions.back()->receiveUntil("\r\n\r\n").find(" 101 ") != std::string::npos) ++opened;
     }
     EXPECT_EQ(opened, WebServer::kMaxSessions);
-    // Garbage on an open session: binary, not JSON, and a length byte that lies.
+    // Garbage on an open session: text that is not JSON, then binary, then a length byte that lies.
+    sessions[0]->sendFrame("{not json");
     sessions[0]->sendFrame("\xff\xfe not json", 0x82);
     sessions[0]->sendFrame(std::string(2000, '{'));
     std::vector<std::unique_ptr<Client>> crowd;
