@@ -199,25 +199,6 @@ TEST_F(RecordingLaneTest, AFileOpenedLateStartsThreeSecondsEarlierOnTheTimeLine)
     }
 }
 
-// A file opened soon after the previous one closed: the frames that went to the earlier file are
-// silence in this one, never stale audio left in the pre-roll from before.
-TEST_F(RecordingLaneTest, ASecondFileSoonAfterTheFirstHoldsNoStaleAudio) {
-    auto lane = capturing();
-    LaneWriter writer;
-    playMarked(*lane, writer, 4.0);
-    lane->openFile(dir / "first.wav", lane->currentFrame() - 144000);
-    playMarked(*lane, writer, 2.0);
-    lane->closeFile();
-    playMarked(*lane, writer, 1.0);
-    lane->openFile(dir / "second.wav", lane->currentFrame() - 144000);
-    playMarked(*lane, writer, 1.0);
-    lane->closeFile();
-    auto wav = readWav(dir / "second.wav");
-    ASSERT_TRUE(wav);
-    EXPECT_EQ(wav->frames(), 4 * 48000);
-    expectTimeLine(*wav, 4 * 48000, 6 * 48000);
-}
-
 // The header is current after every drain (a crash leaves a readable file), and stopping the
 // capture drains the last second that the periodic drain keeps behind.
 TEST_F(RecordingLaneTest, TheOpenFileIsCurrentAfterEveryDrainAndStoppingKeepsTheLastSecond) {
@@ -308,7 +289,7 @@ TEST_F(RecordingLaneTest, ADrainFarBehindSkipsOverwrittenFramesAndKeepsTheFileOn
     }
 }
 
-TEST_F(RecordingLaneTest, AFileThatCannotBeCreatedLeavesTheLaneCapturingAndNeverReplacesAFile) {
+TEST_F(RecordingLaneTest, AFileThatCannotBeCreatedLeavesTheLaneCapturingAndALaterFileHoldsNoStaleAudio) {
     auto lane = capturing();
     LaneWriter writer;
     EXPECT_THROW(lane->openFile(dir / "missing" / "x.wav", 0), AudioFileError);
@@ -328,6 +309,17 @@ TEST_F(RecordingLaneTest, AFileThatCannotBeCreatedLeavesTheLaneCapturingAndNever
     lane->openFile(dir / "after.wav", lane->currentFrame() - 144000);
     lane->closeFile();
     EXPECT_EQ(readWav(dir / "after.wav")->frames(), 3 * 48000);
+
+    // A file opened soon after: the frames that went to the earlier file are silence in this one,
+    // never stale audio left in the pre-roll.
+    playMarked(*lane, writer, 1.0);
+    lane->openFile(dir / "second.wav", lane->currentFrame() - 144000);
+    playMarked(*lane, writer, 1.0);
+    lane->closeFile();
+    auto wav = readWav(dir / "second.wav");
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->frames(), 4 * 48000);
+    expectTimeLine(*wav, 2 * 48000, 4 * 48000);
 }
 
 // A real WAV file whose writes after the first four get half their frames to the disk.
