@@ -178,18 +178,6 @@ TEST_F(RenderTest, MissingOrShortBuffersAreSkippedOrSilencedNeverReadPastAndDeno
     EXPECT_GT(small / 16.0f, 0.0f);
 }
 
-TEST_F(RenderTest, TwoOutputBuffersShareOneRunningGain) {
-    ProcessTap tap(server, {process}, 0.0f, false, 1.0f);
-    tap.start({out(speakers), out(headset)});
-    tap.setVolume(1.0f);
-    Buffers in, outs;
-    in.addStereo(kFrames, 1.0f, 1.0f);
-    outs.add(2, kFrames).add(2, kFrames);
-    tap.render(in.list(), outs.list());
-    EXPECT_GT(outs.at(1, 0, 0), outs.at(0, kFrames - 1, 0)); // the second buffer continues the ramp
-    EXPECT_FLOAT_EQ(tap.currentGain(), outs.at(1, kFrames - 1, 0));
-}
-
 TEST_F(RenderTest, NonFloatStreamsPassThroughUnlessMutedOrPanicked) {
     const AudioObjectID int16 = system.addDevice(test::deviceSpec("int16", 4));
     auto fmt = *server.value<AudioStreamBasicDescription>(int16, sel::streamFormat, scope::output);
@@ -262,7 +250,7 @@ TEST_F(RenderTest, DiagnosticsLines) {
     EXPECT_EQ(logs->count("SHAPE out[18]: " + entries + " +2 more | in[1]: 2ch/32B | float32=true"), 1u);
 }
 
-TEST_F(RenderTest, RecordingLaneGetsThePostGainMainFromItsPresentFrame) {
+TEST_F(RenderTest, RecordingLaneGetsThePostGainMainFromItsPresentFrameAndOutputsShareOneGain) {
     auto lane = std::make_shared<FakeLane>();
     ProcessTap tap(server, {process}, 1.0f, false, 1.0f, lane);
     tap.start({out(interface8)}, ProcessTap::ChannelPairing{2, 4, 2});
@@ -287,11 +275,13 @@ TEST_F(RenderTest, RecordingLaneGetsThePostGainMainFromItsPresentFrame) {
     cycle(tap, 8);
     EXPECT_EQ(lane->writeCount(), 3u);
 
-    // The general path feeds only the first output buffer at channel offset 0.
+    // The general path feeds only the first output buffer, at channel offset 0; the two buffers
+    // share one running gain (the second continues the first one's ramp).
     auto lane2 = std::make_shared<FakeLane>();
-    ProcessTap general(server, {process}, 0.5f, false, 1.0f, lane2);
+    ProcessTap general(server, {process}, 0.0f, false, 1.0f, lane2);
     general.start({out(speakers), out(headset)});
     general.setRecordsToMain(true);
+    general.setVolume(1.0f);
     lane2->arm(1, 0);
     Buffers in, outs;
     in.addStereo(kFrames, 0.5f, -0.25f);
@@ -299,7 +289,9 @@ TEST_F(RenderTest, RecordingLaneGetsThePostGainMainFromItsPresentFrame) {
     general.render(in.list(), outs.list());
     ASSERT_EQ(lane2->writeCount(), 1u);
     EXPECT_EQ(lane2->writeAt(0).channelOffset, 0u);
-    EXPECT_FLOAT_EQ(lane2->writeAt(0).firstRight, -0.25f * 0.125f);
+    EXPECT_FLOAT_EQ(lane2->writeAt(0).firstRight, outs.at(0, 0, 1));
+    EXPECT_GT(outs.at(1, 0, 0), outs.at(0, kFrames - 1, 0));
+    EXPECT_FLOAT_EQ(0.5f * general.currentGain(), outs.at(1, kFrames - 1, 0));
 }
 
 } // namespace
