@@ -80,19 +80,6 @@ TEST_F(ProcessTapTest, TapAndAggregateDescriptions) {
     EXPECT_NE(audio().tapDescription(tap.tapID())->uuid, firstTap);
 }
 
-TEST_F(ProcessTapTest, RampCoefficientFollowsTheAggregateRate) {
-    const AudioObjectID slow = system.addDevice(test::deviceSpec("slow", 2, 44100.0));
-    const AudioObjectID noRate = system.addDevice(test::deviceSpec("norate", 2, 96000.0));
-    server.removeProperty(noRate, sel::nominalSampleRate, scope::global);
-    const std::pair<AudioObjectID, double> cases[] = {{speakers, 48000.0}, {slow, 44100.0}, {noRate, 48000.0}};
-    for (const auto& [device, rate] : cases) {
-        SCOPED_TRACE(rate);
-        ProcessTap tap(server, {process}, 1.0f, false, 1.0f);
-        tap.start({out(device)});
-        EXPECT_EQ(tap.rampCoefficient(), rampCoefficient(rate));
-    }
-}
-
 TEST_F(ProcessTapTest, CreationFailuresThrowNamedErrorsAndLeaveAPartialStateThatStopReleases) {
     struct Step {
         SimAudioEngine::Call call;
@@ -193,9 +180,9 @@ TEST_F(ProcessTapTest, PlayingAndAliveChecksFailSafe) {
     EXPECT_FALSE(tap.isAggregateAlive());
 }
 
-// The start's log lines are what support reads; the format check is a passthrough switch, not a
-// failure of start.
-TEST_F(ProcessTapTest, StartLogLinesAndTheFloatFormatCheck) {
+// The start reads the aggregate's format (a passthrough switch, not a failure of start) and rate
+// (the ramp's coefficient, 48 kHz when unreadable); its log lines are what support reads.
+TEST_F(ProcessTapTest, StartReadsTheAggregateFormatAndRateAndSaysWhatItBuilt) {
     ScopedLogCapture logs;
     const std::string notFloat = "Aggregate stream is not Float32 PCM; gain disabled, passing through";
     const AudioObjectID int16 = system.addDevice(test::deviceSpec("int16"));
@@ -205,17 +192,27 @@ TEST_F(ProcessTapTest, StartLogLinesAndTheFloatFormatCheck) {
     server.setValue(int16, sel::streamFormat, scope::output, fmt);
     const AudioObjectID unknown = system.addDevice(test::deviceSpec("nofmt"));
     server.removeProperty(unknown, sel::streamFormat, scope::output);
+    const AudioObjectID slow = system.addDevice(test::deviceSpec("slow", 2, 44100.0));
+    const AudioObjectID noRate = system.addDevice(test::deviceSpec("norate", 2, 96000.0));
+    server.removeProperty(noRate, sel::nominalSampleRate, scope::global);
     struct Case {
         AudioObjectID device;
         bool float32;
+        double rate;
     };
+    const Case cases[] = {{speakers, true, 48000.0},
+                          {int16, false, 48000.0},
+                          {unknown, true, 48000.0},
+                          {slow, true, 44100.0},
+                          {noRate, true, 48000.0}};
     const AudioObjectID second = system.addProcess(test::processSpec(700, true));
-    for (const Case& c : {Case{speakers, true}, Case{int16, false}, Case{unknown, true}}) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.device);
         logs->clear();
         ProcessTap tap(server, {process, second}, 1.0f, false, 1.0f);
         tap.start({out(c.device)});
         EXPECT_EQ(tap.isFloat32(), c.float32);
+        EXPECT_EQ(tap.rampCoefficient(), rampCoefficient(c.rate));
         EXPECT_EQ(logs->count(notFloat, LogLevel::error), c.float32 ? 0u : 1u);
         EXPECT_TRUE(audio().isDeviceRunning(tap.aggregateID()));
         EXPECT_EQ(logs->count("Tap active for processes [" + std::to_string(process) + "," + std::to_string(second) +
