@@ -18,8 +18,16 @@ bool isUpperUUID(const std::string& s) {
     return std::regex_match(s, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}"));
 }
 
-TEST_F(ProcessTapTest, StartWithoutOutputsCreatesNothingAndStartOnARunningTapChangesNothing) {
-    ProcessTap tap(server, {process}, 1.0f, false, 1.0f);
+// A muted tap starts silent with its cue level ready and its controls clamped; a start without
+// outputs creates nothing, and a start on a running tap changes nothing.
+TEST_F(ProcessTapTest, MutedTapStartsSilentAndStartMakesOneAggregateOnlyWithOutputs) {
+    ProcessTap tap(server, {process}, 0.8f, true, 0.5f);
+    EXPECT_EQ(tap.currentGain(), 0.0f);
+    EXPECT_FLOAT_EQ(tap.currentCueGain(), 0.125f);
+    tap.setPhonesBusGain(1.5f);
+    tap.setCueVolume(-1.0f);
+    EXPECT_EQ(tap.phonesBusGain(), 1.0f);
+    EXPECT_EQ(tap.cueVolume(), 0.0f);
     tap.start({});
     EXPECT_EQ(tap.aggregateID(), 0u);
     EXPECT_TRUE(audio().liveTaps().empty());
@@ -144,16 +152,6 @@ TEST_F(ProcessTapTest, StopAndDestructionTearDownInOrder) {
         EXPECT_TRUE(audio().liveAggregates().empty());
         EXPECT_TRUE(audio().liveTaps().empty());
     }
-}
-
-TEST_F(ProcessTapTest, MutedTapStartsSilentAndControlsAreClamped) {
-    ProcessTap muted(server, {process}, 0.8f, true, 0.5f);
-    EXPECT_EQ(muted.currentGain(), 0.0f);
-    EXPECT_FLOAT_EQ(muted.currentCueGain(), 0.125f);
-    muted.setPhonesBusGain(1.5f);
-    muted.setCueVolume(-1.0f);
-    EXPECT_EQ(muted.phonesBusGain(), 1.0f);
-    EXPECT_EQ(muted.cueVolume(), 0.0f);
 }
 
 // Catches a failed read taken for "playing" or "alive", and an aggregate thought alive after its
