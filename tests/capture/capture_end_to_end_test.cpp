@@ -2,10 +2,10 @@
 // the devices' output is measured.
 #include "capture/process_tap.h"
 #include "capture_fixture.h"
+#include "recording/recording_test_support.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -89,17 +89,13 @@ TEST_F(EndToEndTest, DeviceOutputIsWrittenToAWavFileAndAFifoDoesNotBlock) {
     audio().runCycles(10);
     audio().setDeviceOutputFile(headset, ""); // closes the file
 
-    SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(info.channels, 2);
-    EXPECT_EQ(info.frames, 10 * 512);
-    EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT);
-    std::vector<float> data(static_cast<size_t>(info.frames) * 2);
-    sf_readf_float(f, data.data(), info.frames);
-    sf_close(f);
+    auto wav = test::readWav(path);
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->channels, 2);
+    EXPECT_EQ(wav->frames(), 10 * 512);
+    EXPECT_EQ(wav->format & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT);
     float p = 0;
-    for (float v : data) p = std::max(p, std::fabs(v));
+    for (float v : wav->samples) p = std::max(p, std::fabs(v));
     EXPECT_NEAR(p, 0.0625f, 0.0001f);
 
     // Fault: a FIFO (from a scenario's "outputFile") blocked the engine waiting for a reader.

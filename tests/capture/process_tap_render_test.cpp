@@ -58,7 +58,7 @@ TEST_F(RenderTest, UnpairedMuteCutsAtOnceKeepsTheRampedGainAndThePeakIsTakenOnce
     EXPECT_NEAR(cycle(tap, 2).at(0, 0, 0), 0.5f * held, 0.5f * held * 0.001f);
 }
 
-TEST_F(RenderTest, PairedPhonesFollowTheirModeAndRampToIt) {
+TEST_F(RenderTest, PairedPhonesFollowTheirModeAndRampToItAndANarrowOutputFallsBack) {
     // MAIN at 0.125 (volume 0.5) on channels 0–1, PHONES on 2–3 at bus gain 0.5, cue level 1.
     struct Case {
         PhonesMode mode;
@@ -91,6 +91,7 @@ TEST_F(RenderTest, PairedPhonesFollowTheirModeAndRampToIt) {
         for (size_t ch = 4; ch < 8; ++ch) EXPECT_EQ(settled.at(0, 9, ch), 0.0f);
         EXPECT_FLOAT_EQ(tap.takePeak(), 0.0625f); // the meter takes MAIN only
         EXPECT_FALSE(tap.shapeLogged());          // the paired path captures no diagnostics
+        EXPECT_FLOAT_EQ(cycle(tap, 2).at(0, 0, 1), -0.03125f) << "too narrow for the pairing: the general path";
     }
 }
 
@@ -106,14 +107,6 @@ TEST_F(RenderTest, PairedMutedApplicationKeepsItsCueOnlyInCueMode) {
     EXPECT_FLOAT_EQ(settled.at(0, 7, 2), 0.5f * 0.125f); // cue level survives the mute
     tap.setPhonesMode(PhonesMode::sameAsMain);
     EXPECT_EQ(cycle(tap, 4, kSettle).at(0, 7, 2), 0.0f);
-}
-
-TEST_F(RenderTest, PairedLayoutTooWideFallsBackToTheGeneralPath) {
-    ProcessTap tap(server, {process}, 1.0f, false, 1.0f);
-    tap.start({out(interface8)}, ProcessTap::ChannelPairing{0, 2, 2});
-    Buffers two = cycle(tap, 2); // needs 4 channels
-    EXPECT_FLOAT_EQ(two.at(0, 0, 0), 0.5f);
-    EXPECT_FLOAT_EQ(two.at(0, 0, 1), -0.25f);
 }
 
 TEST_F(RenderTest, PanicRampsBothBusesDownAndBackUp) {
@@ -140,7 +133,7 @@ TEST_F(RenderTest, PanicRampsBothBusesDownAndBackUp) {
     }
 }
 
-TEST_F(RenderTest, MissingOrShortBuffersAreSkippedOrSilencedNeverReadPast) {
+TEST_F(RenderTest, MissingOrShortBuffersAreSkippedOrSilencedNeverReadPastAndDenormalsFlushed) {
     ProcessTap tap(server, {process}, 1.0f, false, 1.0f);
     tap.start({out(speakers)});
     // Null output data is skipped; the others are written.
@@ -174,18 +167,15 @@ TEST_F(RenderTest, MissingOrShortBuffersAreSkippedOrSilencedNeverReadPast) {
     o5.add(2, kFrames);
     tap.render(withMic.list(), o5.list());
     EXPECT_FLOAT_EQ(o5.at(0, 0, 0), 0.1f);
-}
 
-TEST_F(RenderTest, TwoOutputBuffersShareOneRunningGain) {
-    ProcessTap tap(server, {process}, 0.0f, false, 1.0f);
-    tap.start({out(speakers), out(headset)});
-    tap.setVolume(1.0f);
-    Buffers in, outs;
-    in.addStereo(kFrames, 1.0f, 1.0f);
-    outs.add(2, kFrames).add(2, kFrames);
-    tap.render(in.list(), outs.list());
-    EXPECT_GT(outs.at(1, 0, 0), outs.at(0, kFrames - 1, 0)); // the second buffer continues the ramp
-    EXPECT_FLOAT_EQ(tap.currentGain(), outs.at(1, kFrames - 1, 0));
+    // Denormals read as zero while render runs; the calling thread keeps gradual underflow.
+    Buffers tiny, o6;
+    tiny.addStereo(kFrames, 1e-39f, -1e-39f);
+    o6.add(2, kFrames, 7.0f);
+    tap.render(tiny.list(), o6.list());
+    EXPECT_EQ(o6.at(0, 0, 0), 0.0f);
+    volatile float small = 1e-38f;
+    EXPECT_GT(small / 16.0f, 0.0f);
 }
 
 TEST_F(RenderTest, NonFloatStreamsPassThroughUnlessMutedOrPanicked) {
@@ -260,19 +250,7 @@ TEST_F(RenderTest, DiagnosticsLines) {
     EXPECT_EQ(logs->count("SHAPE out[18]: " + entries + " +2 more | in[1]: 2ch/32B | float32=true"), 1u);
 }
 
-TEST_F(RenderTest, DenormalsAreFlushedWhileRenderRunsOnly) {
-    ProcessTap tap(server, {process}, 1.0f, false, 1.0f);
-    tap.start({out(speakers)});
-    Buffers in, outs;
-    in.addStereo(kFrames, 1e-39f, -1e-39f);
-    outs.add(2, kFrames, 7.0f);
-    tap.render(in.list(), outs.list());
-    EXPECT_EQ(outs.at(0, 0, 0), 0.0f); // read as zero, though the gain is 1
-    volatile float tiny = 1e-38f;
-    EXPECT_GT(tiny / 16.0f, 0.0f); // the calling thread keeps gradual underflow afterwards
-}
-
-TEST_F(RenderTest, RecordingLaneGetsThePostGainMainFromItsPresentFrame) {
+TEST_F(RenderTest, RecordingLaneGetsThePostGainMainFromItsPresentFrameAndOutputsShareOneGain) {
     auto lane = std::make_shared<FakeLane>();
     ProcessTap tap(server, {process}, 1.0f, false, 1.0f, lane);
     tap.start({out(interface8)}, ProcessTap::ChannelPairing{2, 4, 2});
@@ -297,11 +275,13 @@ TEST_F(RenderTest, RecordingLaneGetsThePostGainMainFromItsPresentFrame) {
     cycle(tap, 8);
     EXPECT_EQ(lane->writeCount(), 3u);
 
-    // The general path feeds only the first output buffer at channel offset 0.
+    // The general path feeds only the first output buffer, at channel offset 0; the two buffers
+    // share one running gain (the second continues the first one's ramp).
     auto lane2 = std::make_shared<FakeLane>();
-    ProcessTap general(server, {process}, 0.5f, false, 1.0f, lane2);
+    ProcessTap general(server, {process}, 0.0f, false, 1.0f, lane2);
     general.start({out(speakers), out(headset)});
     general.setRecordsToMain(true);
+    general.setVolume(1.0f);
     lane2->arm(1, 0);
     Buffers in, outs;
     in.addStereo(kFrames, 0.5f, -0.25f);
@@ -309,7 +289,9 @@ TEST_F(RenderTest, RecordingLaneGetsThePostGainMainFromItsPresentFrame) {
     general.render(in.list(), outs.list());
     ASSERT_EQ(lane2->writeCount(), 1u);
     EXPECT_EQ(lane2->writeAt(0).channelOffset, 0u);
-    EXPECT_FLOAT_EQ(lane2->writeAt(0).firstRight, -0.25f * 0.125f);
+    EXPECT_FLOAT_EQ(lane2->writeAt(0).firstRight, outs.at(0, 0, 1));
+    EXPECT_GT(outs.at(1, 0, 0), outs.at(0, kFrames - 1, 0));
+    EXPECT_FLOAT_EQ(0.5f * general.currentGain(), outs.at(1, kFrames - 1, 0));
 }
 
 } // namespace

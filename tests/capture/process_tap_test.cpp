@@ -18,8 +18,16 @@ bool isUpperUUID(const std::string& s) {
     return std::regex_match(s, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}"));
 }
 
-TEST_F(ProcessTapTest, StartWithoutOutputsCreatesNothingAndStartOnARunningTapChangesNothing) {
-    ProcessTap tap(server, {process}, 1.0f, false, 1.0f);
+// A muted tap starts silent with its cue level ready and its controls clamped; a start without
+// outputs creates nothing, and a start on a running tap changes nothing.
+TEST_F(ProcessTapTest, MutedTapStartsSilentAndStartMakesOneAggregateOnlyWithOutputs) {
+    ProcessTap tap(server, {process}, 0.8f, true, 0.5f);
+    EXPECT_EQ(tap.currentGain(), 0.0f);
+    EXPECT_FLOAT_EQ(tap.currentCueGain(), 0.125f);
+    tap.setPhonesBusGain(1.5f);
+    tap.setCueVolume(-1.0f);
+    EXPECT_EQ(tap.phonesBusGain(), 1.0f);
+    EXPECT_EQ(tap.cueVolume(), 0.0f);
     tap.start({});
     EXPECT_EQ(tap.aggregateID(), 0u);
     EXPECT_TRUE(audio().liveTaps().empty());
@@ -78,19 +86,6 @@ TEST_F(ProcessTapTest, TapAndAggregateDescriptions) {
     tap.stop();
     tap.start({out(speakers)});
     EXPECT_NE(audio().tapDescription(tap.tapID())->uuid, firstTap);
-}
-
-TEST_F(ProcessTapTest, RampCoefficientFollowsTheAggregateRate) {
-    const AudioObjectID slow = system.addDevice(test::deviceSpec("slow", 2, 44100.0));
-    const AudioObjectID noRate = system.addDevice(test::deviceSpec("norate", 2, 96000.0));
-    server.removeProperty(noRate, sel::nominalSampleRate, scope::global);
-    const std::pair<AudioObjectID, double> cases[] = {{speakers, 48000.0}, {slow, 44100.0}, {noRate, 48000.0}};
-    for (const auto& [device, rate] : cases) {
-        SCOPED_TRACE(rate);
-        ProcessTap tap(server, {process}, 1.0f, false, 1.0f);
-        tap.start({out(device)});
-        EXPECT_EQ(tap.rampCoefficient(), rampCoefficient(rate));
-    }
 }
 
 TEST_F(ProcessTapTest, CreationFailuresThrowNamedErrorsAndLeaveAPartialStateThatStopReleases) {
@@ -159,17 +154,9 @@ TEST_F(ProcessTapTest, StopAndDestructionTearDownInOrder) {
     }
 }
 
-TEST_F(ProcessTapTest, MutedTapStartsSilentAndControlsAreClamped) {
-    ProcessTap muted(server, {process}, 0.8f, true, 0.5f);
-    EXPECT_EQ(muted.currentGain(), 0.0f);
-    EXPECT_FLOAT_EQ(muted.currentCueGain(), 0.125f);
-    muted.setPhonesBusGain(1.5f);
-    muted.setCueVolume(-1.0f);
-    EXPECT_EQ(muted.phonesBusGain(), 1.0f);
-    EXPECT_EQ(muted.cueVolume(), 0.0f);
-}
-
-TEST_F(ProcessTapTest, AnyProcessPlayingPassesOverFailingReads) {
+// Catches a failed read taken for "playing" or "alive", and an aggregate thought alive after its
+// clock device went.
+TEST_F(ProcessTapTest, PlayingAndAliveChecksFailSafe) {
     const AudioObjectID quiet = system.addProcess(test::processSpec(600, false));
     ProcessTap tap(server, {quiet, process}, 1.0f, false, 1.0f);
     EXPECT_TRUE(tap.isAnyProcessPlaying());
@@ -180,10 +167,7 @@ TEST_F(ProcessTapTest, AnyProcessPlayingPassesOverFailingReads) {
     EXPECT_FALSE(tap.isAnyProcessPlaying());
     system.setPlaying(quiet, true);
     EXPECT_TRUE(tap.isAnyProcessPlaying());
-}
 
-TEST_F(ProcessTapTest, AggregateIsDeadWhenUnreadableOrItsClockDeviceIsGone) {
-    ProcessTap tap(server, {process}, 1.0f, false, 1.0f);
     EXPECT_FALSE(tap.isAggregateAlive());
     tap.start({out(headset)});
     EXPECT_TRUE(tap.isAggregateAlive());
@@ -194,9 +178,9 @@ TEST_F(ProcessTapTest, AggregateIsDeadWhenUnreadableOrItsClockDeviceIsGone) {
     EXPECT_FALSE(tap.isAggregateAlive());
 }
 
-// The start's log lines are what support reads; the format check is a passthrough switch, not a
-// failure of start.
-TEST_F(ProcessTapTest, StartLogLinesAndTheFloatFormatCheck) {
+// The start reads the aggregate's format (a passthrough switch, not a failure of start) and rate
+// (the ramp's coefficient, 48 kHz when unreadable); its log lines are what support reads.
+TEST_F(ProcessTapTest, StartReadsTheAggregateFormatAndRateAndSaysWhatItBuilt) {
     ScopedLogCapture logs;
     const std::string notFloat = "Aggregate stream is not Float32 PCM; gain disabled, passing through";
     const AudioObjectID int16 = system.addDevice(test::deviceSpec("int16"));
@@ -206,17 +190,27 @@ TEST_F(ProcessTapTest, StartLogLinesAndTheFloatFormatCheck) {
     server.setValue(int16, sel::streamFormat, scope::output, fmt);
     const AudioObjectID unknown = system.addDevice(test::deviceSpec("nofmt"));
     server.removeProperty(unknown, sel::streamFormat, scope::output);
+    const AudioObjectID slow = system.addDevice(test::deviceSpec("slow", 2, 44100.0));
+    const AudioObjectID noRate = system.addDevice(test::deviceSpec("norate", 2, 96000.0));
+    server.removeProperty(noRate, sel::nominalSampleRate, scope::global);
     struct Case {
         AudioObjectID device;
         bool float32;
+        double rate;
     };
-    for (const Case& c : {Case{speakers, true}, Case{int16, false}, Case{unknown, true}}) {
+    const Case cases[] = {{speakers, true, 48000.0},
+                          {int16, false, 48000.0},
+                          {unknown, true, 48000.0},
+                          {slow, true, 44100.0},
+                          {noRate, true, 48000.0}};
+    const AudioObjectID second = system.addProcess(test::processSpec(700, true));
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.device);
         logs->clear();
-        const AudioObjectID second = system.addProcess(test::processSpec(700 + static_cast<int32_t>(c.device), true));
         ProcessTap tap(server, {process, second}, 1.0f, false, 1.0f);
         tap.start({out(c.device)});
         EXPECT_EQ(tap.isFloat32(), c.float32);
+        EXPECT_EQ(tap.rampCoefficient(), rampCoefficient(c.rate));
         EXPECT_EQ(logs->count(notFloat, LogLevel::error), c.float32 ? 0u : 1u);
         EXPECT_TRUE(audio().isDeviceRunning(tap.aggregateID()));
         EXPECT_EQ(logs->count("Tap active for processes [" + std::to_string(process) + "," + std::to_string(second) +

@@ -173,23 +173,16 @@ TEST(RenderKernels, RampFollowsTheExactCurveAndLandsNoLaterThanTheRecurrence) {
                          << kernels->name << " rate " << c.rate << " from " << c.g0 << " to " << c.target);
             const float k = rampCoefficient(c.rate);
             const RampTable table = RampTable::forCoefficient(k);
+            const Layout stereo{2, 2, {0, 2}, false, {}, false};
             std::vector<float> out(2 * kFrames), serialOut(2 * kFrames);
             BusRamp bus{c.g0, c.target};
             float serial = c.g0;
             int landed = -1, serialLanded = -1;
             for (int cycle = 0; cycle < 2000 && (landed < 0 || serialLanded < 0); ++cycle) {
                 if (landed < 0) {
-                    FrameJob job;
-                    job.source = ones.data();
-                    job.sourceChannels = 2;
-                    job.sourceSamples = ones.size();
-                    job.destination = out.data();
-                    job.destinationChannels = 2;
-                    job.destinationSamples = out.size();
-                    job.mainRamp = &bus;
-                    job.main = {0, 2};
-                    job.ramp = &table;
-                    kernels->writeFrames(job);
+                    const Outcome o = fast(*kernels, stereo, ones, out, bus, bus, table);
+                    out = o.out;
+                    bus.gain = o.mainGain;
                     for (size_t f = 0; f < kFrames; ++f) {
                         const double exact =
                             c.target + (static_cast<double>(c.g0) - c.target) *

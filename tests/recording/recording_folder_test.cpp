@@ -72,10 +72,15 @@ TEST_F(RecordingFolderTest, WhenTheMusicFolderCannotBeMadeTheDocumentsDirectoryI
     EXPECT_TRUE(fs::is_directory(home / "Documents"));
 }
 
-TEST_F(RecordingFolderTest, AChosenFolderIsStoredAsItsPathAndUsedWhileItExists) {
+TEST_F(RecordingFolderTest, AChosenFolderIsStoredAsItsPathKeptOverBadChoicesAndUsedWhileItExists) {
     const fs::path chosen = dir / "takes";
     fs::create_directories(chosen);
     ASSERT_TRUE(folder.saveBookmark(chosen));
+    // A missing folder or a plain file cannot be chosen: the previous choice stays.
+    std::ofstream(dir / "plain-file") << "x";
+    EXPECT_FALSE(folder.saveBookmark(dir / "never-made"));
+    EXPECT_FALSE(folder.saveBookmark(dir / "plain-file"));
+    EXPECT_EQ(logs->count("Could not remember the chosen recording folder", LogLevel::error), 2u);
     const auto stored = defaults.data(RecordingFolder::kBookmarkKey);
     ASSERT_TRUE(stored);
     EXPECT_EQ(std::string(stored->begin(), stored->end()), chosen.string());
@@ -96,16 +101,6 @@ TEST_F(RecordingFolderTest, AChosenFolderIsStoredAsItsPathAndUsedWhileItExists) 
     // Something that is not a folder path at all.
     defaults.set(RecordingFolder::kBookmarkKey, DefaultsData{0x62, 0x6f, 0x6f, 0x6b});
     EXPECT_FALSE(folder.resolveChosenFolder());
-}
-
-TEST_F(RecordingFolderTest, AFolderThatCannotBeBookmarkedKeepsThePreviousChoice) {
-    fs::create_directories(dir / "first");
-    ASSERT_TRUE(folder.saveBookmark(dir / "first"));
-    EXPECT_FALSE(folder.saveBookmark(dir / "never-made"));
-    std::ofstream(dir / "plain-file") << "x";
-    EXPECT_FALSE(folder.saveBookmark(dir / "plain-file"));
-    EXPECT_EQ(logs->count("Could not remember the chosen recording folder", LogLevel::error), 2u);
-    EXPECT_EQ(folder.resolveChosenFolder(), dir / "first");
 }
 
 } // namespace

@@ -26,12 +26,25 @@ constexpr uint32_t kCycleFrames = 480; // 10 ms at 48 kHz: whole nanoseconds on 
 // Each frame's left sample is its time-line frame + 1 and its right sample the negative of that,
 // so a file read back tells exactly which frame of the time line every sample came from.
 float markOf(int64_t frame) { return static_cast<float>(frame + 1); }
+void fillMarked(std::vector<float>& buffer, int64_t from, float scale = 1.0f) {
+    for (size_t i = 0; i < buffer.size() / 2; ++i) {
+        buffer[2 * i] = scale * markOf(from + static_cast<int64_t>(i));
+        buffer[2 * i + 1] = -buffer[2 * i];
+    }
+}
 
 class RecordingLaneTest : public ::testing::Test {
 protected:
     std::unique_ptr<RecordingLane> makeLane(const std::string& name, RecordingLaneOptions options = {}) {
         return std::make_unique<RecordingLane>(name, queue.hostClock(), queue, std::make_unique<SharedQueueRef>(queue),
                                                std::move(options));
+    }
+    // A lane capturing at 48 kHz from now, with a file open from frame 0 when `file` is given.
+    std::unique_ptr<RecordingLane> capturing(const char* file = nullptr, RecordingLaneOptions options = {}) {
+        auto lane = makeLane("Player", std::move(options));
+        lane->startCapture(queue.hostClock().ticks(), kRate);
+        if (file) lane->openFile(dir / file, 0);
+        return lane;
     }
 
     // Plays `seconds` of marked audio through `writer`, one 10 ms cycle at a time, the clock
@@ -44,10 +57,7 @@ protected:
                 writer.seenGeneration = lane.generation();
                 writer.cursor = lane.currentFrame();
             }
-            for (uint32_t i = 0; i < kCycleFrames; ++i) {
-                buffer[2 * i] = scale * markOf(writer.cursor + i);
-                buffer[2 * i + 1] = -scale * markOf(writer.cursor + i);
-            }
+            fillMarked(buffer, writer.cursor, scale);
             writer.write(lane, buffer.data(), kCycleFrames, 2);
             queue.advance(static_cast<double>(kCycleFrames) / kRate);
         }
@@ -72,12 +82,18 @@ protected:
     ScopedLogCapture logs;
 };
 
-TEST_F(RecordingLaneTest, WriteTakesFramesOnlyWhileArmedAndGuardsItsInput) {
+TEST_F(RecordingLaneTest, WriteTakesFramesOnlyWhileArmedOnTheClocksFrameAndGuardsItsInput) {
     auto lane = makeLane("Player");
     const float stereo[4] = {0.5f, -0.25f, 0.1f, 0.2f};
     EXPECT_EQ(lane->write(stereo, sizeof stereo, 2, 0, 0), 0) << "not capturing";
 
+    queue.advance(2.0);
     lane->startCapture(queue.hostClock().ticks(), kRate);
+    EXPECT_EQ(lane->currentFrame(), 0) << "the host clock counts from the capture start";
+    queue.advance(1.5);
+    EXPECT_EQ(lane->currentFrame(), 72000);
+    queue.advance(1.0 / 96000.0); // half a frame rounds up
+    EXPECT_EQ(lane->currentFrame(), 72001);
     EXPECT_EQ(lane->generation(), 1);
     EXPECT_EQ(lane->preRollCapacity(), 144000);
     EXPECT_EQ(lane->write(stereo, sizeof stereo, 2, 0, 100), 2);
@@ -121,17 +137,6 @@ TEST_F(RecordingLaneTest, WriteTakesFramesOnlyWhileArmedAndGuardsItsInput) {
     EXPECT_EQ(lane->preRollCapacity(), 132300);
 }
 
-TEST_F(RecordingLaneTest, CurrentFrameFollowsTheHostClockFromTheCaptureStart) {
-    auto lane = makeLane("Player");
-    queue.advance(2.0);
-    lane->startCapture(queue.hostClock().ticks(), kRate);
-    EXPECT_EQ(lane->currentFrame(), 0);
-    queue.advance(1.5);
-    EXPECT_EQ(lane->currentFrame(), 72000);
-    queue.advance(1.0 / 96000.0); // half a frame rounds up
-    EXPECT_EQ(lane->currentFrame(), 72001);
-}
-
 TEST_F(RecordingLaneTest, FilesAreFloatStereoAtTheLaneRateMonoOnBothSidesAndAPairPickedFromWiderBuffers) {
     auto lane = makeLane("Mono");
     lane->startCapture(queue.hostClock().ticks(), 44100.0);
@@ -173,9 +178,8 @@ TEST_F(RecordingLaneTest, AFileOpenedLateStartsThreeSecondsEarlierOnTheTimeLine)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto lane = makeLane("Player");
+        auto lane = capturing();
         LaneWriter writer;
-        lane->startCapture(queue.hostClock().ticks(), kRate);
         queue.advance(c.quiet);
         playMarked(*lane, writer, c.played);
         const int64_t startFrame = lane->currentFrame() - 144000;
@@ -195,33 +199,19 @@ TEST_F(RecordingLaneTest, AFileOpenedLateStartsThreeSecondsEarlierOnTheTimeLine)
     }
 }
 
-// A file opened soon after the previous one closed: the frames that went to the earlier file are
-// silence in this one, never stale audio left in the pre-roll from before.
-TEST_F(RecordingLaneTest, ASecondFileSoonAfterTheFirstHoldsNoStaleAudio) {
-    auto lane = makeLane("Player");
+// The header is current after every drain (a crash leaves a readable file), and stopping the
+// capture drains the last second that the periodic drain keeps behind.
+TEST_F(RecordingLaneTest, TheOpenFileIsCurrentAfterEveryDrainAndStoppingKeepsTheLastSecond) {
+    auto lane = capturing("stop.wav");
     LaneWriter writer;
-    lane->startCapture(queue.hostClock().ticks(), kRate);
-    playMarked(*lane, writer, 4.0);
-    lane->openFile(dir / "first.wav", lane->currentFrame() - 144000);
-    playMarked(*lane, writer, 2.0);
-    lane->closeFile();
-    playMarked(*lane, writer, 1.0);
-    lane->openFile(dir / "second.wav", lane->currentFrame() - 144000);
-    playMarked(*lane, writer, 1.0);
-    lane->closeFile();
-    auto wav = readWav(dir / "second.wav");
-    ASSERT_TRUE(wav);
-    EXPECT_EQ(wav->frames(), 4 * 48000);
-    expectTimeLine(*wav, 4 * 48000, 6 * 48000);
-}
-
-TEST_F(RecordingLaneTest, StoppingCaptureWithAFileOpenKeepsTheLastSecond) {
-    auto lane = makeLane("Player");
-    LaneWriter writer;
-    lane->startCapture(queue.hostClock().ticks(), kRate);
-    lane->openFile(dir / "stop.wav", 0);
     playMarked(*lane, writer, 5.0);
     EXPECT_LE(lane->drainedUpTo(), 4 * 48000) << "the periodic drain stays a second behind";
+    auto open = readWav(dir / "stop.wav");
+    auto sizes = test::readWavSizes(dir / "stop.wav");
+    ASSERT_TRUE(open && sizes && lane->clipFrames() > 0);
+    EXPECT_EQ(open->frames(), lane->clipFrames());
+    EXPECT_EQ(sizes->dataBytes, static_cast<uint64_t>(lane->bytesWritten()));
+    EXPECT_EQ(sizes->riffBytes + 8, std::filesystem::file_size(dir / "stop.wav"));
     lane->stopCapture();
 
     EXPECT_FALSE(lane->hasFile());
@@ -233,9 +223,7 @@ TEST_F(RecordingLaneTest, StoppingCaptureWithAFileOpenKeepsTheLastSecond) {
 }
 
 TEST_F(RecordingLaneTest, TwoWritersOnTheSameFramesAreSummed) {
-    auto lane = makeLane("Player");
-    lane->startCapture(queue.hostClock().ticks(), kRate);
-    lane->openFile(dir / "sum.wav", 0);
+    auto lane = capturing("sum.wav");
     LaneWriter first, second;
     std::vector<float> a(kCycleFrames * 2, 0.25f), b(kCycleFrames * 2, 0.5f);
     for (int c = 0; c < 100; ++c) {
@@ -253,44 +241,32 @@ TEST_F(RecordingLaneTest, TwoWritersOnTheSameFramesAreSummed) {
     }
 }
 
+// Signal before the opening (in the pre-roll) does not count; one sample above the threshold does.
 TEST_F(RecordingLaneTest, AFileWithoutSignalAfterItOpenedIsDiscarded) {
-    // Signal before the opening (in the pre-roll) does not count.
-    auto silent = makeLane("Silent");
-    auto faint = makeLane("Faint");
-    LaneWriter silentWriter, faintWriter;
-    silent->startCapture(queue.hostClock().ticks(), kRate);
-    faint->startCapture(queue.hostClock().ticks(), kRate);
-    playMarked(*silent, silentWriter, 2.0);
-    playMarked(*faint, faintWriter, 2.0);
-    silent->openFile(dir / "silent.wav", silent->currentFrame() - 144000);
-    faint->openFile(dir / "faint.wav", faint->currentFrame() - 144000);
-    playMarked(*silent, silentWriter, 1.0, 0.0f);
-    playMarked(*faint, faintWriter, 1.0, 0.0f);
-    const float one[2] = {0.00011f, 0.0f};
-    faint->write(one, sizeof one, 2, 0, faintWriter.cursor);
-    for (auto* lane : {silent.get(), faint.get()}) {
+    for (bool faint : {false, true}) {
+        auto lane = capturing();
+        LaneWriter writer;
+        playMarked(*lane, writer, 2.0);
+        const auto path = dir / (faint ? "faint.wav" : "silent.wav");
+        lane->openFile(path, lane->currentFrame() - 144000);
+        playMarked(*lane, writer, 1.0, 0.0f);
+        const float one[2] = {0.00011f, 0.0f};
+        if (faint) lane->write(one, sizeof one, 2, 0, writer.cursor);
         lane->closeFile();
         lane->discardIfSilent();
+        EXPECT_EQ(std::filesystem::exists(path), faint) << path;
+        EXPECT_EQ(lane->url(), faint ? std::optional(path) : std::nullopt) << path;
     }
-    EXPECT_FALSE(std::filesystem::exists(dir / "silent.wav"));
-    EXPECT_FALSE(silent->url().has_value());
-    EXPECT_TRUE(std::filesystem::exists(dir / "faint.wav"));
-    EXPECT_EQ(faint->url(), dir / "faint.wav");
 }
 
 TEST_F(RecordingLaneTest, ADrainFarBehindSkipsOverwrittenFramesAndKeepsTheFileOnTheTimeLine) {
-    auto lane = makeLane("Player");
-    lane->startCapture(queue.hostClock().ticks(), kRate);
-    lane->openFile(dir / "behind.wav", 0);
+    auto lane = capturing("behind.wav");
     // 500,000 frames arrive while the writer queue gets no turn: the oldest 116,000 have been
     // overwritten by the time the drain runs.
     LaneWriter writer;
     std::vector<float> buffer(500 * 2);
     for (int c = 0; c < 1000; ++c) {
-        for (int i = 0; i < 500; ++i) {
-            buffer[2 * i] = markOf(writer.cursor + i);
-            buffer[2 * i + 1] = -markOf(writer.cursor + i);
-        }
+        fillMarked(buffer, writer.cursor);
         writer.write(*lane, buffer.data(), 500, 2);
     }
     queue.advance(0.25);
@@ -313,10 +289,9 @@ TEST_F(RecordingLaneTest, ADrainFarBehindSkipsOverwrittenFramesAndKeepsTheFileOn
     }
 }
 
-TEST_F(RecordingLaneTest, AFileThatCannotBeCreatedLeavesTheLaneCapturingAndNeverReplacesAFile) {
-    auto lane = makeLane("Player");
+TEST_F(RecordingLaneTest, AFileThatCannotBeCreatedLeavesTheLaneCapturingAndALaterFileHoldsNoStaleAudio) {
+    auto lane = capturing();
     LaneWriter writer;
-    lane->startCapture(queue.hostClock().ticks(), kRate);
     EXPECT_THROW(lane->openFile(dir / "missing" / "x.wav", 0), AudioFileError);
     EXPECT_FALSE(lane->hasFile());
     EXPECT_FALSE(lane->url().has_value());
@@ -334,6 +309,17 @@ TEST_F(RecordingLaneTest, AFileThatCannotBeCreatedLeavesTheLaneCapturingAndNever
     lane->openFile(dir / "after.wav", lane->currentFrame() - 144000);
     lane->closeFile();
     EXPECT_EQ(readWav(dir / "after.wav")->frames(), 3 * 48000);
+
+    // A file opened soon after: the frames that went to the earlier file are silence in this one,
+    // never stale audio left in the pre-roll.
+    playMarked(*lane, writer, 1.0);
+    lane->openFile(dir / "second.wav", lane->currentFrame() - 144000);
+    playMarked(*lane, writer, 1.0);
+    lane->closeFile();
+    auto wav = readWav(dir / "second.wav");
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->frames(), 4 * 48000);
+    expectTimeLine(*wav, 2 * 48000, 4 * 48000);
 }
 
 // A real WAV file whose writes after the first four get half their frames to the disk.
@@ -360,10 +346,8 @@ TEST_F(RecordingLaneTest, AFailedWriteIsSaidOnceAsksForTheTakeToStopAndTheFileKe
     };
     std::vector<std::string> reports;
     options.onWriteFailure = [&](const std::string& message) { reports.push_back(message); };
-    auto lane = makeLane("Player", options);
+    auto lane = capturing("full.wav", options);
     LaneWriter writer;
-    lane->startCapture(queue.hostClock().ticks(), kRate);
-    lane->openFile(dir / "full.wav", 0);
     playMarked(*lane, writer, 4.0);
     lane->closeFile();
 
@@ -427,32 +411,10 @@ TEST_F(RecordingLaneTest, TheSizeCeilingAsksForTheTakeToStopAndTheFileKeepsItsFr
     }
 }
 
-TEST_F(RecordingLaneTest, TheHeaderIsCurrentAfterEveryDrainWhileTheFileIsOpen) {
-    auto lane = makeLane("Player");
-    LaneWriter writer;
-    lane->startCapture(queue.hostClock().ticks(), kRate);
-    lane->openFile(dir / "open.wav", 0);
-    playMarked(*lane, writer, 3.0);
-    ASSERT_GT(lane->clipFrames(), 0);
-    // Read while still open, as after a crash: every drained frame is there.
-    auto wav = readWav(dir / "open.wav");
-    ASSERT_TRUE(wav);
-    EXPECT_EQ(wav->frames(), lane->clipFrames());
-    // The sizes in the header itself, not only what a lenient reader makes of the file.
-    auto sizes = test::readWavSizes(dir / "open.wav");
-    ASSERT_TRUE(sizes);
-    EXPECT_EQ(sizes->dataBytes, static_cast<uint64_t>(lane->bytesWritten()));
-    EXPECT_EQ(sizes->riffBytes + 8, std::filesystem::file_size(dir / "open.wav"));
-    expectTimeLine(*wav, 0);
-    lane->closeFile();
-}
-
 TEST_F(RecordingLaneTest, DestroyingACapturingLaneClosesItsFile) {
     {
-        auto lane = makeLane("Player");
+        auto lane = capturing("destroyed.wav");
         LaneWriter writer;
-        lane->startCapture(queue.hostClock().ticks(), kRate);
-        lane->openFile(dir / "destroyed.wav", 0);
         playMarked(*lane, writer, 1.5);
     }
     queue.advance(1.0); // a drain scheduled before the lane went must not touch it

@@ -13,17 +13,16 @@ using test::intMessage;
 
 std::optional<OSCMessage> decode(const Bytes& bytes) { return OSCCodec::decode(bytes.data(), bytes.size()); }
 
-// Catches a missing terminator or pad (parts of exactly 4n bytes), little-endian arguments.
-TEST(OSCCodecTest, EncodingPadsEachPartToFourBytesBigEndian) {
+// Catches a missing terminator or pad (parts of exactly 4n bytes), little-endian arguments, and
+// an address that is not UTF-8 sent on.
+TEST(OSCCodecTest, EncodingPadsEachPartToFourBytesBigEndianAndNeedsUTF8) {
     const Bytes meters = {'/', 'm', 'e', 't', 'e', 'r', 's', 0, ',', 'f', 0, 0, 0x3f, 0x80, 0x00, 0x00};
     EXPECT_EQ(OSCCodec::encode("/meters", 1.0f), meters);
     const Bytes appList = {'/', 'a', 'p', 'p', '/', 'l', 'i', 's', 't', 0, 0, 0, ',', 's', 0, 0, '{', '}', 0, 0};
     EXPECT_EQ(OSCCodec::encode("/app/list", std::string_view("{}")), appList);
     EXPECT_EQ(OSCCodec::encode("/abcdefg", 0.0f).size(), 12u + 4u + 4u);
     EXPECT_EQ(OSCCodec::encode("/x", std::string_view("abcd")).size(), 4u + 4u + 8u);
-}
-
-TEST(OSCCodecTest, AddressThatIsNotUTF8EncodesToNothing) {
+    // An address that is not UTF-8 encodes to nothing.
     EXPECT_TRUE(OSCCodec::encode("/bad\xff", 1.0f).empty());
     EXPECT_TRUE(OSCCodec::encode("/bad\xc0\xaf", std::string_view("x")).empty()); // overlong "/"
     EXPECT_TRUE(OSCCodec::encode("/bad\xed\xa0\x80", 1.0f).empty());              // surrogate

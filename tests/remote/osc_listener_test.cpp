@@ -71,8 +71,9 @@ protected:
 };
 
 // The listener's user-visible lines, each said once: ready, the phone's path (not repeated for
-// the same phone), a busy port, and the lockout.
-TEST_F(OSCListenerTest, DiagnosticsAreSaidOnce) {
+// the same phone), a busy port, and the lockout. Catches also an unadvertised or wrongly named
+// service, and a stop that leaves it advertised or withdraws it twice.
+TEST_F(OSCListenerTest, DiagnosticsAreSaidOnceAndTheServiceIsAdvertisedWhileListening) {
     deliver({floatMessage(pinned("/panic"), 1.0f), floatMessage(pinned("/panic"), 0.0f)});
     deliver(badPINs(12));
     OSCListener busy(queue, queue.hostClock(), advertiser, listener->port());
@@ -89,14 +90,10 @@ TEST_F(OSCListenerTest, DiagnosticsAreSaidOnce) {
          LogLevel::error},
     };
     for (const auto& [text, level] : lines) EXPECT_EQ(logs->count(text, level), 1u) << text;
-}
 
-// Catches an unadvertised or wrongly named service, and a stop that leaves it advertised or
-// withdraws it twice.
-TEST_F(OSCListenerTest, AdvertisedWhileListeningAndWithdrawnOnce) {
-    const uint16_t port = listener->port();
+    // Advertised while listening under its own name, withdrawn once however often it stops.
     ASSERT_EQ(advertiser.advertised.size(), 1u);
-    EXPECT_EQ(advertiser.advertised[0], serviceInstanceName() + " _orevant-osc._udp " + std::to_string(port));
+    EXPECT_EQ(advertiser.advertised[0], serviceInstanceName() + " _orevant-osc._udp " + port);
     EXPECT_EQ(serviceInstanceName().rfind("OREVANT on ", 0), 0u);
     listener->stop();
     listener->stop();
