@@ -2,31 +2,22 @@
 // program: started with OREVANT_TEST_ROLE set, it runs the agent's check and reports on stdout.
 #include "app/single_instance_check.h"
 #include "recording/recording_test_support.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <signal.h>
-#include <spawn.h>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace orevant {
 namespace {
-
-// ---- The child side ----
 
 void writeAll(int fd, const std::string& text) {
     size_t done = 0;
@@ -61,79 +52,14 @@ void writeAll(int fd, const std::string& text) {
     return false;
 }();
 
-// ---- The parent side ----
-
-struct Child {
-    pid_t pid = -1;
-    int stdinFd = -1;  // write end
-    int stdoutFd = -1; // read end
-
-    // Reads one line (blocking until the child writes it or exits).
-    std::string readLine() const {
-        std::string line;
-        char c;
-        while (::read(stdoutFd, &c, 1) == 1 && c != '\n') line += c;
-        return line;
-    }
-    std::string readAll() const {
-        std::string text;
-        char buffer[256];
-        ssize_t n;
-        while ((n = ::read(stdoutFd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-        return text;
-    }
-    void closeStdin() {
-        if (stdinFd >= 0) ::close(stdinFd);
-        stdinFd = -1;
-    }
-    // Exit status, or -1 when it did not exit normally.
-    int wait() {
-        closeStdin();
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
-        if (stdoutFd >= 0) ::close(stdoutFd);
-        stdoutFd = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-};
-
 // `runtimeDir` empty: XDG_RUNTIME_DIR unset, and HOME is `home`.
-Child spawn(const std::filesystem::path& program, const std::string& role, const std::string& runtimeDir,
-            const char* recordedPath = nullptr, const std::string& home = {}) {
-    int in[2], out[2];
-    EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
-    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("XDG_RUNTIME_DIR=", 0) == 0 || entry.rfind("OREVANT_TEST_", 0) == 0) continue;
-        if (!home.empty() && (entry.rfind("HOME=", 0) == 0 || entry.rfind("XDG_CACHE_HOME=", 0) == 0)) continue;
-        env.push_back(entry);
-    }
-    if (!runtimeDir.empty()) env.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
-    if (!home.empty()) env.push_back("HOME=" + home);
-    env.push_back("OREVANT_TEST_ROLE=" + role);
+test::ChildProcess spawn(const std::filesystem::path& program, const std::string& role, const std::string& runtimeDir,
+                         const char* recordedPath = nullptr, const std::string& home = {}) {
+    std::vector<std::string> env = {"OREVANT_TEST_ROLE=" + role, "OREVANT_TEST_RECORDED_PATH", "XDG_RUNTIME_DIR"};
     if (recordedPath) env.push_back(std::string("OREVANT_TEST_RECORDED_PATH=") + recordedPath);
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string programText = program.string();
-    char* argv[] = {programText.data(), nullptr};
-
-    Child child;
-    const int rc = ::posix_spawn(&child.pid, programText.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    EXPECT_EQ(rc, 0) << "cannot start " << programText;
-    child.stdinFd = in[1];
-    child.stdoutFd = out[0];
-    return child;
+    if (!runtimeDir.empty()) env.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
+    if (!home.empty()) env.insert(env.end(), {"HOME=" + home, "XDG_CACHE_HOME"});
+    return test::ChildProcess({program.string()}, env);
 }
 
 class SingleInstanceTest : public ::testing::Test {
@@ -157,22 +83,22 @@ protected:
 };
 
 TEST_F(SingleInstanceTest, ASecondCopyNamesTheFirstCopysPathAndExitsWithStatusZeroWhileTheFirstRunsOn) {
-    Child first = spawn(otherCopy, "holder", runtime);
+    auto first = spawn(otherCopy, "holder", runtime);
     ASSERT_EQ(first.readLine(), "running");
 
-    Child second = spawn(self, "second", runtime);
+    auto second = spawn(self, "second", runtime);
     const std::string said = second.readAll();
     EXPECT_EQ(second.wait(), 0);
     EXPECT_EQ(said, "alert\nOREVANT is already running\nAnother copy is running from " + otherCopy.string() + ".\n");
 
     // The first copy still holds the lock: a third start is turned away too.
-    Child third = spawn(self, "second", runtime);
+    auto third = spawn(self, "second", runtime);
     EXPECT_EQ(third.readLine(), "alert");
     EXPECT_EQ(third.wait(), 0);
 
     EXPECT_EQ(first.wait(), 0);
     // Once the first copy has ended, the next one runs.
-    Child next = spawn(self, "second", runtime);
+    auto next = spawn(self, "second", runtime);
     EXPECT_EQ(next.readLine(), "running");
     EXPECT_EQ(next.wait(), 0);
 }
@@ -197,13 +123,13 @@ TEST_F(SingleInstanceTest, ASecondCopyIsTurnedAwayOnlyByALiveCopyInTheSameSessio
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Child first = spawn(otherCopy, "holder", runtime, c.firstRecordedPath);
+        auto first = spawn(otherCopy, "holder", runtime, c.firstRecordedPath);
         ASSERT_EQ(first.readLine(), "running");
         if (c.killFirst) {
-            ASSERT_EQ(::kill(first.pid, SIGKILL), 0);
+            ASSERT_EQ(::kill(first.pid(), SIGKILL), 0);
             EXPECT_EQ(first.wait(), -1);
         }
-        Child second = spawn(self, "second", c.secondRuntime);
+        auto second = spawn(self, "second", c.secondRuntime);
         EXPECT_EQ(second.readAll(), c.said);
         EXPECT_EQ(second.wait(), 0);
         if (!c.killFirst) {
@@ -239,9 +165,9 @@ TEST_F(SingleInstanceTest, NothingPutAtTheLocksPlaceLetsASecondCopyRun) {
             lockPath = SingleInstanceLock::defaultPath(SingleInstanceCheck::kLockName);
         }
         c.put(lockPath);
-        Child first = spawn(otherCopy, "holder", runtimeDir.path().string());
+        auto first = spawn(otherCopy, "holder", runtimeDir.path().string());
         EXPECT_EQ(first.readLine(), "running") << c.name;
-        Child second = spawn(self, "second", runtimeDir.path().string());
+        auto second = spawn(self, "second", runtimeDir.path().string());
         EXPECT_EQ(second.readAll(),
                   "alert\nOREVANT is already running\nAnother copy is running from " + otherCopy.string() + ".\n")
             << c.name;
@@ -255,9 +181,9 @@ TEST_F(SingleInstanceTest, NothingPutAtTheLocksPlaceLetsASecondCopyRun) {
 
     // No runtime folder: the user's own cache folder, made if missing, never /tmp.
     const std::string home = (dir / "home").string();
-    Child first = spawn(otherCopy, "holder", "", nullptr, home);
+    auto first = spawn(otherCopy, "holder", "", nullptr, home);
     EXPECT_EQ(first.readLine(), "running");
-    Child second = spawn(self, "second", "", nullptr, home);
+    auto second = spawn(self, "second", "", nullptr, home);
     EXPECT_EQ(second.readLine(), "alert");
     EXPECT_EQ(second.wait(), 0);
     EXPECT_EQ(first.wait(), 0);
