@@ -46,11 +46,8 @@ TEST(JSONDefaultsTest, AnEncodingFailureIsLoggedAndKeepsThePreviousEntry) {
     JSONDefaults::save(std::vector<std::string>{"bad \xff"}, "devicePriority", defaults);
     JSONDefaults::save(std::map<std::string, float>{{"x", 0.5f}}, "other", defaults);
     EXPECT_EQ(stored(defaults, "devicePriority"), R"(["ok"])");
-    auto records = capture->records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].category, "JSONDefaults");
-    EXPECT_EQ(records[0].level, LogLevel::error);
-    EXPECT_EQ(records[0].message, "Failed to encode devicePriority; not persisted");
+    ASSERT_EQ(capture->records().size(), 1u);
+    EXPECT_EQ(capture->count("Failed to encode devicePriority; not persisted", LogLevel::error), 1u);
     EXPECT_EQ(defaults.writeCount("devicePriority"), 1u);
 }
 
