@@ -82,28 +82,8 @@ protected:
     std::string runtime;
 };
 
-TEST_F(SingleInstanceTest, ASecondCopyNamesTheFirstCopysPathAndExitsWithStatusZeroWhileTheFirstRunsOn) {
-    auto first = spawn(otherCopy, "holder", runtime);
-    ASSERT_EQ(first.readLine(), "running");
-
-    auto second = spawn(self, "second", runtime);
-    const std::string said = second.readAll();
-    EXPECT_EQ(second.wait(), 0);
-    EXPECT_EQ(said, "alert\nOREVANT is already running\nAnother copy is running from " + otherCopy.string() + ".\n");
-
-    // The first copy still holds the lock: a third start is turned away too.
-    auto third = spawn(self, "second", runtime);
-    EXPECT_EQ(third.readLine(), "alert");
-    EXPECT_EQ(third.wait(), 0);
-
-    EXPECT_EQ(first.wait(), 0);
-    // Once the first copy has ended, the next one runs.
-    auto next = spawn(self, "second", runtime);
-    EXPECT_EQ(next.readLine(), "running");
-    EXPECT_EQ(next.wait(), 0);
-}
-
-// What a second copy does while a first one holds (or held) the lock.
+// What a second copy does while a first one holds (or held) the lock. Faults: a copy turned away
+// released the lock, so a third one ran; a lock outlived the copy that held it.
 TEST_F(SingleInstanceTest, ASecondCopyIsTurnedAwayOnlyByALiveCopyInTheSameSession) {
     { std::ofstream(dir / "plain-file") << "x"; }
     std::filesystem::create_directories(dir / "other-session");
@@ -114,9 +94,10 @@ TEST_F(SingleInstanceTest, ASecondCopyIsTurnedAwayOnlyByALiveCopyInTheSameSessio
         std::string secondRuntime;
         std::string said;
     };
+    const std::string alert = "alert\nOREVANT is already running\nAnother copy is running from ";
     const Case cases[] = {
-        {"a copy whose location is unknown", "-", false, runtime,
-         "alert\nOREVANT is already running\nAnother copy is running from another location.\n"},
+        {"a live copy", nullptr, false, runtime, alert + otherCopy.string() + ".\n"},
+        {"a copy whose location is unknown", "-", false, runtime, alert + "another location.\n"},
         {"a killed copy leaves no stale lock", nullptr, true, runtime, "running\n"},
         {"copies in different sessions do not meet", nullptr, false, (dir / "other-session").string(), "running\n"},
         {"an unopenable lock skips the check", nullptr, false, (dir / "plain-file" / "folder").string(), "unchecked\n"},
@@ -129,12 +110,15 @@ TEST_F(SingleInstanceTest, ASecondCopyIsTurnedAwayOnlyByALiveCopyInTheSameSessio
             ASSERT_EQ(::kill(first.pid(), SIGKILL), 0);
             EXPECT_EQ(first.wait(), -1);
         }
-        auto second = spawn(self, "second", c.secondRuntime);
-        EXPECT_EQ(second.readAll(), c.said);
-        EXPECT_EQ(second.wait(), 0);
+        for (int start = 0; start < 2; ++start) {
+            auto second = spawn(self, "second", c.secondRuntime);
+            EXPECT_EQ(second.readAll(), c.said);
+            EXPECT_EQ(second.wait(), 0);
+        }
         if (!c.killFirst) {
             EXPECT_EQ(first.wait(), 0);
         }
+        EXPECT_EQ(spawn(self, "second", runtime).readAll(), "running\n") << "once the first copy has ended";
     }
 }
 
