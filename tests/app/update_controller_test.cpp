@@ -152,7 +152,7 @@ TEST_F(UpdateControllerTest, CallbacksFromAnotherThreadAfterTheControllerIsGoneA
 // A staged update installs only in a quiet moment: the agent not frontmost and the default output
 // not playing; an unreadable state never holds it back. Each step is followed by the installs so far.
 TEST_F(UpdateControllerTest, AStagedUpdateInstallsOnlyInAQuietMoment) {
-    enum class Start { quiet, playing, frontmostPlaying, runningUnreadable, defaultUnreadable };
+    enum class Start { quiet, playing, bothPlaying, frontmostPlaying, runningUnreadable, defaultUnreadable };
     struct Step {
         std::function<void()> action;
         int installs;
@@ -163,7 +163,10 @@ TEST_F(UpdateControllerTest, AStagedUpdateInstallsOnlyInAQuietMoment) {
         int installsAtStage;
         std::vector<Step> steps;
     };
-    auto stop = [this](bool notify) { return [this, notify] { setRunning(speakers, false, notify); }; };
+    auto stop = [this](bool notify, AudioObjectID device = 0) {
+        return [this, notify, device] { setRunning(device ? device : speakers, false, notify); };
+    };
+    auto toHeadphones = [this] { system.setDefaultOutput(headphones); };
     auto adv = [this](double s) { return [this, s] { queue.advance(s); }; };
     auto active = [this](bool on) { return [this, on] { activation.setActive(on); }; };
     const std::vector<Case> cases = {
@@ -177,10 +180,11 @@ TEST_F(UpdateControllerTest, AStagedUpdateInstallsOnlyInAQuietMoment) {
          Start::frontmostPlaying,
          0,
          {{active(false), 0}, {active(true), 0}, {stop(true), 0}, {active(false), 1}}},
-        {"the default switches to a quiet device",
-         Start::playing,
+        {"the default switches to a quiet device", Start::playing, 0, {{toHeadphones, 1}}},
+        {"the running watch moves to the new default",
+         Start::bothPlaying,
          0,
-         {{[this] { system.setDefaultOutput(headphones); }, 1}}},
+         {{toHeadphones, 0}, {stop(true), 0}, {stop(true, headphones), 1}}},
         {"unreadable running state", Start::runningUnreadable, 1, {}},
         {"unreadable default device", Start::defaultUnreadable, 1, {}},
     };
@@ -192,6 +196,7 @@ TEST_F(UpdateControllerTest, AStagedUpdateInstallsOnlyInAQuietMoment) {
         server.clearFailure(kAudioObjectSystemObject, sel::defaultOutputDevice);
         system.setDefaultOutput(speakers);
         setRunning(speakers, c.start != Start::quiet);
+        setRunning(headphones, c.start == Start::bothPlaying);
         activation.setActive(c.start == Start::frontmostPlaying);
         queue.runUntilIdle();
         if (c.start == Start::runningUnreadable) {
@@ -212,6 +217,7 @@ TEST_F(UpdateControllerTest, AStagedUpdateInstallsOnlyInAQuietMoment) {
         EXPECT_FALSE(controller->areWatchersArmed()) << "the install disarms every watcher";
         EXPECT_EQ(activation.observerCount(), 0u);
         EXPECT_EQ(server.listenerCount(speakers, sel::deviceIsRunningSomewhere), 0u);
+        EXPECT_EQ(server.listenerCount(headphones, sel::deviceIsRunningSomewhere), 0u);
         EXPECT_EQ(server.listenerCount(kAudioObjectSystemObject, sel::defaultOutputDevice), 0u);
         queue.advance(60);
         EXPECT_EQ(installs, 1) << "nothing retries after the install";
@@ -240,27 +246,6 @@ TEST_F(UpdateControllerTest, ChoosingTheUpdateItemInstallsAStagedUpdateEvenWhile
     controller->stage("2.8", [&] { ++handlerCalls; }); // a quiet moment, but the relaunch is under way
     EXPECT_FALSE(controller->tryToInstall());
     EXPECT_EQ(handlerCalls, 0);
-}
-
-TEST_F(UpdateControllerTest, ADefaultDeviceChangeMovesTheRunningWatchToTheNewDevice) {
-    setRunning(speakers, true);
-    setRunning(headphones, true);
-    queue.runUntilIdle();
-    auto controller = make();
-    stageThroughUpdater("2.4");
-    EXPECT_EQ(controller->watchedRunningDevice(), speakers);
-
-    system.setDefaultOutput(headphones);
-    queue.runUntilIdle();
-    EXPECT_EQ(controller->watchedRunningDevice(), headphones);
-    EXPECT_EQ(server.listenerCount(speakers, sel::deviceIsRunningSomewhere), 0u);
-    EXPECT_EQ(server.listenerCount(headphones, sel::deviceIsRunningSomewhere), 1u);
-    setRunning(speakers, false);
-    queue.runUntilIdle();
-    EXPECT_EQ(installs, 0) << "the old device no longer matters";
-    setRunning(headphones, false);
-    queue.runUntilIdle();
-    EXPECT_EQ(installs, 1);
 }
 
 } // namespace
