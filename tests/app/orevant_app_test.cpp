@@ -13,6 +13,7 @@
 #include "recording/recording_test_support.h"
 #include "remote/pairing_pin.h"
 #include "support/engine_fixture.h"
+#include "support/recording_presenter.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -25,13 +26,6 @@
 
 namespace orevant {
 namespace {
-
-class RecordingPresenter final : public PermissionWindow::Presenter {
-public:
-    void show() override { ++shows; }
-    void close() override {}
-    int shows = 0;
-};
 
 class OREVANTAppTest : public ::testing::Test {
 protected:
@@ -101,7 +95,7 @@ protected:
     AutostartEntry loginItem{home / "autostart" / "orevant.desktop", "/usr/bin/orevant"};
     MixRecorder recorder{world.queue, world.queue.hostClock(),
                          [this](const std::string&) { return std::make_unique<test::SharedQueueRef>(world.queue); }};
-    std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();
+    std::shared_ptr<test::RecordingPresenter> presenter = std::make_shared<test::RecordingPresenter>();
     std::unique_ptr<OREVANTApp> app;
     std::vector<double> blockingWaits;
     int started = 0;

@@ -85,8 +85,6 @@ TEST_F(StatusItemMenuControllerTest, TheMenuListsItsItemsInOrderWithTheirStates)
 
 TEST_F(StatusItemMenuControllerTest, TheUpdateItemFollowsWhatTheUpdaterKnows) {
     auto menu = makeMenu();
-    updates->foundUpdate("2.0");
-    EXPECT_EQ(menu->buildMenu()[4].title, "Update to 2.0");
     activation.setActive(true); // staged while frontmost: it waits, and the item offers the restart
     int installs = 0;
     updates->stage("2.0.1", [&] { ++installs; });
