@@ -1,7 +1,6 @@
 // Two real copies of a program meet at the single-instance lock. The test binary doubles as the
 // program: started with OREVANT_TEST_ROLE set, it runs the agent's check and reports on stdout.
 #include "app/single_instance_check.h"
-#include "recording/recording_test_support.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -10,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,6 +60,13 @@ test::ChildProcess spawn(const std::filesystem::path& program, const std::string
     return test::ChildProcess({program.string()}, env);
 }
 
+const std::string kLockName = SingleInstanceCheck::kLockName;
+
+// What a copy turned away by one running from `where` says.
+std::string turnedAway(const std::string& where) {
+    return "alert\nOREVANT is already running\nAnother copy is running from " + where + ".\n";
+}
+
 class SingleInstanceTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -94,10 +99,9 @@ TEST_F(SingleInstanceTest, ASecondCopyIsTurnedAwayOnlyByALiveCopyInTheSameSessio
         std::string secondRuntime;
         std::string said;
     };
-    const std::string alert = "alert\nOREVANT is already running\nAnother copy is running from ";
     const Case cases[] = {
-        {"a live copy", nullptr, false, runtime, alert + otherCopy.string() + ".\n"},
-        {"a copy whose location is unknown", "-", false, runtime, alert + "another location.\n"},
+        {"a live copy", nullptr, false, runtime, turnedAway(otherCopy.string())},
+        {"a copy whose location is unknown", "-", false, runtime, turnedAway("another location")},
         {"a killed copy leaves no stale lock", nullptr, true, runtime, "running\n"},
         {"copies in different sessions do not meet", nullptr, false, (dir / "other-session").string(), "running\n"},
         {"an unopenable lock skips the check", nullptr, false, (dir / "plain-file" / "folder").string(), "unchecked\n"},
@@ -122,56 +126,34 @@ TEST_F(SingleInstanceTest, ASecondCopyIsTurnedAwayOnlyByALiveCopyInTheSameSessio
     }
 }
 
-// Fault: a directory or a link at the lock's place made the check fail open, so a second copy
+// Faults: a directory or a link at the lock's place made the check fail open, so a second copy
 // ran; without XDG_RUNTIME_DIR the lock lay in /tmp, where another user could make it first.
 TEST_F(SingleInstanceTest, NothingPutAtTheLocksPlaceLetsASecondCopyRun) {
-    struct Case {
-        const char* name;
-        std::function<void(const std::filesystem::path& lockPath)> put;
-    } cases[] = {
-        {"an open folder",
-         [](const std::filesystem::path& p) {
-             std::filesystem::create_directory(p);
-             ::chmod(p.c_str(), 0777);
-         }},
-        {"a link to a folder",
-         [this](const std::filesystem::path& p) {
-             std::filesystem::create_directories(dir / "elsewhere-folder");
-             std::filesystem::create_symlink(dir / "elsewhere-folder", p);
-         }},
-        {"a file", [](const std::filesystem::path& p) { std::ofstream(p) << "someone else's text\n"; }},
-    };
-    for (const Case& c : cases) {
-        test::TempDir runtimeDir;
-        std::string lockPath;
-        {
-            test::ScopedEnv env("XDG_RUNTIME_DIR", runtimeDir.path().c_str());
-            lockPath = SingleInstanceLock::defaultPath(SingleInstanceCheck::kLockName);
+    std::filesystem::create_directories(dir / "elsewhere-folder");
+    for (const std::string put : {"an open folder", "a link to a folder", "a file", "no runtime folder"}) {
+        SCOPED_TRACE(put);
+        test::TempDir place; // the runtime folder, or without one the home folder
+        const bool noRuntime = put == "no runtime folder";
+        const auto lockPath = noRuntime ? place / ".cache" / kLockName : place / kLockName;
+        if (put == "an open folder") {
+            std::filesystem::create_directory(lockPath);
+            ::chmod(lockPath.c_str(), 0777);
+        } else if (put == "a link to a folder") {
+            std::filesystem::create_symlink(dir / "elsewhere-folder", lockPath);
+        } else if (put == "a file") {
+            std::ofstream(lockPath) << "someone else's text\n";
         }
-        c.put(lockPath);
-        auto first = spawn(otherCopy, "holder", runtimeDir.path().string());
-        EXPECT_EQ(first.readLine(), "running") << c.name;
-        auto second = spawn(self, "second", runtimeDir.path().string());
-        EXPECT_EQ(second.readAll(),
-                  "alert\nOREVANT is already running\nAnother copy is running from " + otherCopy.string() + ".\n")
-            << c.name;
-        EXPECT_EQ(second.wait(), 0);
+        const std::string runtimeDir = noRuntime ? "" : place.path().string();
+        const std::string home = noRuntime ? place.path().string() : "";
+        auto first = spawn(otherCopy, "holder", runtimeDir, nullptr, home);
+        EXPECT_EQ(first.readLine(), "running");
+        EXPECT_EQ(spawn(self, "second", runtimeDir, nullptr, home).readAll(), turnedAway(otherCopy.string()));
         EXPECT_EQ(first.wait(), 0);
         struct stat info {};
-        ASSERT_EQ(::lstat(lockPath.c_str(), &info), 0) << c.name;
-        EXPECT_TRUE(S_ISDIR(info.st_mode)) << c.name;
-        EXPECT_EQ(info.st_mode & 0777, 0700u) << c.name;
+        ASSERT_EQ(::lstat(lockPath.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode));
+        EXPECT_EQ(info.st_mode & 0777, 0700u);
     }
-
-    // No runtime folder: the user's own cache folder, made if missing, never /tmp.
-    const std::string home = (dir / "home").string();
-    auto first = spawn(otherCopy, "holder", "", nullptr, home);
-    EXPECT_EQ(first.readLine(), "running");
-    auto second = spawn(self, "second", "", nullptr, home);
-    EXPECT_EQ(second.readLine(), "alert");
-    EXPECT_EQ(second.wait(), 0);
-    EXPECT_EQ(first.wait(), 0);
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "home/.cache" / SingleInstanceCheck::kLockName));
 }
 
 } // namespace
