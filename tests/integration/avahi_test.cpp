@@ -12,8 +12,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
+#include <sstream>
 
 namespace orevant {
 namespace {
@@ -31,13 +33,9 @@ std::vector<std::string> browseOnce(const std::string& type) {
     while (std::fgets(line, sizeof line, pipe)) {
         // "=;interface;protocol;name;type;domain;host;address;port;txt" when resolved,
         // "-;interface;protocol;name;type;domain" when gone.
-        std::vector<std::string> fields(1);
-        for (const char* c = line; *c && *c != '\n'; ++c) {
-            if (*c == ';')
-                fields.emplace_back();
-            else
-                fields.back() += *c;
-        }
+        std::vector<std::string> fields;
+        std::istringstream parts(std::string(line, std::strcspn(line, "\n")));
+        for (std::string field; std::getline(parts, field, ';');) fields.push_back(field);
         if (fields.size() < 6) continue;
         std::string name; // avahi-browse escapes characters as \DDD (decimal)
         const std::string& raw = fields[3];
