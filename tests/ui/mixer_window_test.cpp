@@ -15,6 +15,8 @@
 #include <QMenu>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace orevant {
 namespace {
 
@@ -133,13 +135,11 @@ TEST_F(MixerWindowTest, AnAppNameWithMarkupIsShownAsPlainText) {
     settle();
     AppRow* row = window->appRow(hostile.bundleID);
     ASSERT_NE(row, nullptr);
-    bool found = false;
-    for (QLabel* label : row->findChildren<QLabel*>()) {
-        if (label->text() != QString::fromStdString(name)) continue;
-        found = true;
-        EXPECT_EQ(label->textFormat(), Qt::PlainText);
-    }
-    EXPECT_TRUE(found);
+    const auto labels = row->findChildren<QLabel*>();
+    const auto shown = std::find_if(labels.begin(), labels.end(),
+                                    [&](QLabel* label) { return label->text() == QString::fromStdString(name); });
+    ASSERT_NE(shown, labels.end());
+    EXPECT_EQ((*shown)->textFormat(), Qt::PlainText);
 }
 
 // A row's menu runs its own event loop while the engine goes on: the rows it acts on must not be
