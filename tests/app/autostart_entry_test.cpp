@@ -1,5 +1,6 @@
 #include "platform/linux/autostart_entry.h"
 
+#include "support/file_text.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -7,17 +8,9 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 namespace orevant {
 namespace {
-
-std::string readText(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 using test::ScopedEnv;
 
@@ -41,7 +34,7 @@ TEST(AutostartEntryTest, RegisteringWritesADesktopEntryAndUnregisteringRemovesIt
 
     entry.registerEntry();
     EXPECT_TRUE(entry.isEnabled());
-    const std::string text = readText(file);
+    const std::string text = test::fileText(file);
     EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u);
     EXPECT_NE(text.find("\nType=Application\n"), std::string::npos);
     EXPECT_NE(text.find("\nName=OREVANT\n"), std::string::npos);
@@ -49,7 +42,7 @@ TEST(AutostartEntryTest, RegisteringWritesADesktopEntryAndUnregisteringRemovesIt
     EXPECT_FALSE(std::filesystem::exists(file.string() + ".tmp"));
 
     entry.registerEntry();
-    EXPECT_EQ(readText(file), text) << "registering twice leaves one identical entry";
+    EXPECT_EQ(test::fileText(file), text) << "registering twice leaves one identical entry";
 
     entry.unregisterEntry();
     EXPECT_FALSE(entry.isEnabled());

@@ -10,14 +10,12 @@
 #include "platform/linux/update_feed.h"
 #include "platform/manual_main_queue.h"
 #include "platform/sim/sim_audio_server.h"
+#include "support/file_text.h"
 #include "support/http_test_server.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <sodium.h>
-
-#include <fstream>
-#include <sstream>
 
 namespace orevant {
 namespace {
@@ -32,13 +30,6 @@ struct KeyPair {
         crypto_sign_keypair(publicKey.data(), secretKey.data());
     }
 };
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // A feed document for `package`, signed with `key`.
 std::string feedFor(const std::string& version, const std::string& url, const std::string& package,
@@ -167,13 +158,13 @@ TEST_F(LinuxUpdaterTest, AStagedPackageIsInstalledByTheInstallCommandAndOnlyASuc
         controller->checkForUpdates();
         ASSERT_TRUE(queue.runUntil([&] { return controller->stagedVersion().has_value(); }, kWait));
         ASSERT_EQ(staged(), std::vector<std::filesystem::path>{home / "updates" / "orevant_1.5.0.deb"});
-        EXPECT_EQ(readFile(staged()[0]), package);
+        EXPECT_EQ(test::fileText(staged()[0]), package);
         EXPECT_FALSE(std::filesystem::exists(home / "installed")) << "nothing installs before the quiet moment";
 
         controller->checkForUpdates(); // the update item: install now
         if (succeeds) {
             ASSERT_TRUE(queue.runUntil([&] { return relaunches == 1; }, kWait));
-            EXPECT_EQ(readFile(home / "installed"), staged()[0].string() + "\n");
+            EXPECT_EQ(test::fileText(home / "installed"), staged()[0].string() + "\n");
             EXPECT_TRUE(isRelaunchingForUpdate());
         } else {
             ASSERT_TRUE(queue.runUntil([&] { return !controller->stagedVersion().has_value(); }, kWait));

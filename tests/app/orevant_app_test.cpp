@@ -13,25 +13,20 @@
 #include "recording/recording_test_support.h"
 #include "remote/pairing_pin.h"
 #include "support/engine_fixture.h"
+#include "support/recording_presenter.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <sstream>
 
 #include <csignal>
 #include <pthread.h>
 
 namespace orevant {
 namespace {
-
-class RecordingPresenter final : public PermissionWindow::Presenter {
-public:
-    void show() override { ++shows; }
-    void close() override {}
-    int shows = 0;
-};
 
 class OREVANTAppTest : public ::testing::Test {
 protected:
@@ -101,7 +96,7 @@ protected:
     AutostartEntry loginItem{home / "autostart" / "orevant.desktop", "/usr/bin/orevant"};
     MixRecorder recorder{world.queue, world.queue.hostClock(),
                          [this](const std::string&) { return std::make_unique<test::SharedQueueRef>(world.queue); }};
-    std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();
+    std::shared_ptr<test::RecordingPresenter> presenter = std::make_shared<test::RecordingPresenter>();
     std::unique_ptr<OREVANTApp> app;
     std::vector<double> blockingWaits;
     int started = 0;
@@ -237,14 +232,11 @@ TEST(LiveViewTest, LinesFitTheTerminalAndBarsFollowTheLevel) {
     model.isRecording = true;
     model.recordingFolder = "/home/u/Music/OREVANT/2026-12-06 23.00.00";
     const std::string view = LiveView::render(model, 80);
-    size_t start = 0;
-    while (start < view.size()) {
-        size_t end = view.find('\n', start);
-        if (end == std::string::npos) end = view.size();
-        size_t cols = 0;
-        for (size_t i = start; i < end; ++i) cols += (static_cast<unsigned char>(view[i]) & 0xC0) != 0x80;
-        EXPECT_LE(cols, 80u) << view.substr(start, end - start);
-        start = end + 1;
+    std::istringstream lines(view);
+    for (std::string line; std::getline(lines, line);) {
+        size_t cols = 0; // characters, not bytes
+        for (const unsigned char c : line) cols += (c & 0xC0) != 0x80;
+        EXPECT_LE(cols, 80u) << line;
     }
     EXPECT_NE(view.find("REC ● recording → /home/u/Music/OREVANT"), std::string::npos);
     const std::string frame = LiveView::terminalFrame("a\nb");

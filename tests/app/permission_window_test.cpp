@@ -1,19 +1,12 @@
 #include "app/permission_window.h"
 
 #include "platform/manual_main_queue.h"
+#include "support/recording_presenter.h"
 
 #include <gtest/gtest.h>
 
 namespace orevant {
 namespace {
-
-class RecordingPresenter final : public PermissionWindow::Presenter {
-public:
-    void show() override { ++shows; }
-    void close() override { ++closes; }
-    int shows = 0;
-    int closes = 0;
-};
 
 // A flag with observers, as the engine's needsAudioCapturePermission is.
 struct FakeFlag {
@@ -32,7 +25,7 @@ class PermissionWindowTest : public ::testing::Test {
 protected:
     ManualMainQueue queue;
     FakeFlag needs;
-    std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();
+    std::shared_ptr<test::RecordingPresenter> presenter = std::make_shared<test::RecordingPresenter>();
 };
 
 // The prompt appears from a main-queue task, once per launch however often the flag comes back;

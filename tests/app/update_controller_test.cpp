@@ -3,12 +3,8 @@
 #include "app/app_activation_state.h"
 #include "app/process_state.h"
 #include "platform/capture_log_sink.h"
-#include "platform/defaults_store.h"
-#include "platform/manual_main_queue.h"
-#include "platform/sim/sim_audio_server.h"
-#include "platform/sim/sim_audio_system.h"
 #include "platform/updater.h"
-#include "support/sim_specs.h"
+#include "support/engine_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -48,35 +44,31 @@ class UpdateControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         setRelaunchingForUpdate(false);
-        speakers =
-            system.addDevice(test::deviceSpec("builtin-speakers", 2, 48000.0, 0, transport::builtIn, "Speakers"));
-        headphones = system.addDevice(test::deviceSpec("usb-headphones", 2, 48000.0, 0, transport::usb, "Headphones"));
-        system.setDefaultOutput(speakers);
-        queue.runUntilIdle();
+        speakers = world.addOutputDevice("builtin-speakers", "Speakers");
+        headphones = world.addOutputDevice("usb-headphones", "Headphones", 2, transport::usb);
+        world.queue.runUntilIdle();
     }
     void TearDown() override { setRelaunchingForUpdate(false); }
 
     std::shared_ptr<UpdateController> make() {
-        updater = std::make_shared<FakeUpdater>(defaults);
-        auto c = UpdateController::create(queue, server, defaults, activation, updater);
+        updater = std::make_shared<FakeUpdater>(world.defaults);
+        auto c = UpdateController::create(world.queue, world.server, world.defaults, activation, updater);
         c->setOnChange([this] { ++changes; });
         return c;
     }
     void setRunning(AudioObjectID device, bool running, bool notify = true) {
-        server.setValue<uint32_t>(device, sel::deviceIsRunningSomewhere, scope::global, running ? 1u : 0u, notify);
+        world.server.setValue<uint32_t>(device, sel::deviceIsRunningSomewhere, scope::global, running ? 1u : 0u,
+                                        notify);
     }
     // Stages an update through the updater's own callback, as the framework would.
     void stageThroughUpdater(const std::string& version) {
         auto delegate = updater->delegate.lock();
         ASSERT_TRUE(delegate);
         EXPECT_TRUE(delegate->willInstallUpdateOnQuit(version, [this] { ++installs; }));
-        queue.runUntilIdle();
+        world.queue.runUntilIdle();
     }
 
-    ManualMainQueue queue;
-    SimAudioServer server{queue};
-    SimAudioSystem system{server};
-    InMemoryDefaultsStore defaults;
+    test::EngineFixture world;
     AppActivationState activation;
     std::shared_ptr<FakeUpdater> updater;
     AudioObjectID speakers = 0;
@@ -94,9 +86,9 @@ TEST_F(UpdateControllerTest, FirstLaunchSwitchesDownloadsOnLaterLaunchesKeepTheC
     auto second = make();
     EXPECT_FALSE(second->automaticallyDownloadsUpdates());
 
-    updater = std::make_shared<FakeUpdater>(defaults);
+    updater = std::make_shared<FakeUpdater>(world.defaults);
     updater->failStart = true;
-    auto failed = UpdateController::create(queue, server, defaults, activation, updater);
+    auto failed = UpdateController::create(world.queue, world.server, world.defaults, activation, updater);
     failed->checkForUpdates();
     EXPECT_EQ(updater->checks, 1) << "the controller works on after a start error";
 }
@@ -125,7 +117,7 @@ TEST_F(UpdateControllerTest, UpdaterCallbacksSetTheAvailableVersionOnTheMainQueu
     for (const Step& s : steps) {
         SCOPED_TRACE(s.line);
         s.callback();
-        queue.runUntilIdle();
+        world.queue.runUntilIdle();
         EXPECT_EQ(controller->availableVersion(), s.available);
         EXPECT_EQ(changes, s.changes);
         EXPECT_EQ(log->count(s.line, s.level), 1u);
@@ -144,7 +136,7 @@ TEST_F(UpdateControllerTest, CallbacksFromAnotherThreadAfterTheControllerIsGoneA
         delegate->willInstallUpdateOnQuit("3.1", [this] { ++installs; });
     }).join();
     controller.reset();
-    queue.runUntilIdle();
+    world.queue.runUntilIdle();
     EXPECT_EQ(installs, 0);
     EXPECT_FALSE(isRelaunchingForUpdate());
 }
@@ -152,7 +144,7 @@ TEST_F(UpdateControllerTest, CallbacksFromAnotherThreadAfterTheControllerIsGoneA
 // A staged update installs only in a quiet moment: the agent not frontmost and the default output
 // not playing; an unreadable state never holds it back. Each step is followed by the installs so far.
 TEST_F(UpdateControllerTest, AStagedUpdateInstallsOnlyInAQuietMoment) {
-    enum class Start { quiet, playing, frontmostPlaying, runningUnreadable, defaultUnreadable };
+    enum class Start { quiet, playing, bothPlaying, frontmostPlaying, runningUnreadable, defaultUnreadable };
     struct Step {
         std::function<void()> action;
         int installs;
@@ -163,8 +155,11 @@ TEST_F(UpdateControllerTest, AStagedUpdateInstallsOnlyInAQuietMoment) {
         int installsAtStage;
         std::vector<Step> steps;
     };
-    auto stop = [this](bool notify) { return [this, notify] { setRunning(speakers, false, notify); }; };
-    auto adv = [this](double s) { return [this, s] { queue.advance(s); }; };
+    auto stop = [this](bool notify, AudioObjectID device = 0) {
+        return [this, notify, device] { setRunning(device ? device : speakers, false, notify); };
+    };
+    auto toHeadphones = [this] { world.audio.setDefaultOutput(headphones); };
+    auto adv = [this](double s) { return [this, s] { world.queue.advance(s); }; };
     auto active = [this](bool on) { return [this, on] { activation.setActive(on); }; };
     const std::vector<Case> cases = {
         {"quiet", Start::quiet, 1, {}},
@@ -177,10 +172,11 @@ TEST_F(UpdateControllerTest, AStagedUpdateInstallsOnlyInAQuietMoment) {
          Start::frontmostPlaying,
          0,
          {{active(false), 0}, {active(true), 0}, {stop(true), 0}, {active(false), 1}}},
-        {"the default switches to a quiet device",
-         Start::playing,
+        {"the default switches to a quiet device", Start::playing, 0, {{toHeadphones, 1}}},
+        {"the running watch moves to the new default",
+         Start::bothPlaying,
          0,
-         {{[this] { system.setDefaultOutput(headphones); }, 1}}},
+         {{toHeadphones, 0}, {stop(true), 0}, {stop(true, headphones), 1}}},
         {"unreadable running state", Start::runningUnreadable, 1, {}},
         {"unreadable default device", Start::defaultUnreadable, 1, {}},
     };
@@ -188,32 +184,34 @@ TEST_F(UpdateControllerTest, AStagedUpdateInstallsOnlyInAQuietMoment) {
         SCOPED_TRACE(c.what);
         setRelaunchingForUpdate(false);
         installs = 0;
-        server.clearFailure(speakers, sel::deviceIsRunningSomewhere);
-        server.clearFailure(kAudioObjectSystemObject, sel::defaultOutputDevice);
-        system.setDefaultOutput(speakers);
+        world.server.clearFailure(speakers, sel::deviceIsRunningSomewhere);
+        world.server.clearFailure(kAudioObjectSystemObject, sel::defaultOutputDevice);
+        world.audio.setDefaultOutput(speakers);
         setRunning(speakers, c.start != Start::quiet);
+        setRunning(headphones, c.start == Start::bothPlaying);
         activation.setActive(c.start == Start::frontmostPlaying);
-        queue.runUntilIdle();
+        world.queue.runUntilIdle();
         if (c.start == Start::runningUnreadable) {
-            server.injectFailure(speakers, sel::deviceIsRunningSomewhere, status::unspecified);
+            world.server.injectFailure(speakers, sel::deviceIsRunningSomewhere, status::unspecified);
         } else if (c.start == Start::defaultUnreadable) {
-            server.injectFailure(kAudioObjectSystemObject, sel::defaultOutputDevice, status::unspecified,
-                                 SimAudioServer::opGet);
+            world.server.injectFailure(kAudioObjectSystemObject, sel::defaultOutputDevice, status::unspecified,
+                                       SimAudioServer::opGet);
         }
         auto controller = make();
         stageThroughUpdater("2.1");
         EXPECT_EQ(installs, c.installsAtStage);
         for (size_t i = 0; i < c.steps.size(); ++i) {
             c.steps[i].action();
-            queue.runUntilIdle();
+            world.queue.runUntilIdle();
             EXPECT_EQ(installs, c.steps[i].installs) << "after step " << i;
         }
         EXPECT_EQ(isRelaunchingForUpdate(), installs == 1);
         EXPECT_FALSE(controller->areWatchersArmed()) << "the install disarms every watcher";
         EXPECT_EQ(activation.observerCount(), 0u);
-        EXPECT_EQ(server.listenerCount(speakers, sel::deviceIsRunningSomewhere), 0u);
-        EXPECT_EQ(server.listenerCount(kAudioObjectSystemObject, sel::defaultOutputDevice), 0u);
-        queue.advance(60);
+        EXPECT_EQ(world.server.listenerCount(speakers, sel::deviceIsRunningSomewhere), 0u);
+        EXPECT_EQ(world.server.listenerCount(headphones, sel::deviceIsRunningSomewhere), 0u);
+        EXPECT_EQ(world.server.listenerCount(kAudioObjectSystemObject, sel::defaultOutputDevice), 0u);
+        world.queue.advance(60);
         EXPECT_EQ(installs, 1) << "nothing retries after the install";
     }
 }
@@ -221,7 +219,7 @@ TEST_F(UpdateControllerTest, AStagedUpdateInstallsOnlyInAQuietMoment) {
 TEST_F(UpdateControllerTest, ChoosingTheUpdateItemInstallsAStagedUpdateEvenWhilePlayingButNeverTwice) {
     setRunning(speakers, true);
     activation.setActive(true);
-    queue.runUntilIdle();
+    world.queue.runUntilIdle();
     auto controller = make();
     controller->checkForUpdates();
     EXPECT_EQ(updater->checks, 1) << "nothing staged: the updater checks";
@@ -235,32 +233,11 @@ TEST_F(UpdateControllerTest, ChoosingTheUpdateItemInstallsAStagedUpdateEvenWhile
     EXPECT_EQ(installs, 1) << "a relaunch under way is never started twice";
     activation.setActive(false);
     setRunning(speakers, false);
-    queue.runUntilIdle();
+    world.queue.runUntilIdle();
     int handlerCalls = 0;
     controller->stage("2.8", [&] { ++handlerCalls; }); // a quiet moment, but the relaunch is under way
     EXPECT_FALSE(controller->tryToInstall());
     EXPECT_EQ(handlerCalls, 0);
-}
-
-TEST_F(UpdateControllerTest, ADefaultDeviceChangeMovesTheRunningWatchToTheNewDevice) {
-    setRunning(speakers, true);
-    setRunning(headphones, true);
-    queue.runUntilIdle();
-    auto controller = make();
-    stageThroughUpdater("2.4");
-    EXPECT_EQ(controller->watchedRunningDevice(), speakers);
-
-    system.setDefaultOutput(headphones);
-    queue.runUntilIdle();
-    EXPECT_EQ(controller->watchedRunningDevice(), headphones);
-    EXPECT_EQ(server.listenerCount(speakers, sel::deviceIsRunningSomewhere), 0u);
-    EXPECT_EQ(server.listenerCount(headphones, sel::deviceIsRunningSomewhere), 1u);
-    setRunning(speakers, false);
-    queue.runUntilIdle();
-    EXPECT_EQ(installs, 0) << "the old device no longer matters";
-    setRunning(headphones, false);
-    queue.runUntilIdle();
-    EXPECT_EQ(installs, 1);
 }
 
 } // namespace

@@ -12,8 +12,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
+#include <sstream>
 
 namespace orevant {
 namespace {
@@ -31,13 +33,9 @@ std::vector<std::string> browseOnce(const std::string& type) {
     while (std::fgets(line, sizeof line, pipe)) {
         // "=;interface;protocol;name;type;domain;host;address;port;txt" when resolved,
         // "-;interface;protocol;name;type;domain" when gone.
-        std::vector<std::string> fields(1);
-        for (const char* c = line; *c && *c != '\n'; ++c) {
-            if (*c == ';')
-                fields.emplace_back();
-            else
-                fields.back() += *c;
-        }
+        std::vector<std::string> fields;
+        std::istringstream parts(std::string(line, std::strcspn(line, "\n")));
+        for (std::string field; std::getline(parts, field, ';');) fields.push_back(field);
         if (fields.size() < 6) continue;
         std::string name; // avahi-browse escapes characters as \DDD (decimal)
         const std::string& raw = fields[3];
@@ -60,14 +58,14 @@ std::vector<std::string> browseOnce(const std::string& type) {
 }
 
 // Browses until avahi-browse sees `expected`, a few times at most (a withdrawn service leaves
-// the daemon's cache about a second after its goodbye); returns what it saw last.
-std::vector<std::string> browse(const std::string& type, const std::vector<std::string>& expected) {
+// the daemon's cache about a second after its goodbye); fails with what it saw last.
+void expectBrowsed(const std::string& type, const std::vector<std::string>& expected) {
     std::vector<std::string> seen;
     for (int attempt = 0; attempt < 5; ++attempt) {
         seen = browseOnce(type);
         if (seen == expected) break;
     }
-    return seen;
+    EXPECT_EQ(seen, expected) << type;
 }
 
 // Waits, bounded, until `condition` holds, woken by the advertisers' change callbacks.
@@ -123,18 +121,16 @@ TEST(AvahiTest, PublishesRenamesOnCollisionAndWithdraws) {
     second->advertise("OREVANT on studio", "_orevant-osc._udp", 9100);
     ASSERT_TRUE(changes.waitUntil([&] { return second->publishedName("_orevant-osc._udp").has_value(); }));
     EXPECT_EQ(second->publishedName("_orevant-osc._udp"), "OREVANT on studio #2");
-    const std::vector<std::string> both{"OREVANT on studio #2 9100", "OREVANT on studio 9000"};
-    EXPECT_EQ(browse("_orevant-osc._udp", both), both);
-    EXPECT_EQ(browse("_http._tcp", {"OREVANT on studio 8080"}), std::vector<std::string>{"OREVANT on studio 8080"});
+    expectBrowsed("_orevant-osc._udp", {"OREVANT on studio #2 9100", "OREVANT on studio 9000"});
+    expectBrowsed("_http._tcp", {"OREVANT on studio 8080"});
 
     // Withdrawing one type keeps the other; destruction withdraws the rest.
     first->withdraw("_http._tcp");
     EXPECT_FALSE(first->publishedName("_http._tcp"));
-    EXPECT_EQ(browse("_http._tcp", {}), std::vector<std::string>{});
+    expectBrowsed("_http._tcp", {});
     EXPECT_EQ(first->publishedName("_orevant-osc._udp"), "OREVANT on studio");
     first.reset();
-    EXPECT_EQ(browse("_orevant-osc._udp", {"OREVANT on studio #2 9100"}),
-              std::vector<std::string>{"OREVANT on studio #2 9100"});
+    expectBrowsed("_orevant-osc._udp", {"OREVANT on studio #2 9100"});
     second.reset();
 }
 

@@ -15,16 +15,7 @@ TEST(AppVolumeTest, DecodingIsTolerantAndReadsTheLegacyRoute) {
     EXPECT_EQ(decode("{}"), AppVolume{});
     EXPECT_EQ(decode(R"({"volume":null,"isMuted":null})"), AppVolume{});
 
-    const AppVolume legacy = decode(R"({"outputDeviceUID":"X"})");
-    EXPECT_EQ(legacy.volume, 1.0f);
-    EXPECT_FALSE(legacy.isMuted);
-    EXPECT_EQ(legacy.outputDeviceUIDs, std::vector<std::string>{"X"});
-    EXPECT_FALSE(legacy.isCued);
-    EXPECT_EQ(legacy.cueVolume, 1.0f);
-    // Written back, the legacy key is gone and the list takes its place.
-    EXPECT_EQ(Json(legacy).dump(),
-              R"({"volume":1.0,"isMuted":false,"outputDeviceUIDs":["X"],"isCued":false,"cueVolume":1.0})");
-
+    EXPECT_EQ(decode(R"({"outputDeviceUID":"X"})"), av(1.0f, false, {"X"}));
     // The list wins over the legacy key, even when empty.
     EXPECT_TRUE(decode(R"({"outputDeviceUIDs":[],"outputDeviceUID":"X"})").outputDeviceUIDs.empty());
 

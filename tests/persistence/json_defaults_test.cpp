@@ -6,36 +6,23 @@
 #include <gtest/gtest.h>
 
 using namespace orevant;
+using test::av;
 using test::stored;
 using test::storeText;
 
-namespace {
-// A type of another component, stored the same way.
-struct Pairing {
-    int mainOffset = 0;
-    int phonesOffset = 0;
-    bool operator==(const Pairing&) const = default;
-};
-void to_json(Json& j, const Pairing& p) { j = Json{{"mainOffset", p.mainOffset}, {"phonesOffset", p.phonesOffset}}; }
-void from_json(const Json& j, Pairing& p) {
-    p.mainOffset = j.at("mainOffset").get<int>();
-    p.phonesOffset = j.at("phonesOffset").get<int>();
-}
-
-} // namespace
-
 TEST(JSONDefaultsTest, RoundTripsAnyCodableTypeInCompactForm) {
     InMemoryDefaultsStore defaults;
-    const std::map<std::string, Pairing> pairings{{"UID-1", {2, 4}}};
-    JSONDefaults::save(pairings, defaults_keys::busPairings, defaults);
-    EXPECT_EQ(stored(defaults, "busPairings"), R"({"UID-1":{"mainOffset":2,"phonesOffset":4}})");
-    EXPECT_EQ(JSONDefaults::load<decltype(pairings)>("busPairings", defaults), pairings);
+    const std::map<std::string, AppVolume> volumes{{"com.a", av(0.5f)}};
+    JSONDefaults::save(volumes, defaults_keys::appVolumes, defaults);
+    EXPECT_EQ(stored(defaults, "appVolumes"),
+              R"({"com.a":{"volume":0.5,"isMuted":false,"outputDeviceUIDs":[],"isCued":false,"cueVolume":1.0}})");
+    EXPECT_EQ(JSONDefaults::load<decltype(volumes)>("appVolumes", defaults), volumes);
 
     const std::vector<std::string> order{"b/1", "a"};
     JSONDefaults::save(order, defaults_keys::devicePriority, defaults);
     EXPECT_EQ(JSONDefaults::load<std::vector<std::string>>("devicePriority", defaults), order);
     // A document of another shape is nothing, not a partial value.
-    EXPECT_FALSE((JSONDefaults::load<std::map<std::string, Pairing>>("devicePriority", defaults)));
+    EXPECT_FALSE((JSONDefaults::load<std::map<std::string, AppVolume>>("devicePriority", defaults)));
     EXPECT_FALSE(JSONDefaults::load<std::vector<std::string>>("missing", defaults));
 }
 
@@ -46,11 +33,8 @@ TEST(JSONDefaultsTest, AnEncodingFailureIsLoggedAndKeepsThePreviousEntry) {
     JSONDefaults::save(std::vector<std::string>{"bad \xff"}, "devicePriority", defaults);
     JSONDefaults::save(std::map<std::string, float>{{"x", 0.5f}}, "other", defaults);
     EXPECT_EQ(stored(defaults, "devicePriority"), R"(["ok"])");
-    auto records = capture->records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].category, "JSONDefaults");
-    EXPECT_EQ(records[0].level, LogLevel::error);
-    EXPECT_EQ(records[0].message, "Failed to encode devicePriority; not persisted");
+    ASSERT_EQ(capture->records().size(), 1u);
+    EXPECT_EQ(capture->count("Failed to encode devicePriority; not persisted", LogLevel::error), 1u);
     EXPECT_EQ(defaults.writeCount("devicePriority"), 1u);
 }
 

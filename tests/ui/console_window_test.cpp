@@ -115,7 +115,6 @@ TEST_F(ConsoleWindowTest, RecordButtonTextsAndTimer) {
 TEST_F(ConsoleWindowTest, OrientationIsStored) {
     EXPECT_FALSE(window->isPortrait());
     window->setPortrait(true);
-    EXPECT_EQ(world.defaults.boolean(ConsoleWindow::kOrientationKey), true);
     ConsoleWindow reopened(*world.engine, world.queue, world.defaults);
     EXPECT_TRUE(reopened.isPortrait());
 }

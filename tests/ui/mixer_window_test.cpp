@@ -15,6 +15,8 @@
 #include <QMenu>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace orevant {
 namespace {
 
@@ -59,42 +61,28 @@ protected:
 // routes the app to the device (heard there), MAIN makes it the default, PHONES takes nothing,
 // a release where it was pressed is a click (default).
 TEST_F(MixerWindowTest, DeviceRowDropsActOnTheZoneUnderThePointer) {
-    enum class Zone { appRow, mainBus, phonesBus, click };
+    enum Zone { appRow, mainBus, phonesBus, click };
     struct Case {
         Zone zone;
         bool headsetIsDefault;
         bool musicOnHeadset;
     };
-    for (Case c : {Case{Zone::phonesBus, false, false}, Case{Zone::appRow, false, true},
-                   Case{Zone::mainBus, true, false}, Case{Zone::click, true, false}}) {
+    for (Case c : {Case{phonesBus, false, false}, Case{appRow, false, true}, Case{mainBus, true, false},
+                   Case{click, true, false}}) {
         world.engine->resetApp(world.app(music));
         world.engine->deviceMonitor().setDefault(*world.engine->deviceMonitor().device("speakers"));
         settle();
         ASSERT_NE(window->appRow(music.bundleID), nullptr);
         ASSERT_EQ(world.rms(headset, 0), 0.0f) << "nothing plays on the headset before the drop";
 
-        switch (c.zone) {
-        case Zone::appRow:
-            dragDevice("headset", centreOf(window->appRow(music.bundleID)));
-            break;
-        case Zone::mainBus:
-            dragDevice("headset", centreOf(window->busSection()->zone(OutputBus::main)));
-            break;
-        case Zone::phonesBus:
-            dragDevice("headset", centreOf(window->busSection()->zone(OutputBus::phones)));
-            break;
-        case Zone::click: {
-            DeviceRow* row = window->deviceRow("headset");
-            test::drag(row, row->rect().center(), row->rect().center());
-            break;
-        }
-        }
+        const QWidget* zones[] = {window->appRow(music.bundleID), window->busSection()->zone(OutputBus::main),
+                                  window->busSection()->zone(OutputBus::phones), window->deviceRow("headset")};
+        dragDevice("headset", centreOf(zones[c.zone]));
         settle();
-        EXPECT_EQ(world.engine->deviceMonitor().defaultDeviceID() == headset, c.headsetIsDefault)
-            << static_cast<int>(c.zone);
+        SCOPED_TRACE(c.zone);
+        EXPECT_EQ(world.engine->deviceMonitor().defaultDeviceID() == headset, c.headsetIsDefault);
         EXPECT_EQ(world.engine->outputDeviceUIDs(world.app(music)) == std::vector<std::string>{"headset"},
-                  c.musicOnHeadset)
-            << static_cast<int>(c.zone);
+                  c.musicOnHeadset);
         if (c.musicOnHeadset) {
             EXPECT_GT(world.rms(headset, 0), 0.1f) << "the app is heard on the device it was dropped on";
         }
@@ -147,13 +135,11 @@ TEST_F(MixerWindowTest, AnAppNameWithMarkupIsShownAsPlainText) {
     settle();
     AppRow* row = window->appRow(hostile.bundleID);
     ASSERT_NE(row, nullptr);
-    bool found = false;
-    for (QLabel* label : row->findChildren<QLabel*>()) {
-        if (label->text() != QString::fromStdString(name)) continue;
-        found = true;
-        EXPECT_EQ(label->textFormat(), Qt::PlainText);
-    }
-    EXPECT_TRUE(found);
+    const auto labels = row->findChildren<QLabel*>();
+    const auto shown = std::find_if(labels.begin(), labels.end(),
+                                    [&](QLabel* label) { return label->text() == QString::fromStdString(name); });
+    ASSERT_NE(shown, labels.end());
+    EXPECT_EQ((*shown)->textFormat(), Qt::PlainText);
 }
 
 // A row's menu runs its own event loop while the engine goes on: the rows it acts on must not be

@@ -1,32 +1,21 @@
 // Two real copies of a program meet at the single-instance lock. The test binary doubles as the
 // program: started with OREVANT_TEST_ROLE set, it runs the agent's check and reports on stdout.
 #include "app/single_instance_check.h"
-#include "recording/recording_test_support.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <signal.h>
-#include <spawn.h>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace orevant {
 namespace {
-
-// ---- The child side ----
 
 void writeAll(int fd, const std::string& text) {
     size_t done = 0;
@@ -61,79 +50,21 @@ void writeAll(int fd, const std::string& text) {
     return false;
 }();
 
-// ---- The parent side ----
-
-struct Child {
-    pid_t pid = -1;
-    int stdinFd = -1;  // write end
-    int stdoutFd = -1; // read end
-
-    // Reads one line (blocking until the child writes it or exits).
-    std::string readLine() const {
-        std::string line;
-        char c;
-        while (::read(stdoutFd, &c, 1) == 1 && c != '\n') line += c;
-        return line;
-    }
-    std::string readAll() const {
-        std::string text;
-        char buffer[256];
-        ssize_t n;
-        while ((n = ::read(stdoutFd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-        return text;
-    }
-    void closeStdin() {
-        if (stdinFd >= 0) ::close(stdinFd);
-        stdinFd = -1;
-    }
-    // Exit status, or -1 when it did not exit normally.
-    int wait() {
-        closeStdin();
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
-        if (stdoutFd >= 0) ::close(stdoutFd);
-        stdoutFd = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-};
-
 // `runtimeDir` empty: XDG_RUNTIME_DIR unset, and HOME is `home`.
-Child spawn(const std::filesystem::path& program, const std::string& role, const std::string& runtimeDir,
-            const char* recordedPath = nullptr, const std::string& home = {}) {
-    int in[2], out[2];
-    EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
-    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("XDG_RUNTIME_DIR=", 0) == 0 || entry.rfind("OREVANT_TEST_", 0) == 0) continue;
-        if (!home.empty() && (entry.rfind("HOME=", 0) == 0 || entry.rfind("XDG_CACHE_HOME=", 0) == 0)) continue;
-        env.push_back(entry);
-    }
-    if (!runtimeDir.empty()) env.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
-    if (!home.empty()) env.push_back("HOME=" + home);
-    env.push_back("OREVANT_TEST_ROLE=" + role);
+test::ChildProcess spawn(const std::filesystem::path& program, const std::string& role, const std::string& runtimeDir,
+                         const char* recordedPath = nullptr, const std::string& home = {}) {
+    std::vector<std::string> env = {"OREVANT_TEST_ROLE=" + role, "OREVANT_TEST_RECORDED_PATH", "XDG_RUNTIME_DIR"};
     if (recordedPath) env.push_back(std::string("OREVANT_TEST_RECORDED_PATH=") + recordedPath);
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string programText = program.string();
-    char* argv[] = {programText.data(), nullptr};
+    if (!runtimeDir.empty()) env.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
+    if (!home.empty()) env.insert(env.end(), {"HOME=" + home, "XDG_CACHE_HOME"});
+    return test::ChildProcess({program.string()}, env);
+}
 
-    Child child;
-    const int rc = ::posix_spawn(&child.pid, programText.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    EXPECT_EQ(rc, 0) << "cannot start " << programText;
-    child.stdinFd = in[1];
-    child.stdoutFd = out[0];
-    return child;
+const std::string kLockName = SingleInstanceCheck::kLockName;
+
+// What a copy turned away by one running from `where` says.
+std::string turnedAway(const std::string& where) {
+    return "alert\nOREVANT is already running\nAnother copy is running from " + where + ".\n";
 }
 
 class SingleInstanceTest : public ::testing::Test {
@@ -156,28 +87,8 @@ protected:
     std::string runtime;
 };
 
-TEST_F(SingleInstanceTest, ASecondCopyNamesTheFirstCopysPathAndExitsWithStatusZeroWhileTheFirstRunsOn) {
-    Child first = spawn(otherCopy, "holder", runtime);
-    ASSERT_EQ(first.readLine(), "running");
-
-    Child second = spawn(self, "second", runtime);
-    const std::string said = second.readAll();
-    EXPECT_EQ(second.wait(), 0);
-    EXPECT_EQ(said, "alert\nOREVANT is already running\nAnother copy is running from " + otherCopy.string() + ".\n");
-
-    // The first copy still holds the lock: a third start is turned away too.
-    Child third = spawn(self, "second", runtime);
-    EXPECT_EQ(third.readLine(), "alert");
-    EXPECT_EQ(third.wait(), 0);
-
-    EXPECT_EQ(first.wait(), 0);
-    // Once the first copy has ended, the next one runs.
-    Child next = spawn(self, "second", runtime);
-    EXPECT_EQ(next.readLine(), "running");
-    EXPECT_EQ(next.wait(), 0);
-}
-
-// What a second copy does while a first one holds (or held) the lock.
+// What a second copy does while a first one holds (or held) the lock. Faults: a copy turned away
+// released the lock, so a third one ran; a lock outlived the copy that held it.
 TEST_F(SingleInstanceTest, ASecondCopyIsTurnedAwayOnlyByALiveCopyInTheSameSession) {
     { std::ofstream(dir / "plain-file") << "x"; }
     std::filesystem::create_directories(dir / "other-session");
@@ -189,79 +100,60 @@ TEST_F(SingleInstanceTest, ASecondCopyIsTurnedAwayOnlyByALiveCopyInTheSameSessio
         std::string said;
     };
     const Case cases[] = {
-        {"a copy whose location is unknown", "-", false, runtime,
-         "alert\nOREVANT is already running\nAnother copy is running from another location.\n"},
+        {"a live copy", nullptr, false, runtime, turnedAway(otherCopy.string())},
+        {"a copy whose location is unknown", "-", false, runtime, turnedAway("another location")},
         {"a killed copy leaves no stale lock", nullptr, true, runtime, "running\n"},
         {"copies in different sessions do not meet", nullptr, false, (dir / "other-session").string(), "running\n"},
         {"an unopenable lock skips the check", nullptr, false, (dir / "plain-file" / "folder").string(), "unchecked\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Child first = spawn(otherCopy, "holder", runtime, c.firstRecordedPath);
+        auto first = spawn(otherCopy, "holder", runtime, c.firstRecordedPath);
         ASSERT_EQ(first.readLine(), "running");
         if (c.killFirst) {
-            ASSERT_EQ(::kill(first.pid, SIGKILL), 0);
+            ASSERT_EQ(::kill(first.pid(), SIGKILL), 0);
             EXPECT_EQ(first.wait(), -1);
         }
-        Child second = spawn(self, "second", c.secondRuntime);
-        EXPECT_EQ(second.readAll(), c.said);
-        EXPECT_EQ(second.wait(), 0);
+        for (int start = 0; start < 2; ++start) {
+            auto second = spawn(self, "second", c.secondRuntime);
+            EXPECT_EQ(second.readAll(), c.said);
+            EXPECT_EQ(second.wait(), 0);
+        }
         if (!c.killFirst) {
             EXPECT_EQ(first.wait(), 0);
         }
+        EXPECT_EQ(spawn(self, "second", runtime).readAll(), "running\n") << "once the first copy has ended";
     }
 }
 
-// Fault: a directory or a link at the lock's place made the check fail open, so a second copy
+// Faults: a directory or a link at the lock's place made the check fail open, so a second copy
 // ran; without XDG_RUNTIME_DIR the lock lay in /tmp, where another user could make it first.
 TEST_F(SingleInstanceTest, NothingPutAtTheLocksPlaceLetsASecondCopyRun) {
-    struct Case {
-        const char* name;
-        std::function<void(const std::filesystem::path& lockPath)> put;
-    } cases[] = {
-        {"an open folder",
-         [](const std::filesystem::path& p) {
-             std::filesystem::create_directory(p);
-             ::chmod(p.c_str(), 0777);
-         }},
-        {"a link to a folder",
-         [this](const std::filesystem::path& p) {
-             std::filesystem::create_directories(dir / "elsewhere-folder");
-             std::filesystem::create_symlink(dir / "elsewhere-folder", p);
-         }},
-        {"a file", [](const std::filesystem::path& p) { std::ofstream(p) << "someone else's text\n"; }},
-    };
-    for (const Case& c : cases) {
-        test::TempDir runtimeDir;
-        std::string lockPath;
-        {
-            test::ScopedEnv env("XDG_RUNTIME_DIR", runtimeDir.path().c_str());
-            lockPath = SingleInstanceLock::defaultPath(SingleInstanceCheck::kLockName);
+    std::filesystem::create_directories(dir / "elsewhere-folder");
+    for (const std::string put : {"an open folder", "a link to a folder", "a file", "no runtime folder"}) {
+        SCOPED_TRACE(put);
+        test::TempDir place; // the runtime folder, or without one the home folder
+        const bool noRuntime = put == "no runtime folder";
+        const auto lockPath = noRuntime ? place / ".cache" / kLockName : place / kLockName;
+        if (put == "an open folder") {
+            std::filesystem::create_directory(lockPath);
+            ::chmod(lockPath.c_str(), 0777);
+        } else if (put == "a link to a folder") {
+            std::filesystem::create_symlink(dir / "elsewhere-folder", lockPath);
+        } else if (put == "a file") {
+            std::ofstream(lockPath) << "someone else's text\n";
         }
-        c.put(lockPath);
-        Child first = spawn(otherCopy, "holder", runtimeDir.path().string());
-        EXPECT_EQ(first.readLine(), "running") << c.name;
-        Child second = spawn(self, "second", runtimeDir.path().string());
-        EXPECT_EQ(second.readAll(),
-                  "alert\nOREVANT is already running\nAnother copy is running from " + otherCopy.string() + ".\n")
-            << c.name;
-        EXPECT_EQ(second.wait(), 0);
+        const std::string runtimeDir = noRuntime ? "" : place.path().string();
+        const std::string home = noRuntime ? place.path().string() : "";
+        auto first = spawn(otherCopy, "holder", runtimeDir, nullptr, home);
+        EXPECT_EQ(first.readLine(), "running");
+        EXPECT_EQ(spawn(self, "second", runtimeDir, nullptr, home).readAll(), turnedAway(otherCopy.string()));
         EXPECT_EQ(first.wait(), 0);
         struct stat info {};
-        ASSERT_EQ(::lstat(lockPath.c_str(), &info), 0) << c.name;
-        EXPECT_TRUE(S_ISDIR(info.st_mode)) << c.name;
-        EXPECT_EQ(info.st_mode & 0777, 0700u) << c.name;
+        ASSERT_EQ(::lstat(lockPath.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode));
+        EXPECT_EQ(info.st_mode & 0777, 0700u);
     }
-
-    // No runtime folder: the user's own cache folder, made if missing, never /tmp.
-    const std::string home = (dir / "home").string();
-    Child first = spawn(otherCopy, "holder", "", nullptr, home);
-    EXPECT_EQ(first.readLine(), "running");
-    Child second = spawn(self, "second", "", nullptr, home);
-    EXPECT_EQ(second.readLine(), "alert");
-    EXPECT_EQ(second.wait(), 0);
-    EXPECT_EQ(first.wait(), 0);
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "home/.cache" / SingleInstanceCheck::kLockName));
 }
 
 } // namespace
