@@ -1,6 +1,9 @@
 #include "support/engine_fixture.h"
 
 #include "audio/audio_process_monitor.h"
+#include "recording/mix_recorder.h"
+#include "recording/recording_folder.h"
+#include "recording/recording_test_support.h"
 #include "support/sim_specs.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +21,18 @@ SimAudioSource sine(double frequency, float amplitude) {
 EngineFixture::EngineFixture() = default;
 
 EngineFixture::~EngineFixture() { dropEngine(); }
+
+MixRecorder& EngineFixture::addRecorder(const std::filesystem::path& folder) {
+    return addRecorder(folder, RecordingLaneOptions{});
+}
+
+MixRecorder& EngineFixture::addRecorder(const std::filesystem::path& folder, const RecordingLaneOptions& options) {
+    defaults.set(RecordingFolder::kBookmarkKey, folder.string());
+    recorder = std::make_unique<MixRecorder>(
+        queue, queue.hostClock(), [this](const std::string&) { return std::make_unique<SharedQueueRef>(queue); },
+        options);
+    return *recorder;
+}
 
 AudioObjectID EngineFixture::addOutputDevice(const std::string& uid, const std::string& name, uint32_t channels,
                                              uint32_t transport) {
@@ -62,7 +77,7 @@ MixerEngine& EngineFixture::makeEngine(const std::function<void(MixerEngine::Ser
         .midiSystem = nullptr,
         .advertiser = nullptr,
         .oscPort = 0,
-        .recorder = nullptr,
+        .recorder = recorder.get(),
         .blockingWait =
             [this](double seconds) {
                 blockingWaits.push_back(seconds);

@@ -36,10 +36,16 @@
 #include "platform/sim/sim_bluetooth.h"
 #include "platform/sim/sim_workspace.h"
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace orevant {
+class MixRecorder;
+struct RecordingLaneOptions;
+} // namespace orevant
 
 namespace orevant::test {
 
@@ -78,6 +84,9 @@ public:
     // Makes an engine over this world; `customize` may change its services first (for example
     // to give it a recorder). The OSC listener takes a free loopback-reachable port.
     MixerEngine& makeEngine(const std::function<void(MixerEngine::Services&)>& customize = {});
+    // Engines made from now on record takes into `folder`, their lanes writing on the main queue.
+    MixRecorder& addRecorder(const std::filesystem::path& folder);
+    MixRecorder& addRecorder(const std::filesystem::path& folder, const RecordingLaneOptions& options);
     // makeEngine() if there is none, then start() and settle().
     MixerEngine& startEngine();
     // Destroys the engine (shutdown() is not called).
@@ -109,6 +118,7 @@ public:
     // against a mock daemon).
     Bluetooth* realBluetooth = nullptr;
     InMemoryDefaultsStore defaults;
+    std::unique_ptr<MixRecorder> recorder;
     std::unique_ptr<MixerEngine> engine;
     // Every blocking wait the engine asked for, in seconds.
     std::vector<double> blockingWaits;
