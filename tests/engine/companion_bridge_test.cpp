@@ -108,6 +108,14 @@ protected:
     void drainInbox() {
         while (phoneInbox.receive(0)) {}
     }
+    // The list sent now, whatever was in the inbox before.
+    MixerAppState listNow() {
+        drainInbox();
+        bridge->sendAppList();
+        auto state = nextAppList();
+        EXPECT_TRUE(state.has_value());
+        return state.value_or(MixerAppState{});
+    }
     // An admitted message from the phone at `endpoint`; the list the engine answers with at the
     // end of its 50 ms window is dropped.
     void phoneConnects(const NetworkEndpoint& endpoint) {
@@ -167,40 +175,33 @@ TEST_F(CompanionBridgeTest, FixedRowsComeFirstAndOnlyAPairedDeviceOffersCueAndPh
     phoneConnects(NetworkEndpoint{"127.0.0.1", phone.port()});
 
     // No applications: the four fixed rows alone.
-    bridge->sendAppList();
-    auto empty = nextAppList();
-    ASSERT_TRUE(empty.has_value());
-    EXPECT_EQ(rowIDs(*empty), (std::vector<std::string>{"system_output", "system_input", "bus:main", "bus:phones"}));
+    const MixerAppState empty = listNow();
+    const std::vector<std::string> fixed{"system_output", "system_input", "bus:main", "bus:phones"};
+    ASSERT_EQ(rowIDs(empty), fixed);
     const std::vector<std::string> names{"Output", "Input", "MAIN", "PHONES"};
     for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(empty->apps[i].name, names[i]);
-        EXPECT_TRUE(empty->apps[i].isSystem);
-        EXPECT_FALSE(empty->apps[i].canCue);
+        EXPECT_EQ(empty.apps[i].name, names[i]);
+        EXPECT_TRUE(empty.apps[i].isSystem && !empty.apps[i].canCue);
     }
-    EXPECT_FALSE(empty->apps[2].isEmpty) << "MAIN has the default output device";
-    EXPECT_TRUE(empty->apps[3].isEmpty) << "a stereo device has no PHONES pair";
-    EXPECT_EQ(empty->slots, engine.slots());
+    EXPECT_FALSE(empty.apps[2].isEmpty) << "MAIN has the default output device";
+    EXPECT_TRUE(empty.apps[3].isEmpty) << "a stereo device has no PHONES pair";
+    EXPECT_EQ(empty.slots, engine.slots());
 
     // Applications follow in the process monitor's order; one without settings shows defaults.
-    const test::SimApp music = world.addApp("com.example.music", "Music");
+    music = world.addApp("com.example.music", "Music");
     const test::SimApp voice = world.addApp("com.example.voice", "Voice");
     world.settle();
     engine.setVolume(0.25f, world.app(voice));
     engine.saveScene("Evening");
-    drainInbox();
-    bridge->sendAppList();
-    auto full = nextAppList();
-    ASSERT_TRUE(full.has_value());
-    ASSERT_EQ(full->apps.size(), 6u);
-    std::vector<std::string> expected{"system_output", "system_input", "bus:main", "bus:phones"};
+    const MixerAppState full = listNow();
+    std::vector<std::string> expected = fixed;
     for (const AudioApp& app : engine.processMonitor().apps()) expected.push_back(app.bundleID);
-    EXPECT_EQ(rowIDs(*full), expected);
-    ASSERT_NE(row(*full, music.bundleID), nullptr);
-    EXPECT_FLOAT_EQ(row(*full, music.bundleID)->volume, 1.0f) << "no setting: the default";
-    EXPECT_FALSE(row(*full, music.bundleID)->canCue);
-    ASSERT_NE(row(*full, voice.bundleID), nullptr);
-    EXPECT_FLOAT_EQ(row(*full, voice.bundleID)->volume, 0.25f);
-    EXPECT_EQ(full->snapshotNames, std::vector<std::string>{"Evening"});
+    ASSERT_EQ(rowIDs(full), expected);
+    ASSERT_EQ(full.apps.size(), 6u);
+    EXPECT_FLOAT_EQ(row(full, music.bundleID)->volume, 1.0f) << "no setting: the default";
+    EXPECT_FALSE(row(full, music.bundleID)->canCue);
+    EXPECT_FLOAT_EQ(row(full, voice.bundleID)->volume, 0.25f);
+    EXPECT_EQ(full.snapshotNames, std::vector<std::string>{"Evening"});
 
     // A paired interface as the default: PHONES shows its level and applications offer a cue.
     world.setDefaultOutput(world.addOutputDevice("interface", "Interface", 4));
@@ -209,15 +210,12 @@ TEST_F(CompanionBridgeTest, FixedRowsComeFirstAndOnlyAPairedDeviceOffersCueAndPh
     engine.phonesBusVolume().setVolume(0.7f);
     world.queue.runUntilIdle();
     engine.setCue(true, music.bundleID);
-    drainInbox();
-    bridge->sendAppList();
-    auto paired = nextAppList();
-    ASSERT_TRUE(paired.has_value());
-    EXPECT_FALSE(row(*paired, "bus:phones")->isEmpty);
-    EXPECT_FLOAT_EQ(row(*paired, "bus:phones")->volume, 0.7f);
-    EXPECT_FALSE(row(*paired, "bus:phones")->canCue) << "the fixed rows never cue";
-    EXPECT_TRUE(row(*paired, music.bundleID)->canCue);
-    EXPECT_TRUE(row(*paired, music.bundleID)->isCued);
+    const MixerAppState paired = listNow();
+    ASSERT_EQ(paired.apps.size(), 6u);
+    EXPECT_FALSE(paired.apps[3].isEmpty);
+    EXPECT_FLOAT_EQ(paired.apps[3].volume, 0.7f);
+    EXPECT_FALSE(paired.apps[3].canCue) << "the fixed rows never cue";
+    EXPECT_TRUE(row(paired, music.bundleID)->canCue && row(paired, music.bundleID)->isCued);
 }
 
 TEST_F(CompanionBridgeTest, ScheduledSendsJoinOneFiftyMillisecondWindow) {
