@@ -28,9 +28,9 @@ protected:
     size_t createCalls() { return world.server.audio().callCount(SimAudioEngine::Call::createProcessTap); }
 };
 
-// Fault: the aggregates made around our own taps showed up as output devices the user could
-// pick (and route an application into its own tap).
-TEST_F(MixerEngineTapsTest, OwnTapAggregatesStayOutOfTheDeviceListWhileTapsRun) {
+// Faults: the aggregates made around our own taps showed up as output devices the user could
+// pick (and route an application into its own tap); taps kept once no application is left.
+TEST_F(MixerEngineTapsTest, OwnTapAggregatesStayUnlistedAndGoWithTheLastApplication) {
     SimApp video = world.addApp("com.example.video", "Video", 550.0);
     MixerEngine& engine = world.startEngine();
     engine.setVolume(0.5f, world.app(music));
@@ -43,6 +43,13 @@ TEST_F(MixerEngineTapsTest, OwnTapAggregatesStayOutOfTheDeviceListWhileTapsRun) 
     for (const AudioDevice& device : engine.deviceMonitor().devices()) listed.push_back(device.uid);
     std::sort(listed.begin(), listed.end());
     EXPECT_EQ(listed, (std::vector<std::string>{"desk-uid", "speakers-uid"}));
+
+    world.removeApp(music);
+    world.removeApp(video);
+    world.settle();
+    EXPECT_TRUE(engine.taps().empty());
+    EXPECT_TRUE(world.server.audio().liveTaps().empty());
+    EXPECT_TRUE(world.server.audio().liveAggregates().empty());
 }
 
 // Faults: a wireless device first (its clock then drives the wired one), an absent or repeated
@@ -266,20 +273,6 @@ TEST(MixerEngineCoverageDropTest, TapsOfDefaultSettingsGoUnlessSomethingHoldsThe
         world.runAudio(0.5);
         EXPECT_EQ(engine.taps().size(), c.tapsLeft);
     }
-}
-
-TEST_F(MixerEngineTapsTest, EmptyApplicationListReleasesEveryTap) {
-    SimApp video = world.addApp("com.example.video", "Video", 550.0);
-    world.startEngine();
-    world.engine->setVolume(0.5f, world.app(music));
-    world.engine->toggleMute(world.app(video));
-    ASSERT_EQ(world.engine->taps().size(), 2u);
-    world.removeApp(music);
-    world.removeApp(video);
-    world.settle();
-    EXPECT_TRUE(world.engine->taps().empty());
-    EXPECT_TRUE(world.server.audio().liveTaps().empty());
-    EXPECT_TRUE(world.server.audio().liveAggregates().empty());
 }
 
 // Faults: taps destroyed while attenuated left a jump up in level; the shutdown waited with
