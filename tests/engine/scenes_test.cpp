@@ -143,37 +143,29 @@ TEST_F(ScenesTest, RecalledRoutingPlaysAtUnityOnItsDeviceOrElseOnTheDefault) {
     EXPECT_NEAR(world.rms(speakers, 0), std::sqrt(2.0f) * kSineRMS, 0.02) << "music at unity, on the default";
 }
 
-TEST_F(ScenesTest, SceneWithoutPhonesLevelNeverChangesPhonesButRestoresMain) {
+// Faults: a scene saved without a PHONES bus changed PHONES (or left MAIN); a paired scene that
+// did not bring back the PHONES level and cues, or changed PHONES where nothing is paired.
+TEST_F(ScenesTest, ScenesRestorePhonesLevelAndCuesOnlyWhereTheyHaveThem) {
     MixerEngine& engine = start(); // speakers: no pairing
     engine.systemVolume().setVolume(0.6f);
     engine.saveScene("Speakers");
-    ASSERT_FALSE(engine.snapshots().front().phonesLevel.has_value());
-
     world.setDefaultOutput(interface);
     world.settle();
-    ASSERT_NE(engine.phonesController(), nullptr);
-    engine.phonesController()->setVolume(0.3f);
-    engine.systemVolume().setVolume(0.9f);
-    engine.applyScene(engine.snapshots().front());
-    EXPECT_FLOAT_EQ(engine.phonesBusVolume().volume(), 0.3f);
-    EXPECT_FLOAT_EQ(engine.systemVolume().volume(), 0.6f);
-}
-
-TEST_F(ScenesTest, PairedSceneRestoresPhonesLevelAndCues) {
-    world.setDefaultOutput(interface);
-    MixerEngine& engine = start();
     ASSERT_TRUE(engine.isPaired());
     engine.phonesController()->setVolume(0.5f);
     engine.setCue(true, music.bundleID);
     engine.saveScene("Cue music");
-    EXPECT_EQ(engine.snapshots().front().phonesLevel, std::optional<float>(0.5f));
+    EXPECT_EQ(engine.snapshots().back().phonesLevel, std::optional<float>(0.5f));
 
-    engine.setCue(false, music.bundleID);
-    engine.phonesController()->setVolume(1.0f);
+    engine.phonesController()->setVolume(0.3f);
+    engine.systemVolume().setVolume(0.9f);
+    engine.applyScene(engine.snapshots().front()); // no cue, no PHONES level
+    EXPECT_FLOAT_EQ(engine.phonesBusVolume().volume(), 0.3f);
+    EXPECT_FLOAT_EQ(engine.systemVolume().volume(), 0.6f);
     world.runAudio(0.2);
     ASSERT_EQ(engine.tap(video.bundleID)->phonesMode(), PhonesMode::sameAsMain);
 
-    engine.applyScene(engine.snapshots().front());
+    engine.applyScene(engine.snapshots().back());
     EXPECT_FLOAT_EQ(engine.phonesBusVolume().volume(), 0.5f);
     EXPECT_EQ(engine.tap(music.bundleID)->phonesMode(), PhonesMode::cue);
     EXPECT_EQ(engine.tap(video.bundleID)->phonesMode(), PhonesMode::silent);
@@ -184,7 +176,7 @@ TEST_F(ScenesTest, PairedSceneRestoresPhonesLevelAndCues) {
     world.setDefaultOutput(speakers);
     world.settle();
     engine.phonesBusVolume().setVolume(0.9f);
-    engine.applyScene(engine.snapshots().front());
+    engine.applyScene(engine.snapshots().back());
     EXPECT_FLOAT_EQ(engine.phonesBusVolume().volume(), 0.9f);
     EXPECT_TRUE(engine.volumes().at(music.bundleID).isCued);
 }
