@@ -6,7 +6,6 @@
 #include "audio/audio_process_monitor.h"
 #include "audio/phones_bus_volume_controller.h"
 #include "engine/companion_text.h"
-#include "engine/deferred_save.h"
 #include "engine/mixer_app_state.h"
 #include "engine/mixer_engine.h"
 #include "engine/scene_book.h"
@@ -120,7 +119,7 @@ protected:
     // end of its 50 ms window is dropped.
     void phoneConnects(const NetworkEndpoint& endpoint) {
         world.engine->oscListener().onIPhoneConnected(endpoint);
-        world.advance(OSCCompanionBridge::kAppListSendDelaySeconds);
+        world.advance(0.05);
         drainInbox();
     }
     // Every "/app/list" now in the inbox, oldest first.
@@ -264,12 +263,12 @@ TEST_F(CompanionBridgeTest, OversizedStateStillReachesThePhoneInOneDatagram) {
     std::string target;
     while (target.size() < 65000) target += "\xc3\xa9"; // "é": a cut must not split it
     command("/slot/0/" + target, 1.0f);
-    world.advance(OSCCompanionBridge::kAppListSendDelaySeconds);
+    world.advance(0.05);
 
     for (int send = 0; send < 2; ++send) {
         auto bytes = phoneInbox.receive(kGenerousMs);
         ASSERT_TRUE(bytes.has_value());
-        EXPECT_LE(bytes->size(), OSCCompanionBridge::kMaxDatagramBytes);
+        EXPECT_LE(bytes->size(), 60000u);
         auto message = test::decodeStringMessage(*bytes);
         ASSERT_TRUE(message.has_value());
         auto state = MixerAppState::decode(message->value);
@@ -376,7 +375,7 @@ TEST_F(CompanionBridgeTest, ReissuingThePINForgetsThePhoneAndRefusesTheOldPIN) {
     const std::string pin = engine.pairingPIN().pin();
     command("/volume/" + music.bundleID, 0.5f, pin);
     EXPECT_EQ(*engine.iphoneEndpoint(), (NetworkEndpoint{"127.0.0.1", phone.port()}));
-    world.advance(OSCCompanionBridge::kAppListSendDelaySeconds);
+    world.advance(0.05);
     EXPECT_TRUE(nextAppList().has_value()) << "the phone is answered with the application list";
 
     int notifications = 0;

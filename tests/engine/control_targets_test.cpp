@@ -123,7 +123,7 @@ TEST_F(ControlTargetsTest, ApplicationVolumeReachesTheTapAndNotRunningApplicatio
     EXPECT_EQ(engine.tap(absent), nullptr);
     engine.setValue(absent, 0.6f);
     EXPECT_FLOAT_EQ(engine.volumes().at(absent).volume, 0.6f);
-    world.advance(MixerEngine::kSaveDelaySeconds);
+    world.advance(0.4);
     EXPECT_FLOAT_EQ(VolumeStore(world.defaults).load().at(absent).volume, 0.6f);
 
     // Values out of range are limited before they are stored.

@@ -4,7 +4,6 @@
 #include "audio/phones_bus_volume_controller.h"
 #include "audio/system_volume_controller.h"
 #include "audio/volume_controlling.h"
-#include "engine/deferred_save.h"
 #include "persistence/snapshot_store.h"
 #include "persistence/volume_store.h"
 #include "remote/osc_listener.h"
@@ -77,7 +76,7 @@ TEST_F(ScenesTest, SavingTwiceUnderOneNameKeepsOneSceneAndEveryChangeReachesTheP
 
     // Changes are stored 0.4 s after the last one (the two saves close together in one write),
     // and a restart brings the scenes back as they were.
-    world.advance(DeferredSave::kDelaySeconds);
+    world.advance(0.4);
     EXPECT_EQ(world.defaults.writeCount("mixSnapshots"), 1u);
     const std::vector<MixSnapshot> before = engine.snapshots();
     world.dropEngine();
@@ -110,7 +109,7 @@ TEST_F(ScenesTest, RecallBringsBackWhatTheListenerHeardAndDropsLaterSettings) {
     EXPECT_FLOAT_EQ(engine.tap(music.bundleID)->volume(), 0.5f);
 
     // The recalled map is saved like any other change, after the usual delay.
-    world.advance(MixerEngine::kSaveDelaySeconds);
+    world.advance(0.4);
     EXPECT_EQ(VolumeStore(world.defaults).load(), engine.volumes());
 }
 
@@ -207,7 +206,7 @@ TEST_F(ScenesTest, ConsoleSlotChangesReachThePhoneAndSurviveARestart) {
     engine.oscListener().dispatch("/slot/3/com.example.music", 1.0f);
     EXPECT_EQ(engine.slots()[3], music.bundleID);
     EXPECT_EQ(bridge->appLists, listsBefore + 1);
-    world.advance(DeferredSave::kDelaySeconds);
+    world.advance(0.4);
     EXPECT_EQ(world.defaults.writeCount("consoleSlots"), writesBefore + 1);
     world.dropEngine();
     world.startEngine();
