@@ -217,16 +217,19 @@ TEST_F(CompanionBridgeTest, FixedRowsComeFirstAndOnlyAPairedDeviceOffersCueAndPh
     EXPECT_TRUE(row(paired, music.bundleID)->canCue && row(paired, music.bundleID)->isCued);
 }
 
-TEST_F(CompanionBridgeTest, ScheduledSendsJoinOneFiftyMillisecondWindow) {
+// Faults: a list per request instead of one per 50 ms window; lists or meters sent before a phone
+// is known; meters sent to the port the phone sent from instead of its host's reply port.
+TEST_F(CompanionBridgeTest, ListsJoinOneFiftyMillisecondWindowAndMetersGoToTheReplyPort) {
     world.addOutputDevice("speakers", "Speakers");
     startEngine();
 
     bridge->scheduleAppListSend();
     EXPECT_FALSE(bridge->isAppListSendPending()) << "no phone known: nothing is scheduled";
+    bridge->sendMeters({{"com.example.music", 0.5f}});
     world.advance(0.1);
     EXPECT_FALSE(nextReply().has_value());
 
-    phoneConnects(NetworkEndpoint{"127.0.0.1", phone.port()});
+    phoneConnects(NetworkEndpoint{"127.0.0.1", 50123});
     for (int i = 0; i < 10; ++i) {
         bridge->scheduleAppListSend();
         world.advance(0.004);
@@ -245,6 +248,16 @@ TEST_F(CompanionBridgeTest, ScheduledSendsJoinOneFiftyMillisecondWindow) {
     bridge->scheduleAppListSend();
     world.advance(0.051);
     EXPECT_TRUE(nextReply().has_value());
+
+    bridge->sendMeters({{"com.example.music", 0.12345f}});
+    auto meters = nextReply();
+    ASSERT_TRUE(meters.has_value());
+    EXPECT_EQ(meters->address, "/meters");
+    EXPECT_EQ(meters->value, R"({"com.example.music":0.123})");
+    bridge->sendMeters({});
+    auto silent = nextReply();
+    ASSERT_TRUE(silent.has_value());
+    EXPECT_EQ(silent->value, "{}");
 }
 
 // One 65,000-byte slot target or a few hundred applications once made "/app/list" too big for
@@ -347,26 +360,6 @@ TEST_F(CompanionBridgeTest, FloodKeepsItsOrderWithOneWriteAndOneListPerWindow) {
     EXPECT_EQ(engine.snapshots().size(), SceneBook::kMaxScenes);
     EXPECT_EQ(world.logs->count("Scene not saved"), 1u);
     EXPECT_EQ(SnapshotStore(world.defaults).load(), engine.snapshots());
-}
-
-TEST_F(CompanionBridgeTest, MeterFramesGoToTheReplyPortOnlyOnceAPhoneIsKnown) {
-    world.addOutputDevice("speakers", "Speakers");
-    startEngine();
-    bridge->sendMeters({{"com.example.music", 0.5f}});
-    EXPECT_FALSE(nextReply().has_value()) << "no phone, no meters";
-
-    // The phone's messages came from some port; the meters go to the reply port of that host.
-    phoneConnects(NetworkEndpoint{"127.0.0.1", 50123});
-    bridge->sendMeters({{"com.example.music", 0.12345f}});
-    auto reply = nextReply();
-    ASSERT_TRUE(reply.has_value());
-    EXPECT_EQ(reply->address, "/meters");
-    EXPECT_EQ(reply->value, R"({"com.example.music":0.123})");
-
-    bridge->sendMeters({});
-    auto silent = nextReply();
-    ASSERT_TRUE(silent.has_value());
-    EXPECT_EQ(silent->value, "{}");
 }
 
 // Faults: a reissued PIN that still admitted the old one, or kept answering the forgotten phone.
