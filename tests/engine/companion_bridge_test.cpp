@@ -390,8 +390,8 @@ TEST_F(CompanionBridgeTest, ReissuingThePINForgetsThePhoneAndRefusesTheOldPIN) {
 }
 
 // Faults: a command wired to the wrong action, a setting created for an application the phone
-// only names, a switch the phone may not throw, a learning message applied, an unmapped or
-// non-numbered control that acts. (Panic and slots: LastListThePhoneReceivesShowsItsOwnChange.)
+// only names, a recall past the scene list, a switch the phone may not throw, a learning message
+// applied, an unmapped or non-numbered control that acts. (Panic, slots: LastListThePhoneReceives...)
 TEST_F(CompanionBridgeTest, EveryCompanionCommandReachesItsEngineAction) {
     const test::SimApp video = world.addApp("com.example.video", "Video", 550.0);
     MixerEngine& engine = startPaired();
@@ -419,6 +419,8 @@ TEST_F(CompanionBridgeTest, EveryCompanionCommandReachesItsEngineAction) {
         {"/snapshot/save", 1.0f,
          [&] { return engine.snapshots().size() == 1 && engine.snapshots().front().name == "Scene 1"; }},
         {"/volume/bus:phones", 0.25f, phones(0.25f)},
+        {"/snapshot/1", 1.0f, phones(0.25f)}, // past the list: nothing is recalled
+        {"/snapshot/-1", 1.0f, phones(0.25f)},
         {"/snapshot/0", 1.0f, phones(1.0f)},
         // Learnt (for the target set below) without a source, and not applied.
         {"/orevant/3", 0.2f,

@@ -180,21 +180,6 @@ TEST_F(ScenesTest, ScenesRestorePhonesLevelAndCuesOnlyWhereTheyHaveThem) {
     EXPECT_TRUE(engine.volumes().at(music.bundleID).isCued);
 }
 
-// Fault: an index past the list recalled something (or crashed) instead of being ignored.
-TEST_F(ScenesTest, CompanionRecallsOnlyScenesThatExist) {
-    MixerEngine& engine = start();
-    engine.setVolume(0.5f, world.app(music));
-    engine.saveScene("A");
-    engine.setVolume(0.7f, world.app(music));
-    const auto before = engine.volumes();
-    const int listsBefore = bridge->appLists;
-    for (const char* address : {"/snapshot/1", "/snapshot/-1"}) engine.oscListener().dispatch(address, 1.0f);
-    EXPECT_EQ(engine.volumes(), before);
-    EXPECT_EQ(bridge->appLists, listsBefore);
-    engine.oscListener().dispatch("/snapshot/0", 1.0f);
-    EXPECT_FLOAT_EQ(engine.volumes().at(music.bundleID).volume, 0.5f);
-}
-
 // Faults: a slot change the phone never hears of, an unchanged slot written again, a slot not
 // kept over a restart.
 TEST_F(ScenesTest, ConsoleSlotChangesReachThePhoneAndSurviveARestart) {
