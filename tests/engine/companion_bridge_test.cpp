@@ -391,7 +391,7 @@ TEST_F(CompanionBridgeTest, ReissuingThePINForgetsThePhoneAndRefusesTheOldPIN) {
 
 // Faults: a command wired to the wrong action, a setting created for an application the phone
 // only names, a recall past the scene list, a switch the phone may not throw, a learning message
-// applied, an unmapped or non-numbered control that acts. (Panic, slots: LastListThePhoneReceives...)
+// applied, an unmapped or non-numbered control that acts. (Panic and slots: in the last-list test above.)
 TEST_F(CompanionBridgeTest, EveryCompanionCommandReachesItsEngineAction) {
     const test::SimApp video = world.addApp("com.example.video", "Video", 550.0);
     MixerEngine& engine = startPaired();
