@@ -28,7 +28,7 @@ TEST(AppSettingsTest, ChangesAreSavedOnceAfterTheLastAndAResetSavesAtOnce) {
     EXPECT_TRUE(settings.anyCued());
     EXPECT_TRUE(settings.isCued("music"));
     EXPECT_EQ(settings.setting("game"), AppVolume{}) << "no entry: the default setting";
-    queue.advance(AppSettings::kSaveDelaySeconds - 0.01);
+    queue.advance(0.4 - 0.01);
     EXPECT_EQ(defaults.writeCount("appVolumes"), 0u) << "the second change moved the save";
     queue.advance(0.02);
     EXPECT_EQ(defaults.writeCount("appVolumes"), 1u);

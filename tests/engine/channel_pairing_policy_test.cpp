@@ -17,35 +17,27 @@ std::vector<int> offsets(int channels) {
 }
 
 TEST(ChannelPairingPolicyTest, PairsNeedBothChannels) {
-    EXPECT_EQ(offsets(-3), std::vector<int>{});
-    EXPECT_EQ(offsets(0), std::vector<int>{});
-    EXPECT_EQ(offsets(1), std::vector<int>{});
-    EXPECT_EQ(offsets(2), std::vector<int>{0});
-    EXPECT_EQ(offsets(3), std::vector<int>{0});
-    EXPECT_EQ(offsets(4), (std::vector<int>{0, 2}));
-    EXPECT_EQ(offsets(5), (std::vector<int>{0, 2}));
-    EXPECT_EQ(offsets(6), (std::vector<int>{0, 2, 4}));
-    EXPECT_EQ(offsets(8), (std::vector<int>{0, 2, 4, 6}));
+    const std::pair<int, std::vector<int>> cases[] = {
+        {-3, {}}, {0, {}}, {1, {}}, {2, {0}}, {3, {0}}, {4, {0, 2}}, {5, {0, 2}}, {6, {0, 2, 4}}, {8, {0, 2, 4, 6}}};
+    for (const auto& [channels, pairs] : cases) EXPECT_EQ(offsets(channels), pairs) << channels;
     EXPECT_EQ(Pair{0}.label(), "1/2");
-    EXPECT_EQ(Pair{2}.label(), "3/4");
     EXPECT_EQ(Pair{10}.label(), "11/12");
 }
 
 TEST(ChannelPairingPolicyTest, ValidateKeepsOfferedChoicesAndNeverSharesAPair) {
     using Result = std::optional<std::pair<int, int>>;
-    EXPECT_EQ(ChannelPairingPolicy::validate(0, 2, 2), Result{});
-    EXPECT_EQ(ChannelPairingPolicy::validate(0, 2, 3), Result{});
-    EXPECT_EQ(ChannelPairingPolicy::validate(0, 2, 4), (Result{{0, 2}}));
-    EXPECT_EQ(ChannelPairingPolicy::validate(2, 0, 4), (Result{{2, 0}}));
-    // Stored 4/6 on a device that now has 4 channels: first and second pair.
-    EXPECT_EQ(ChannelPairingPolicy::validate(4, 6, 4), (Result{{0, 2}}));
-    // Both on one pair: PHONES moves to the first pair that differs.
-    EXPECT_EQ(ChannelPairingPolicy::validate(2, 2, 6), (Result{{2, 0}}));
-    EXPECT_EQ(ChannelPairingPolicy::validate(0, 0, 6), (Result{{0, 2}}));
-    // Odd or negative offsets are not pairs.
-    EXPECT_EQ(ChannelPairingPolicy::validate(1, -2, 8), (Result{{0, 2}}));
-    EXPECT_EQ(ChannelPairingPolicy::validate(6, 3, 8), (Result{{6, 2}}));
-    EXPECT_EQ(ChannelPairingPolicy::validate(2, 0, 8), (Result{{2, 0}}));
+    const struct {
+        int main, phones, channels;
+        Result valid;
+    } cases[] = {
+        {0, 2, 2, {}},       {0, 2, 3, {}},        {0, 2, 4, {{0, 2}}},
+        {2, 0, 4, {{2, 0}}}, {4, 6, 4, {{0, 2}}},  // the stored pairs are gone: the first and second
+        {2, 2, 6, {{2, 0}}},                       // both on one pair: PHONES moves to the first that differs
+        {0, 0, 6, {{0, 2}}}, {1, -2, 8, {{0, 2}}}, // odd or negative offsets are not pairs
+        {6, 3, 8, {{6, 2}}}, {2, 0, 8, {{2, 0}}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ChannelPairingPolicy::validate(c.main, c.phones, c.channels), c.valid) << c.main << "/" << c.phones;
 }
 
 TEST(BusPairingTest, StoredFormRoundTripsAndRequiresBothOffsets) {
@@ -54,20 +46,16 @@ TEST(BusPairingTest, StoredFormRoundTripsAndRequiresBothOffsets) {
     EXPECT_EQ(JSONDefaults::decode<BusPairing>(encoded), (BusPairing{4, 6}));
     EXPECT_EQ(JSONDefaults::decode<BusPairing>(Json::parse(R"({"phonesOffset":0,"mainOffset":2.0})")),
               (BusPairing{2, 0}));
-    EXPECT_FALSE(JSONDefaults::decode<BusPairing>(Json::parse(R"({"mainOffset":4})")).has_value());
-    EXPECT_FALSE(JSONDefaults::decode<BusPairing>(Json::parse(R"({"mainOffset":"4","phonesOffset":6})")).has_value());
-    EXPECT_FALSE(JSONDefaults::decode<BusPairing>(Json::parse(R"({"mainOffset":2.5,"phonesOffset":6})")).has_value());
-    EXPECT_FALSE(JSONDefaults::decode<BusPairing>(Json::parse(R"({"mainOffset":1e30,"phonesOffset":6})")).has_value());
-    EXPECT_FALSE(JSONDefaults::decode<BusPairing>(Json::parse("[0,2]")).has_value());
+    for (const char* bad :
+         {R"({"mainOffset":4})", R"({"mainOffset":"4","phonesOffset":6})", R"({"mainOffset":2.5,"phonesOffset":6})",
+          R"({"mainOffset":1e30,"phonesOffset":6})", "[0,2]"})
+        EXPECT_FALSE(JSONDefaults::decode<BusPairing>(Json::parse(bad)).has_value()) << bad;
 }
 
-TEST(OutputBusTest, RawValues) {
-    EXPECT_EQ(rawValue(OutputBus::main), "main");
+TEST(OutputBusTest, NamesRoundTripAndOthersAreRefused) {
+    for (OutputBus bus : {OutputBus::main, OutputBus::phones}) EXPECT_EQ(outputBus(rawValue(bus)), bus);
     EXPECT_EQ(rawValue(OutputBus::phones), "phones");
-    EXPECT_EQ(outputBus("main"), OutputBus::main);
-    EXPECT_EQ(outputBus("phones"), OutputBus::phones);
-    EXPECT_EQ(outputBus("Main"), std::nullopt);
-    EXPECT_EQ(outputBus(""), std::nullopt);
+    for (const char* other : {"Main", ""}) EXPECT_EQ(outputBus(other), std::nullopt) << other;
 }
 
 } // namespace

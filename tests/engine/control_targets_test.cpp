@@ -7,8 +7,6 @@
 #include "engine/control_target.h"
 #include "persistence/volume_store.h"
 #include "recording/mix_recorder.h"
-#include "recording/recording_folder.h"
-#include "recording/recording_test_support.h"
 #include "remote/osc_listener.h"
 #include "support/engine_fixture.h"
 #include "support/temp_dir.h"
@@ -125,7 +123,7 @@ TEST_F(ControlTargetsTest, ApplicationVolumeReachesTheTapAndNotRunningApplicatio
     EXPECT_EQ(engine.tap(absent), nullptr);
     engine.setValue(absent, 0.6f);
     EXPECT_FLOAT_EQ(engine.volumes().at(absent).volume, 0.6f);
-    world.advance(MixerEngine::kSaveDelaySeconds);
+    world.advance(0.4);
     EXPECT_FLOAT_EQ(VolumeStore(world.defaults).load().at(absent).volume, 0.6f);
 
     // Values out of range are limited before they are stored.
@@ -175,12 +173,8 @@ TEST_F(ControlTargetsTest, CueSwitchTogglesOnPressesOnlyAndACuedControlMovesTheC
 
 TEST_F(ControlTargetsTest, RecordTransportTogglesOncePerPress) {
     test::TempDir takes;
-    world.defaults.set(RecordingFolder::kBookmarkKey, takes.path().string());
-    MixRecorder recorder(world.queue, world.queue.hostClock(), [this](const std::string&) {
-        return std::unique_ptr<TaskQueue>(std::make_unique<test::SharedQueueRef>(world.queue));
-    });
+    MixRecorder& recorder = world.addRecorder(takes.path());
     world.setDefaultOutput(speakers);
-    world.makeEngine([&](MixerEngine::Services& services) { services.recorder = &recorder; });
     MixerEngine& engine = world.startEngine();
 
     engine.handleControl("transport:record", 1.0f);

@@ -73,27 +73,29 @@ TEST_F(MixerEngineBusesTest, WhatMainAndPhonesHearOnAPairedInterface) {
     EXPECT_EQ(engine.taps().size(), 3u) << "kept after the cue: the interface is paired";
 }
 
-TEST_F(MixerEngineBusesTest, CueOnUnpairedDeviceIsIgnoredButStoppingIsAllowed) {
+// Faults: a cue taken (or a tap made) on an unpaired device, a stop refused there; a device paired
+// later that taps no playing application.
+TEST_F(MixerEngineBusesTest, CueWaitsForAPairedDefaultWhichThenTapsEveryPlayingApp) {
     world.setDefaultOutput(speakers);
-    world.startEngine();
-    MixerEngine& engine = *world.engine;
+    MixerEngine& engine = world.startEngine();
     ASSERT_FALSE(engine.isPaired());
     EXPECT_EQ(engine.phonesController(), nullptr);
     engine.setCue(true, music.bundleID);
     EXPECT_TRUE(engine.volumes().empty());
     EXPECT_TRUE(engine.taps().empty());
-
     engine.setCue(false, music.bundleID);
-    EXPECT_EQ(engine.volumes().count(music.bundleID), 1u);
+    ASSERT_EQ(engine.volumes().count(music.bundleID), 1u);
     EXPECT_FALSE(engine.volumes().at(music.bundleID).isCued);
+    world.setDefaultOutput(interface);
+    world.settle();
+    EXPECT_EQ(engine.taps().size(), 3u);
 }
 
 TEST_F(MixerEngineBusesTest, CueSurvivesUnpairedDefaultAndReturnsWithPairedOne) {
-    world.startEngine();
-    world.engine->setCue(true, music.bundleID);
+    MixerEngine& engine = world.startEngine();
+    engine.setCue(true, music.bundleID);
     world.setDefaultOutput(speakers);
     world.settle();
-    MixerEngine& engine = *world.engine;
     EXPECT_FALSE(engine.isPaired());
     EXPECT_TRUE(engine.volumes().at(music.bundleID).isCued);
     // A cued setting is customised: the application keeps a tap, now on the speakers, unpaired.
@@ -110,8 +112,7 @@ TEST_F(MixerEngineBusesTest, CueSurvivesUnpairedDefaultAndReturnsWithPairedOne) 
 }
 
 TEST_F(MixerEngineBusesTest, NewPairChoiceRebuildsRunningTapsAtOnce) {
-    world.startEngine();
-    MixerEngine& engine = *world.engine;
+    MixerEngine& engine = world.startEngine();
     engine.setCue(true, music.bundleID);
     world.runAudio(0.2);
     ASSERT_NEAR(world.rms(interface, 2), kSineRMS, 0.01);
@@ -129,8 +130,7 @@ TEST_F(MixerEngineBusesTest, NewPairChoiceRebuildsRunningTapsAtOnce) {
 }
 
 TEST_F(MixerEngineBusesTest, TapRoutedToTwoDevicesHasNoPairing) {
-    world.startEngine();
-    MixerEngine& engine = *world.engine;
+    MixerEngine& engine = world.startEngine();
     engine.addOutput(*engine.deviceMonitor().device("interface-uid"), world.app(music));
     engine.addOutput(*engine.deviceMonitor().device("speakers-uid"), world.app(music));
     ASSERT_NE(engine.tap(music.bundleID), nullptr);
@@ -138,17 +138,6 @@ TEST_F(MixerEngineBusesTest, TapRoutedToTwoDevicesHasNoPairing) {
     EXPECT_FALSE(engine.tap(music.bundleID)->pairedBuses());
     world.runAudio(0.2);
     EXPECT_NEAR(world.rms(speakers, 0), kSineRMS, 0.01);
-}
-
-TEST_F(MixerEngineBusesTest, PairingAChosenDeviceLaterTapsEveryPlayingApp) {
-    // The interface offers 2 channels only until the user's pair choice matters: start on the
-    // speakers, then make the interface the default.
-    world.setDefaultOutput(speakers);
-    world.startEngine();
-    EXPECT_TRUE(world.engine->taps().empty());
-    world.setDefaultOutput(interface);
-    world.settle();
-    EXPECT_EQ(world.engine->taps().size(), 3u);
 }
 
 } // namespace

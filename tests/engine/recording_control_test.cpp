@@ -38,30 +38,16 @@ std::vector<std::string> wavFiles(const fs::path& folder) {
 
 // The simulated world with a recorder over a temporary take folder and a counting bridge.
 struct RecordingWorld {
-    test::EngineFixture world;
     test::TempDir takes;
-    std::unique_ptr<MixRecorder> recorder;
+    test::EngineFixture world;
+    MixRecorder* recorder = nullptr;
     test::CountingCompanionBridge* bridge = nullptr;
 
-    RecordingWorld() { world.defaults.set(RecordingFolder::kBookmarkKey, takes.path().string()); }
-    ~RecordingWorld() {
-        world.dropEngine();
-        recorder.reset();
-    }
-
-    void makeRecorder(RecordingLaneOptions options = {}) {
-        recorder = std::make_unique<MixRecorder>(
-            world.queue, world.queue.hostClock(),
-            [this](const std::string&) { return std::make_unique<test::SharedQueueRef>(world.queue); }, options);
-    }
-
-    MixerEngine& startEngine(RecordingLaneOptions options = {}) {
-        makeRecorder(options);
-        MixerEngine& engine =
-            world.makeEngine([this](MixerEngine::Services& services) { services.recorder = recorder.get(); });
+    MixerEngine& startEngine(const RecordingLaneOptions& options = {}) {
+        recorder = &world.addRecorder(takes.path(), options);
         auto owned = std::make_unique<test::CountingCompanionBridge>();
         bridge = owned.get();
-        engine.setCompanionBridge(std::move(owned));
+        world.makeEngine().setCompanionBridge(std::move(owned));
         return world.startEngine();
     }
 };
@@ -217,8 +203,8 @@ private:
 // Faults: a folder that could not be made still opened a take of no files; no output device
 // refused silently; the chosen folder stayed held after its take.
 TEST_F(RecordingControlTest, ARefusedTakeSaysWhyAndAStartedOneHoldsItsFolderUntilItEnds) {
-    makeRecorder();
-    RecordingControl control(world.server, world.defaults, recorder.get());
+    recorder = &world.addRecorder(takes.path());
+    RecordingControl control(world.server, world.defaults, recorder);
     AudioDevice speakers;
     speakers.name = "Speakers";
 

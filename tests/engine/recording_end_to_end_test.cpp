@@ -3,7 +3,6 @@
 #include "engine/mixer_engine.h"
 
 #include "recording/mix_recorder.h"
-#include "recording/recording_folder.h"
 #include "recording/recording_test_support.h"
 #include "support/engine_fixture.h"
 #include "support/temp_dir.h"
@@ -40,13 +39,10 @@ int64_t lastAudible(const test::WavContents& wav, float threshold) {
 TEST(RecordingEndToEndTest, ThreeApplicationsRecordTheirOwnTonesOnOneTimeLine) {
     test::TempDir takes;
     test::EngineFixture world;
-    world.defaults.set(RecordingFolder::kBookmarkKey, takes.path().string());
-    MixRecorder recorder(world.queue, world.queue.hostClock(),
-                         [&](const std::string&) { return std::make_unique<test::SharedQueueRef>(world.queue); });
+    MixRecorder& recorder = world.addRecorder(takes.path());
     world.addOutputDevice("speakers", "Speakers");
     Tone player{world.addApp("com.example.player", "Music Player", 300.0), 1.0f};
     Tone browser{world.addApp("com.example.browser", "Browser", 1000.0), 0.8f};
-    world.makeEngine([&](MixerEngine::Services& services) { services.recorder = &recorder; });
     MixerEngine& engine = world.startEngine();
     engine.setVolume(browser.volume, world.app(browser.app));
     world.runAudio(0.5); // the browser's gain settles before the take

@@ -1,6 +1,10 @@
 #include "support/engine_fixture.h"
 
 #include "audio/audio_process_monitor.h"
+#include "recording/mix_recorder.h"
+#include "recording/recording_folder.h"
+#include "recording/recording_test_support.h"
+#include "support/sim_specs.h"
 
 #include <gtest/gtest.h>
 
@@ -8,24 +12,33 @@
 #include <cmath>
 
 namespace orevant::test {
+namespace {
+SimAudioSource sine(double frequency, float amplitude) {
+    return sourceSpec(SimAudioSource::Kind::sine, amplitude, frequency);
+}
+} // namespace
 
 EngineFixture::EngineFixture() = default;
 
 EngineFixture::~EngineFixture() { dropEngine(); }
 
+MixRecorder& EngineFixture::addRecorder(const std::filesystem::path& folder) {
+    return addRecorder(folder, RecordingLaneOptions{});
+}
+
+MixRecorder& EngineFixture::addRecorder(const std::filesystem::path& folder, const RecordingLaneOptions& options) {
+    defaults.set(RecordingFolder::kBookmarkKey, folder.string());
+    recorder = std::make_unique<MixRecorder>(
+        queue, queue.hostClock(), [this](const std::string&) { return std::make_unique<SharedQueueRef>(queue); },
+        options);
+    return *recorder;
+}
+
 AudioObjectID EngineFixture::addOutputDevice(const std::string& uid, const std::string& name, uint32_t channels,
                                              uint32_t transport) {
-    SimDeviceSpec spec;
-    spec.uid = uid;
-    spec.name = name;
-    spec.outputChannels = channels;
-    spec.transport = transport;
-    spec.sampleRate = kSampleRate;
-    const AudioObjectID id = audio.addDevice(spec);
-    if (!hasOutputDevice_) {
-        audio.setDefaultOutput(id);
-        hasOutputDevice_ = true;
-    }
+    const AudioObjectID id = audio.addDevice(deviceSpec(uid, channels, kSampleRate, 0, transport, name));
+    if (!hasOutputDevice_) audio.setDefaultOutput(id);
+    hasOutputDevice_ = true;
     return id;
 }
 
@@ -37,13 +50,7 @@ SimApp EngineFixture::addApp(const std::string& bundleID, const std::string& nam
     entry.application.bundleIdentifier = bundleID;
     entry.application.localizedName = name;
     workspace.addApplication(entry);
-    SimProcessSpec spec;
-    spec.pid = app.pid;
-    spec.playing = playing;
-    spec.source.kind = SimAudioSource::Kind::sine;
-    spec.source.frequency = frequency;
-    spec.source.amplitude = amplitude;
-    app.process = audio.addProcess(spec);
+    app.process = audio.addProcess(processSpec(app.pid, playing, sine(frequency, amplitude)));
     return app;
 }
 
@@ -51,13 +58,7 @@ AudioObjectID EngineFixture::addProcessTo(SimApp& app, double frequency, float a
     // A helper process whose responsible process is the application.
     const int32_t helper = nextPID_++;
     workspace.setResponsibleProcess(helper, app.pid);
-    SimProcessSpec spec;
-    spec.pid = helper;
-    spec.playing = true;
-    spec.source.kind = SimAudioSource::Kind::sine;
-    spec.source.frequency = frequency;
-    spec.source.amplitude = amplitude;
-    return audio.addProcess(spec);
+    return audio.addProcess(processSpec(helper, true, sine(frequency, amplitude)));
 }
 
 void EngineFixture::removeApp(const SimApp& app) {
@@ -76,7 +77,7 @@ MixerEngine& EngineFixture::makeEngine(const std::function<void(MixerEngine::Ser
         .midiSystem = nullptr,
         .advertiser = nullptr,
         .oscPort = 0,
-        .recorder = nullptr,
+        .recorder = recorder.get(),
         .blockingWait =
             [this](double seconds) {
                 blockingWaits.push_back(seconds);

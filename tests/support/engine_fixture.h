@@ -1,31 +1,13 @@
 #pragma once
 // A simulated world around one MixerEngine, for tests of the engine and of everything built on
-// it (scenes, control targets, recording, MIDI, the companion bridge).
+// it. Everything runs on the test thread, which is the main queue's thread; nothing runs until
+// the test advances the virtual clock. `defaults` is shared by every engine made here, so a
+// second engine is "a restart" over the same stored state.
 //
-// What it holds, all on the test thread, which is the main queue's thread:
-//   queue      ManualMainQueue with its virtual clock (nothing runs until the test advances it)
-//   server     SimAudioServer on that queue; server.audio() is the simulated audio engine
-//   audio      SimAudioSystem: devices and processes as the server shows them
-//   workspace  SimWorkspace: the running applications (bundle IDs and names)
-//   bluetooth  SimBluetooth, completing on the main queue (or realBluetooth, when set)
-//   defaults   InMemoryDefaultsStore, shared by every engine made here (so a second engine is
-//              "a restart" over the same stored state)
-//   engine     the engine, made by makeEngine() / startEngine()
-//
-// Typical use:
-//   EngineFixture world;
-//   auto speakers = world.addOutputDevice("speakers", "Speakers");   // first device: default
-//   auto music = world.addApp("com.example.music", "Music", 440.0);  // plays a 0.5 sine
-//   world.startEngine();                                              // start() and settle
-//   world.engine->setVolume(0.5f, world.app(music));
-//   world.runAudio(0.3);                                              // audio cycles + clock
-//   world.rms(speakers, 0)                                            // what a listener hears
-//
-// Time: runAudio(seconds) runs audio cycles and moves the virtual clock together, one cycle
-// (512 frames at 48 kHz) at a time, so gain ramps, the watchdog and the meter clock all see the
-// same time as the audio. advance(seconds) moves only the clock (no audio: taps never render).
-// The engine's one blocking wait (shutdown) runs audio for the time asked and is recorded in
-// blockingWaits.
+// Time: runAudio(seconds) runs audio cycles (512 frames at 48 kHz) and moves the virtual clock
+// with them, so gain ramps, the watchdog and the meter clock see the audio's time. advance()
+// moves only the clock (no audio: taps never render). The engine's one blocking wait (shutdown)
+// runs audio for the time asked and is recorded in blockingWaits.
 #include "engine/mixer_engine.h"
 #include "platform/capture_log_sink.h"
 #include "platform/defaults_store.h"
@@ -36,10 +18,16 @@
 #include "platform/sim/sim_bluetooth.h"
 #include "platform/sim/sim_workspace.h"
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace orevant {
+class MixRecorder;
+struct RecordingLaneOptions;
+} // namespace orevant
 
 namespace orevant::test {
 
@@ -78,6 +66,9 @@ public:
     // Makes an engine over this world; `customize` may change its services first (for example
     // to give it a recorder). The OSC listener takes a free loopback-reachable port.
     MixerEngine& makeEngine(const std::function<void(MixerEngine::Services&)>& customize = {});
+    // Engines made from now on record takes into `folder`, their lanes writing on the main queue.
+    MixRecorder& addRecorder(const std::filesystem::path& folder);
+    MixRecorder& addRecorder(const std::filesystem::path& folder, const RecordingLaneOptions& options);
     // makeEngine() if there is none, then start() and settle().
     MixerEngine& startEngine();
     // Destroys the engine (shutdown() is not called).
@@ -109,6 +100,7 @@ public:
     // against a mock daemon).
     Bluetooth* realBluetooth = nullptr;
     InMemoryDefaultsStore defaults;
+    std::unique_ptr<MixRecorder> recorder;
     std::unique_ptr<MixerEngine> engine;
     // Every blocking wait the engine asked for, in seconds.
     std::vector<double> blockingWaits;
