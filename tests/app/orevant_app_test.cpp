@@ -147,11 +147,17 @@ TEST_F(OREVANTAppTest, TerminatingDuringAnUpdateRelaunchLeavesTheEngineAlone) {
 // SIGTERM, read from the watcher's descriptor as in the agent, ends the take (its files closed
 // and playable) before the engine shuts down and releases every tap.
 TEST_F(OREVANTAppTest, SIGTERMDuringATakeClosesTheTakeThenShutsTheEngineDown) {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigset_t previous;
-    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &set, &previous), 0);
+    // SIGTERM blocked for this test only, whichever way it ends, so the next test's disposition is as it was.
+    struct BlockedTermination {
+        sigset_t previous;
+        BlockedTermination() {
+            sigset_t set;
+            sigemptyset(&set);
+            sigaddset(&set, SIGTERM);
+            pthread_sigmask(SIG_BLOCK, &set, &previous);
+        }
+        ~BlockedTermination() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+    } blocked;
     int terminations = 0;
     SignalWatcher watcher([&](int signal) {
         EXPECT_EQ(signal, SIGTERM);
@@ -192,7 +198,6 @@ TEST_F(OREVANTAppTest, SIGTERMDuringATakeClosesTheTakeThenShutsTheEngineDown) {
     EXPECT_TRUE(world.server.audio().liveTaps().empty());
 
     EXPECT_EQ(watcher.dispatchPending(), 0u);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 TEST_F(OREVANTAppTest, TheLiveViewShowsApplicationsBusesAndRecording) {
