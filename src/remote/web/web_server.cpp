@@ -88,6 +88,9 @@ int respond(lws* wsi, unsigned status, const char* type, std::string_view body, 
 } // namespace
 
 struct WebServer::Shared {
+    Shared(MainQueue& queue, PINGate& pinGate, const OSCCallbacks& table)
+        : mainQueue(queue), gate(pinGate), commands(table) {}
+
     MainQueue& mainQueue;
     PINGate& gate;
     const OSCCallbacks& commands;
