@@ -76,12 +76,12 @@ MixerEngine::MixerEngine(Services services) : services_(std::move(services)) {
         if (midiManager_->client() == 0 || midiManager_->port() == 0) midiManager_.reset();
     }
     midiMapping_ = std::make_unique<MIDIMappingManager>(defaults);
-    ServiceAdvertiser* advertiser = services_.advertiser;
-    if (!advertiser) {
+    // From here on there is always an advertiser: the injected one, or one that announces nothing.
+    if (!services_.advertiser) {
         ownAdvertiser_ = std::make_unique<NullServiceAdvertiser>();
-        advertiser = ownAdvertiser_.get();
+        services_.advertiser = ownAdvertiser_.get();
     }
-    oscListener_ = std::make_unique<OSCListener>(queue, services_.hostClock, *advertiser, services_.oscPort);
+    oscListener_ = std::make_unique<OSCListener>(queue, services_.hostClock, *services_.advertiser, services_.oscPort);
     pairingPIN_ = std::make_unique<PairingPIN>(defaults);
     scenes_ = std::make_unique<SceneBook>(defaults, deferredSave_.get());
     recording_ = std::make_unique<RecordingControl>(server, defaults, services_.recorder);
@@ -139,10 +139,7 @@ MixerEngine::~MixerEngine() {
     deviceListToken_.reset();
     // The web server's thread ends before the listener whose gate and commands it uses.
     webBridge_.reset();
-    if (webServer_) {
-        if (ServiceAdvertiser* advertiser = services_.advertiser ? services_.advertiser : ownAdvertiser_.get())
-            advertiser->withdraw("_http._tcp");
-    }
+    if (webServer_) services_.advertiser->withdraw("_http._tcp");
     webServer_.reset();
     // Taps stop their IO before the controllers and queues go.
     taps_.reset();
@@ -232,8 +229,7 @@ void MixerEngine::startWebCompanion(uint16_t port) {
         return;
     }
     webBridge_ = std::make_unique<WebCompanionBridge>(*this, services_.mainQueue, services_.hostClock, *webServer_);
-    ServiceAdvertiser* advertiser = services_.advertiser ? services_.advertiser : ownAdvertiser_.get();
-    if (advertiser) advertiser->advertise(serviceInstanceName(), "_http._tcp", webServer_->port());
+    services_.advertiser->advertise(serviceInstanceName(), "_http._tcp", webServer_->port());
 }
 
 TapLevels MixerEngine::tapLevels(const AppVolume& setting) const {
